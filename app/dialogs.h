@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// Every question the window puts to the user goes through here, so tests can
+// answer in place of a person.
+class Dialogs
+{
+public:
+    enum class Icon { Exclamation, Critical };
+    enum class Buttons { Ok, OkCancel };
+
+    virtual ~Dialogs() = default;
+
+    // A modal message box captioned "Tarvolin"; its answer is never used.
+    virtual void message(const QString &text, Icon icon, Buttons buttons) = 0;
+};
+
+// The real dialogs, modal to the given window.
+class QtDialogs : public Dialogs
+{
+public:
+    explicit QtDialogs(QWidget *owner = nullptr) : m_owner(owner) {}
+    void setOwner(QWidget *owner) { m_owner = owner; }
+    void message(const QString &text, Icon icon, Buttons buttons) override;
+
+private:
+    QWidget *m_owner;
+};

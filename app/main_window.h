@@ -1,0 +1,80 @@
+#pragma once
+
+#include "app/dialogs.h"
+#include "app/window_layout.h"
+#include "serial/port_settings.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class SerialControl;
+
+// The program's one window. Handlers are short: the rules live in the pure
+// functions of serial/, receive/, transmit/ and capture/, the port in the serial
+// control, the questions to the user in Dialogs.
+class MainForm : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // The window uses control and dialogs without owning them.
+    MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent = nullptr);
+    ~MainForm() override;
+
+    // Start-up: runs once, before the window is first shown.
+    void formLoad();
+
+    // Where the clock reads the time and the regional formats from (tests pass their own).
+    void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
+    void setLocale(const QLocale &locale) { m_locale = locale; }
+
+    // The text start-up puts into the send box.
+    static QString startupSendText();
+
+signals:
+    // The quit button was pressed: the port is closed and the window gone; the
+    // program ends.
+    void quitRequested();
+
+private:
+    // Port settings, opening and closing.
+    std::optional<PortSettings> ReadPortSettings() const;
+    void OpenPortAtStart(const PortSettings &s);
+    void ApplyPortSettings(const PortSettings &s);
+    void ClosePort();
+    bool selectPort(const PortSettings &s);
+    void setOpenLook();
+    void setClosedLook();
+    SelectorTexts selectorTexts() const;
+
+    // Handlers.
+    void onCmdSwitchClick();
+    void onSelectorClick();
+    void onClockTick();
+    void onCmdQuitClick();
+    void onPortLost();
+
+    SerialControl *m_comm;
+    Dialogs *m_dialogs;
+    MainFormControls c{};
+    QTimer *TmrNowTime;
+    QTimer *TmrAutoSend;
+    std::function<QDateTime()> m_now;
+    QLocale m_locale;
+
+    // Window state.
+    QString SendFileText;
+    qint64 TXCount = 0;
+    qint64 RXCount = 0;
+    QString ReceivedText;
+    QString SentText;
+    bool DisplayStopped = false;
+    bool LastSendWasFile = false;
+    double SaveNoticeStart = 0;
+    QString SavePath;
+};

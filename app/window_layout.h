@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QColor>
+#include <QSize>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QWidget;
+
+// The window's controls, named as everywhere else in the program. The layout is
+// absolute and fixed: positions and sizes come in twips (15 to a pixel at 96 dpi).
+struct MainFormControls {
+    QFrame *Frame1;
+    QLabel *Label4, *Label5, *Label6, *Label7, *Label8;
+    QComboBox *CboCom, *CboBaudrate, *CboParitybit, *CboDatabit, *CboStopbit;
+    QLabel *ImgSwitchOn, *ImgSwitchOff;
+    QPushButton *CmdSwitch;
+
+    QPushButton *CmdClearReceive;
+    QLabel *LblReceive;
+    QPushButton *CmdStopdisp;
+    QCheckBox *ChkAutoClear;
+    QLabel *LblArtoclear;
+    QCheckBox *ChkHexReceive;
+    QLabel *Label10;
+    QPushButton *CmdSaveDisp, *CmdAmend;
+    QLineEdit *TxtSavePath;
+    QLabel *LblNowTime, *LblNewDate;
+
+    QPlainTextEdit *TxtReceive;
+
+    QPushButton *CmdClearSend;
+    QLabel *LblSend;
+    QPlainTextEdit *TxtSend;
+    QCheckBox *ChkHexSend;
+    QLabel *Label11;
+    QPushButton *CmdSend;
+    QCheckBox *ChkAutoSend;
+    QLabel *LblAutoSend, *LblArtoSendCyc;
+    QLineEdit *TxtAutoSendTime;
+    QLabel *Label14;
+    QPushButton *CmdSelectFile;
+    QLineEdit *TxtSendPath;
+    QPushButton *CmdSendFile, *CmdQuit;
+
+    QLineEdit *TxtStatus, *TxtRXCount, *TxtTXCount;
+    QPushButton *CmdClearCounter;
+};
+
+namespace layout {
+inline constexpr QSize kClientSize{506, 424};
+inline const QColor kBackground{202, 202, 145};
+int px(int twips);
+} // namespace layout
+
+// Creates every control on form in its initial state, with its tab order.
+void buildMainForm(QWidget *form, MainFormControls &c);

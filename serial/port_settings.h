@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QtSerialPort/QSerialPort>
+#include <optional>
+
+// What one opening of the port uses, read from the five settings selectors.
+struct PortSettings {
+    int portNumber = 0;   // 0 to 255; 0 opens nothing
+    QString devicePath;   // set when the port selector names a device path
+    QString baud;         // as typed
+    QString parity;       // one letter, case kept; empty when the selector is empty
+    int dataBits = 0;
+    double stopBits = 0;
+};
+
+// The five selector texts, in the order the window reads them.
+struct SelectorTexts {
+    QString com, baud, parity, dataBits, stopBits;
+};
+
+// Nothing when a text cannot be read: a port number outside 0 to 255, data bits or
+// stop bits that are not numbers, data bits outside a 16-bit integer.
+std::optional<PortSettings> readPortSettings(const SelectorTexts &texts);
+
+// "9600,N,8,1": baud, parity letter, data bits and stop bits joined by commas.
+QString settingsString(const PortSettings &s);
+
+// The status line while open, built from the selector texts as they stand.
+QString openStatusLine(const SelectorTexts &texts);
+QString closedStatusLine();
+
+// A settings string checked and turned into QSerialPort's terms.
+struct LineSettings {
+    qint32 baud = 9600;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+    bool operator==(const LineSettings &) const = default;
+};
+
+// Nothing when the string is not four fields of a positive baud rate, a parity
+// letter of N, O, E, M or S (either case), 4 to 8 data bits and 1, 1.5 or 2 stop
+// bits. Four data bits are valid here but no port on this platform takes them.
+std::optional<LineSettings> parseSettingsString(const QString &settings);

@@ -1,0 +1,191 @@
+#include "serial/serial_control.h"
+
+#include "serial/port_names.h"
+
+#include <QMetaObject>
+#include <QMutexLocker>
+
+SerialControl::SerialControl(QObject *parent) : QObject(parent)
+{
+    m_line = *parseSettingsString(m_settings);
+}
+
+SerialControl::~SerialControl() = default;
+
+bool SerialControl::fail(const QString &why)
+{
+    m_error = why;
+    return false;
+}
+
+bool SerialControl::setPortOpen(bool open)
+{
+    if (!open) {
+        if (m_open) {
+            closeDevice();
+            m_open = false;
+        }
+        ++m_session;
+        QMutexLocker lock(&m_rxLock);
+        m_rx.clear();
+        return true;
+    }
+    if (m_open)
+        return fail(tr("the port is already open"));
+    const QString path = deviceName();
+    if (path.isEmpty())
+        return fail(tr("there is no port %1").arg(m_commPort));
+    ++m_session;
+    {
+        QMutexLocker lock(&m_rxLock);
+        m_rx.clear();
+    }
+    m_decoder.reset();
+    QString error;
+    if (!openDevice(path, m_line, &error))
+        return fail(error);
+    m_open = true;
+    return true;
+}
+
+bool SerialControl::setCommPort(int port)
+{
+    if (m_open)
+        return fail(tr("the port number cannot change while the port is open"));
+    if (port < 0 || port > 255)
+        return fail(tr("invalid port number %1").arg(port));
+    m_commPort = port;
+    m_devicePath.clear();
+    return true;
+}
+
+bool SerialControl::setDevicePath(const QString &path)
+{
+    if (m_open)
+        return fail(tr("the device cannot change while the port is open"));
+    m_devicePath = path;
+    return true;
+}
+
+QString SerialControl::deviceName() const
+{
+    return m_devicePath.isEmpty() ? devicePathForPort(m_commPort) : m_devicePath;
+}
+
+bool SerialControl::setSettings(const QString &settings)
+{
+    const auto line = parseSettingsString(settings);
+    if (!line)
+        return fail(tr("invalid settings \"%1\"").arg(settings));
+    if (m_open) {
+        QString error;
+        if (!configureDevice(*line, &error))
+            return fail(error);
+    }
+    m_settings = settings;
+    m_line = *line;
+    return true;
+}
+
+qsizetype SerialControl::inBufferCount() const
+{
+    QMutexLocker lock(&m_rxLock);
+    return m_rx.size();
+}
+
+void SerialControl::setInBufferCount(int count)
+{
+    if (count != 0)
+        return;
+    QMutexLocker lock(&m_rxLock);
+    m_rx.clear();
+}
+
+void SerialControl::setOutBufferCount(int count)
+{
+    if (count == 0 && m_open)
+        discardDeviceOutput();
+}
+
+QByteArray SerialControl::takeInput()
+{
+    QMutexLocker lock(&m_rxLock);
+    return std::exchange(m_rx, QByteArray());
+}
+
+QVariant SerialControl::input()
+{
+    const QByteArray bytes = takeInput();
+    if (m_inputMode == BinaryMode)
+        return bytes;
+    return m_decoder.decode(bytes);
+}
+
+bool SerialControl::output(const QByteArray &bytes)
+{
+    if (!m_open)
+        return fail(tr("the port is not open"));
+    if (bytes.isEmpty())
+        return true;
+    QString error;
+    return writeDevice(bytes, &error) || fail(error);
+}
+
+bool SerialControl::output(const QString &text)
+{
+    return output(cp936::encode(text));
+}
+
+void SerialControl::deliverReceived(quint64 session, const QByteArray &bytes)
+{
+    QMutexLocker lock(&m_rxLock);
+    if (session != m_session.load() || bytes.isEmpty())
+        return;
+    m_rx.append(bytes);
+    if (m_rxEventPosted)
+        return;
+    m_rxEventPosted = true;
+    QMetaObject::invokeMethod(this, &SerialControl::raiseReceiveEvent, Qt::QueuedConnection);
+}
+
+void SerialControl::raiseReceiveEvent()
+{
+    qsizetype waiting;
+    {
+        QMutexLocker lock(&m_rxLock);
+        m_rxEventPosted = false;
+        waiting = m_rx.size();
+    }
+    if (m_open && m_rThreshold > 0 && waiting >= m_rThreshold)
+        raiseEvent(ReceiveEvent);
+}
+
+void SerialControl::deliverDrained(quint64 session)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, session] {
+            if (session == m_session.load() && m_open && m_sThreshold > 0)
+                raiseEvent(SendEvent);
+        },
+        Qt::QueuedConnection);
+}
+
+void SerialControl::deliverLost(quint64 session)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, session] {
+            if (session != m_session.load() || !m_open)
+                return;
+            setPortOpen(false);
+            emit portLost();
+        },
+        Qt::QueuedConnection);
+}
+
+void SerialControl::raiseEvent(CommEventCode code)
+{
+    m_commEvent = code;
+    emit comm();
+}

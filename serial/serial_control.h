@@ -1,0 +1,130 @@
+#pragma once
+
+#include "serial/codepage936.h"
+#include "serial/port_settings.h"
+
+#include <QByteArray>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <atomic>
+
+// The serial control: owns one port, its settings, its receive buffer and the
+// communication events. The window only ever talks to this class; the device
+// side is left to subclasses (QSerialPort on an I/O thread in the program, an
+// in-memory fake in unit tests).
+//
+// Operations that can fail return false and leave the reason in errorString();
+// the caller decides what to show.
+class SerialControl : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum InputMode { TextMode = 0, BinaryMode = 1 };
+    enum CommEventCode { NoEvent = 0, SendEvent = 1, ReceiveEvent = 2 };
+
+    explicit SerialControl(QObject *parent = nullptr);
+    ~SerialControl() override;
+
+    bool portOpen() const { return m_open; }
+    // Opening uses the port chosen and the settings written so far; closing
+    // discards whatever is still waiting.
+    bool setPortOpen(bool open);
+
+    // Port number 1 to 255 (0 is accepted and opens nothing); only while closed.
+    bool setCommPort(int port);
+    int commPort() const { return m_commPort; }
+    // A device path that stands in for the port number until cleared; only while closed.
+    bool setDevicePath(const QString &path);
+    // The device that opening the port will use.
+    QString deviceName() const;
+
+    // "9600,N,8,1"; taken at the next opening, or at once when the port is open.
+    bool setSettings(const QString &settings);
+    QString settings() const { return m_settings; }
+
+    void setInBufferSize(int bytes) { m_inBufferSize = bytes; }
+    int inBufferSize() const { return m_inBufferSize; }
+    void setOutBufferSize(int bytes) { m_outBufferSize = bytes; }
+    int outBufferSize() const { return m_outBufferSize; }
+
+    // Received bytes waiting to be taken; writing 0 discards them.
+    qsizetype inBufferCount() const;
+    void setInBufferCount(int count);
+    // Writing 0 discards the bytes still waiting to be sent.
+    void setOutBufferCount(int count);
+
+    // A receive event is raised once at least rThreshold bytes wait, a send event
+    // when the transmit side has drained after a write; 0 raises none.
+    void setRThreshold(int n) { m_rThreshold = n; }
+    int rThreshold() const { return m_rThreshold; }
+    void setSThreshold(int n) { m_sThreshold = n; }
+    int sThreshold() const { return m_sThreshold; }
+
+    void setInputMode(InputMode mode) { m_inputMode = mode; }
+    InputMode inputMode() const { return m_inputMode; }
+
+    // Takes everything waiting: a QString decoded in code page 936 in text mode
+    // (a character split across two reads comes out whole), a QByteArray in
+    // binary mode.
+    QVariant input();
+    // Takes everything waiting as bytes, whatever the input mode.
+    QByteArray takeInput();
+
+    // Queues bytes for sending; text goes out in code page 936.
+    bool output(const QByteArray &bytes);
+    bool output(const QString &text);
+
+    // The code of the event being reported by comm().
+    int commEvent() const { return m_commEvent; }
+
+    QString errorString() const { return m_error; }
+
+signals:
+    // The communication event: commEvent() says which.
+    void comm();
+    // The device went away while open; the port is closed now.
+    void portLost();
+
+protected:
+    // Device side. Called on the control's own thread.
+    virtual bool openDevice(const QString &path, const LineSettings &settings, QString *error) = 0;
+    virtual void closeDevice() = 0;
+    virtual bool configureDevice(const LineSettings &settings, QString *error) = 0;
+    virtual bool writeDevice(const QByteArray &bytes, QString *error) = 0;
+    virtual void discardDeviceOutput() = 0;
+
+    // Called by the device side from any thread; events reach the window's
+    // thread through its event queue. A session number that is not the current
+    // one belongs to an earlier opening and is ignored.
+    void deliverReceived(quint64 session, const QByteArray &bytes);
+    void deliverDrained(quint64 session);
+    void deliverLost(quint64 session);
+    quint64 session() const { return m_session.load(); }
+
+private:
+    bool fail(const QString &why);
+    void raiseReceiveEvent();
+    void raiseEvent(CommEventCode code);
+
+    bool m_open = false;
+    int m_commPort = 1;
+    QString m_devicePath;
+    QString m_settings = QStringLiteral("9600,N,8,1");
+    LineSettings m_line;
+    int m_inBufferSize = 1024;
+    int m_outBufferSize = 512;
+    int m_rThreshold = 0;
+    int m_sThreshold = 0;
+    InputMode m_inputMode = TextMode;
+    int m_commEvent = NoEvent;
+    QString m_error;
+    cp936::StreamDecoder m_decoder;
+
+    std::atomic<quint64> m_session{0};
+    mutable QMutex m_rxLock;
+    QByteArray m_rx;              // guarded by m_rxLock
+    bool m_rxEventPosted = false; // guarded by m_rxLock
+};

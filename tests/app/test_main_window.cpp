@@ -1,0 +1,371 @@
+#include "app/app_setup.h"
+#include "app/main_window.h"
+#include "support/fake_serial_control.h"
+#include "support/recording_dialogs.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <memory>
+
+// Window flows, driven by the controls' names, with a fake port behind them.
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+    const QString com1 = QStringLiteral("/dev/fake-com1");
+    const QString com2 = QStringLiteral("/dev/fake-com2");
+    const QString openCaption = QStringLiteral("打开串口");
+    const QString closeCaption = QStringLiteral("关闭串口");
+
+    std::unique_ptr<FakeSerialControl> comm;
+    std::unique_ptr<RecordingDialogs> dialogs;
+    std::unique_ptr<MainForm> form;
+
+    template <typename T = QWidget>
+    T *w(const char *name)
+    {
+        auto *found = form->findChild<T *>(QString::fromLatin1(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+    QString status() { return w<QLineEdit>("TxtStatus")->text(); }
+    bool lit() { return w("ImgSwitchOn")->isVisibleTo(form.get()); }
+    bool unlit() { return w("ImgSwitchOff")->isVisibleTo(form.get()); }
+    QString caption() { return w<QPushButton>("CmdSwitch")->text(); }
+
+    void start()
+    {
+        form->formLoad();
+        form->show();
+    }
+    void choose(const char *selector, const QString &item)
+    {
+        auto *cbo = w<QComboBox>(selector);
+        const int i = cbo->findText(item);
+        QVERIFY(i >= 0);
+        cbo->setCurrentIndex(i);
+        emit cbo->activated(i);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        configureApplication();
+        qputenv("QUORVEX_COM1", com1.toLatin1());
+        qputenv("QUORVEX_COM2", com2.toLatin1());
+    }
+
+    void init()
+    {
+        comm = std::make_unique<FakeSerialControl>();
+        comm->available << com1;
+        dialogs = std::make_unique<RecordingDialogs>();
+        form = std::make_unique<MainForm>(comm.get(), dialogs.get());
+    }
+    void cleanup()
+    {
+        form.reset();
+        comm.reset();
+    }
+
+    void windowAsLaidOut()
+    {
+        QCOMPARE(form->size(), QSize(506, 424));
+        QCOMPARE(form->windowTitle(), QStringLiteral("QuorvexV1.0"));
+        QVERIFY(!form->windowIcon().isNull());
+        QCOMPARE(form->palette().color(QPalette::Window), QColor(202, 202, 145));
+        QCOMPARE(w("TxtReceive")->geometry(), QRect(120, 0, 383, 317));
+        QCOMPARE(w("Frame1")->geometry(), QRect(0, -7, 110, 147));
+        QCOMPARE(w("CmdSwitch")->mapTo(form.get(), QPoint(0, 0)), QPoint(48, 109));
+        QCOMPARE(w("CmdQuit")->geometry(), QRect(440, 384, 58, 33));
+        QCOMPARE(w<QLineEdit>("TxtStatus")->palette().color(QPalette::Base), QColor(202, 202, 145));
+        QVERIFY(w<QPlainTextEdit>("TxtSend")->palette().color(QPalette::Base) != QColor(202, 202, 145));
+        QVERIFY(!lit());
+        QVERIFY(unlit());
+        QCOMPARE(caption(), closeCaption);
+        QCOMPARE(w<QLineEdit>("TxtRXCount")->text(), QStringLiteral("RX:0"));
+        QCOMPARE(w<QLineEdit>("TxtSendPath")->text(), QStringLiteral("还没有选择文件"));
+        QCOMPARE(w<QLineEdit>("TxtSavePath")->text(), QDir::homePath() + "/COMDATA");
+        QCOMPARE(w<QComboBox>("CboBaudrate")->count(), 12);
+        QCOMPARE(w<QComboBox>("CboParitybit")->itemText(2), QStringLiteral("ENEV"));
+        QVERIFY(w<QComboBox>("CboStopbit")->isEditable());
+        for (const char *name : {"ChkAutoClear", "ChkHexReceive", "ChkHexSend", "ChkAutoSend"})
+            QCOMPARE(w<QCheckBox>(name)->checkState(), Qt::Unchecked);
+    }
+
+    void tabOrderAndFocus()
+    {
+        start();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QCOMPARE(QApplication::focusWidget(), w("TxtReceive"));
+        const QStringList expected{
+            "TxtReceive",   "CmdSwitch",     "CmdClearReceive", "CmdStopdisp",  "ChkAutoClear",
+            "ChkHexReceive", "TxtSavePath",  "TxtSend",         "CmdClearSend", "CmdSend",
+            "ChkHexSend",   "ChkAutoSend",   "TxtStatus",       "TxtRXCount",   "TxtTXCount",
+            "CmdSelectFile", "TxtSendPath",  "CmdSendFile",     "CmdClearCounter", "CmdQuit",
+            "CboCom",       "CboBaudrate",   "CboParitybit",    "CboDatabit",   "CboStopbit",
+            "CmdSaveDisp",  "CmdAmend",      "TxtAutoSendTime"};
+        QStringList seen;
+        QWidget *at = w("TxtReceive");
+        do {
+            if (at->focusPolicy() & Qt::TabFocus && at->isVisibleTo(form.get()) &&
+                !at->objectName().isEmpty() && at->parentWidget() &&
+                !qobject_cast<QComboBox *>(at->parentWidget()))
+                seen << at->objectName();
+            at = at->nextInFocusChain();
+        } while (at != w("TxtReceive"));
+        QCOMPARE(seen, expected);
+    }
+
+    void startUpOpensCom1()
+    {
+        start();
+        QVERIFY(dialogs->messages.isEmpty());
+        QVERIFY(comm->portOpen());
+        QCOMPARE(comm->settings(), QStringLiteral("9600,N,8,1"));
+        QCOMPARE(comm->inBufferSize(), 1024);
+        QCOMPARE(comm->outBufferSize(), 4096);
+        QCOMPARE(comm->rThreshold(), 1);
+        QCOMPARE(comm->sThreshold(), 1);
+        QCOMPARE(status(), QStringLiteral("STATUS：COM1 OPEND，9600,N,8,1"));
+        // The start-up opening leaves the switch display as the window began.
+        QCOMPARE(caption(), closeCaption);
+        QVERIFY(unlit() && !lit());
+        QCOMPARE(w<QPlainTextEdit>("TxtSend")->toPlainText(), MainForm::startupSendText());
+    }
+
+    void startUpFailure_data()
+    {
+        QTest::addColumn<bool>("busy");
+        QTest::newRow("missing") << false;
+        QTest::newRow("in use") << true;
+    }
+    void startUpFailure()
+    {
+        QFETCH(bool, busy);
+        comm->available.clear();
+        if (busy)
+            comm->busy << com1;
+        start();
+        QCOMPARE(dialogs->messages.size(), 1);
+        QCOMPARE(dialogs->messages[0].text, QStringLiteral("没有发现此串口或被占用"));
+        QCOMPARE(dialogs->messages[0].icon, Dialogs::Icon::Exclamation);
+        QCOMPARE(dialogs->messages[0].buttons, Dialogs::Buttons::OkCancel);
+        QVERIFY(!comm->portOpen());
+        QCOMPARE(status(), QStringLiteral("STATUS：COM Port Cloced"));
+        QCOMPARE(caption(), openCaption);
+        QVERIFY(unlit() && !lit());
+        QCOMPARE(w<QPlainTextEdit>("TxtSend")->toPlainText(), MainForm::startupSendText());
+    }
+
+    void switchClosesAndOpens()
+    {
+        start();
+        QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
+        QVERIFY(!comm->portOpen());
+        QCOMPARE(status(), QStringLiteral("STATUS：COM Port Cloced"));
+        QCOMPARE(caption(), openCaption);
+        QVERIFY(!lit() && unlit());
+
+        w<QComboBox>("CboBaudrate")->setEditText("19200"); // typed, takes effect at the switch
+        QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
+        QVERIFY(comm->portOpen());
+        QCOMPARE(comm->settings(), QStringLiteral("19200,N,8,1"));
+        QCOMPARE(status(), QStringLiteral("STATUS：COM1 OPEND，19200,N,8,1"));
+        QCOMPARE(caption(), closeCaption);
+        QVERIFY(lit() && !unlit());
+        QVERIFY(dialogs->messages.isEmpty());
+    }
+
+    void switchFailsToOpen()
+    {
+        start();
+        QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
+        w<QComboBox>("CboCom")->setEditText("COM2");
+        QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
+        QCOMPARE(dialogs->messages.size(), 1);
+        QCOMPARE(dialogs->messages[0].text, QStringLiteral("没有成功，请重试"));
+        QCOMPARE(dialogs->messages[0].buttons, Dialogs::Buttons::Ok);
+        QVERIFY(!comm->portOpen());
+        QCOMPARE(status(), QStringLiteral("STATUS：COM Port Cloced"));
+        QCOMPARE(caption(), openCaption);
+    }
+
+    // Texts that cannot be read end the handler silently and leave everything as it was.
+    void unreadableSelectorTexts_data()
+    {
+        QTest::addColumn<QString>("selector");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("data bits letters") << "CboDatabit" << "abc";
+        QTest::newRow("data bits empty") << "CboDatabit" << "";
+        QTest::newRow("stop bits letters") << "CboStopbit" << "x";
+        QTest::newRow("negative port") << "CboCom" << "COM-5";
+    }
+    void unreadableSelectorTexts()
+    {
+        QFETCH(QString, selector);
+        QFETCH(QString, text);
+        start();
+        QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton); // closed now
+        w<QComboBox>(selector.toLatin1())->setEditText(text);
+        QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
+        QVERIFY(!comm->portOpen());
+        QCOMPARE(caption(), openCaption);
+        choose("CboBaudrate", "4800");
+        QVERIFY(!comm->portOpen());
+        QVERIFY(dialogs->messages.isEmpty());
+        QCOMPARE(status(), QStringLiteral("STATUS：COM Port Cloced"));
+    }
+
+    // Texts the port refuses: the failure message and the closed look.
+    void refusedSelectorTexts_data()
+    {
+        QTest::addColumn<QString>("selector");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("baud letters") << "CboBaudrate" << "abc";
+        QTest::newRow("baud empty") << "CboBaudrate" << "";
+        QTest::newRow("port 999") << "CboCom" << "COM999";
+        QTest::newRow("port 0") << "CboCom" << "COM0";
+        QTest::newRow("port letters") << "CboCom" << "abc";
+        QTest::newRow("data 1.5") << "CboDatabit" << "1.5";
+        QTest::newRow("missing path") << "CboCom" << "/dev/quorvex-none";
+    }
+    void refusedSelectorTexts()
+    {
+        QFETCH(QString, selector);
+        QFETCH(QString, text);
+        start();
+        w<QComboBox>(selector.toLatin1())->setEditText(text);
+        choose("CboParitybit", "ODD");
+        QCOMPARE(dialogs->messages.size(), 1);
+        QCOMPARE(dialogs->messages[0].text, QStringLiteral("没有成功，请重试"));
+        QVERIFY(!comm->portOpen());
+        QCOMPARE(status(), QStringLiteral("STATUS：COM Port Cloced"));
+        QCOMPARE(caption(), openCaption);
+        QVERIFY(unlit());
+    }
+
+    void selectorReopensWithNewSettings()
+    {
+        start();
+        comm->log.clear();
+        choose("CboBaudrate", "115200");
+        QCOMPARE(comm->log, (QStringList{"close", "open /dev/fake-com1 115200"}));
+        QCOMPARE(comm->settings(), QStringLiteral("115200,N,8,1"));
+        QCOMPARE(status(), QStringLiteral("STATUS：COM1 OPEND，115200,N,8,1"));
+        QCOMPARE(caption(), closeCaption);
+        QVERIFY(lit());
+
+        w<QComboBox>("CboDatabit")->setEditText("08");
+        choose("CboParitybit", "ENEV");
+        QCOMPARE(comm->settings(), QStringLiteral("115200,E,8,1"));
+        QCOMPARE(status(), QStringLiteral("STATUS：COM1 OPEND，115200,E,08,1"));
+
+        choose("CboStopbit", "1.5");
+        QCOMPARE(comm->settings(), QStringLiteral("115200,E,8,1.5"));
+    }
+
+    void selectorOpensAClosedPort()
+    {
+        start();
+        QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
+        choose("CboDatabit", "7");
+        QVERIFY(comm->portOpen());
+        QCOMPARE(comm->settings(), QStringLiteral("9600,N,7,1"));
+        QVERIFY(lit());
+    }
+
+    void selectorToAMissingPortClosesTheOpenOne()
+    {
+        start();
+        choose("CboCom", "COM2");
+        QCOMPARE(dialogs->messages.size(), 1);
+        QVERIFY(!comm->portOpen());
+        comm->available << com2;
+        choose("CboCom", "COM2");
+        QVERIFY(comm->portOpen());
+        QCOMPARE(comm->deviceName(), com2);
+        QCOMPARE(status(), QStringLiteral("STATUS：COM2 OPEND，9600,N,8,1"));
+    }
+
+    void devicePathInThePortSelector()
+    {
+        comm->available << "/dev/ttyUSB0";
+        start();
+        w<QComboBox>("CboCom")->setEditText("/dev/ttyUSB0");
+        choose("CboBaudrate", "57600");
+        QVERIFY(comm->portOpen());
+        QCOMPARE(comm->deviceName(), QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(status(), QStringLiteral("STATUS：/dev/ttyUSB0 OPEND，57600,N,8,1"));
+    }
+
+    void deviceLossShowsClosedWithoutAMessage()
+    {
+        start();
+        comm->lose();
+        QTRY_VERIFY(!comm->portOpen());
+        QTRY_COMPARE(status(), QStringLiteral("STATUS：COM Port Cloced"));
+        QCOMPARE(caption(), openCaption);
+        QVERIFY(unlit());
+        QVERIFY(dialogs->messages.isEmpty());
+        comm->available << com1;
+        QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
+        QVERIFY(comm->portOpen());
+    }
+
+    void clockTicks()
+    {
+        form->setLocale(QLocale("zh_CN"));
+        form->setClock([] { return QDateTime(QDate(2024, 3, 5), QTime(9, 7, 2)); });
+        start();
+        QCOMPARE(w<QLabel>("LblNowTime")->text(), QStringLiteral("当前时间"));
+        QCOMPARE(w<QLabel>("LblNewDate")->text(), QStringLiteral("显示日前"));
+        QTRY_COMPARE_WITH_TIMEOUT(w<QLabel>("LblNowTime")->text(), QStringLiteral("09:07:02"), 3000);
+        QCOMPARE(w<QLabel>("LblNewDate")->text(), QStringLiteral("2024/3/5"));
+    }
+
+    void quitClosesThePortOnly()
+    {
+        start();
+        QSignalSpy quit(form.get(), &MainForm::quitRequested);
+        QTest::mouseClick(w("CmdQuit"), Qt::LeftButton);
+        QCOMPARE(quit.count(), 1);
+        QVERIFY(!comm->portOpen());
+        QVERIFY(!form->isVisible());
+        // Closed directly: the status line is not rewritten.
+        QCOMPARE(status(), QStringLiteral("STATUS：COM1 OPEND，9600,N,8,1"));
+    }
+
+    // The real message box, closed by a timer as a person would close it.
+    void realMessageBox()
+    {
+        QtDialogs real(form.get());
+        form->show();
+        QString seenText, seenTitle;
+        QTimer::singleShot(100, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            seenText = box->text();
+            seenTitle = box->windowTitle();
+            QCOMPARE(box->icon(), QMessageBox::Warning);
+            QVERIFY(box->button(QMessageBox::Cancel));
+            box->button(QMessageBox::Cancel)->click();
+        });
+        real.message(QStringLiteral("没有发现此串口或被占用"), Dialogs::Icon::Exclamation,
+                     Dialogs::Buttons::OkCancel);
+        QCOMPARE(seenText, QStringLiteral("没有发现此串口或被占用"));
+        QCOMPARE(seenTitle, QStringLiteral("Tarvolin"));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"

@@ -1,0 +1,55 @@
+#include "serial/codepage936.h"
+
+#include <QTest>
+
+class TestCodePage936 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void encode_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("ascii") << "AB\r\n" << QByteArray("AB\r\n");
+        QTest::newRow("chinese") << QString::fromUtf8("中文") << QByteArray("\xd6\xd0\xce\xc4");
+        QTest::newRow("euro") << QString::fromUtf8("€") << QByteArray("\x80");
+        QTest::newRow("not representable") << QString::fromUtf8("A\xE0\xB8\x81") << QByteArray("A?");
+        QTest::newRow("empty") << "" << QByteArray();
+    }
+    void encode()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(cp936::encode(text), bytes);
+        QCOMPARE(cp936::byteLength(text), bytes.size());
+    }
+
+    // A character whose two bytes arrive in two reads comes out whole.
+    void splitCharacter()
+    {
+        cp936::StreamDecoder d;
+        const QString first = d.decode(QByteArray("A\xd6", 2));
+        const QString second = d.decode(QByteArray("\xd0" "B", 2));
+        QCOMPARE(first + second, QString::fromUtf8("A中B"));
+        QCOMPARE(first, QStringLiteral("A"));
+    }
+
+    void invalidBytes()
+    {
+        cp936::StreamDecoder d;
+        QCOMPARE(d.decode(QByteArray("\x81\x20Z", 3)), QString::fromUtf8("\xEF\xBF\xBD Z"));
+    }
+
+    // A new session starts clean: a half character from before is not carried in.
+    void resetDropsHalfCharacter()
+    {
+        cp936::StreamDecoder d;
+        d.decode(QByteArray("\xd6", 1));
+        d.reset();
+        QCOMPARE(d.decode(QByteArray("AB")), QStringLiteral("AB"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCodePage936)
+#include "test_codepage936.moc"

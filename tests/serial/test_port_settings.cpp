@@ -1,0 +1,127 @@
+#include "serial/port_settings.h"
+
+#include <QTest>
+
+class TestPortSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void read_data()
+    {
+        QTest::addColumn<QString>("com");
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QString>("stop");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("settings");
+        QTest::newRow("start-up") << "COM1" << "8" << "1" << true << 1 << "9600,N,8,1";
+        QTest::newRow("two digits") << "COM16" << "8" << "1" << true << 16 << "9600,N,8,1";
+        QTest::newRow("three digits read two") << "COM999" << "8" << "1" << true << 99 << "9600,N,8,1";
+        QTest::newRow("letter gives 0") << "COMX" << "8" << "1" << true << 0 << "9600,N,8,1";
+        QTest::newRow("short text gives 0") << "COM" << "8" << "1" << true << 0 << "9600,N,8,1";
+        QTest::newRow("empty gives 0") << "" << "8" << "1" << true << 0 << "9600,N,8,1";
+        QTest::newRow("negative port") << "COM-1" << "8" << "1" << false << 0 << "";
+        QTest::newRow("data 08") << "COM1" << "08" << "1" << true << 1 << "9600,N,8,1";
+        QTest::newRow("stop 1.5") << "COM1" << "8" << "1.5" << true << 1 << "9600,N,8,1.5";
+        QTest::newRow("stop 2.0") << "COM1" << "7" << "2.0" << true << 1 << "9600,N,7,2";
+        QTest::newRow("data letters") << "COM1" << "abc" << "1" << false << 0 << "";
+        QTest::newRow("data empty") << "COM1" << "" << "1" << false << 0 << "";
+        QTest::newRow("stop letters") << "COM1" << "8" << "x" << false << 0 << "";
+    }
+    void read()
+    {
+        QFETCH(QString, com);
+        QFETCH(QString, data);
+        QFETCH(QString, stop);
+        QFETCH(bool, valid);
+        QFETCH(int, port);
+        QFETCH(QString, settings);
+        const auto s = readPortSettings({com, "9600", "NONE", data, stop});
+        QCOMPARE(s.has_value(), valid);
+        if (!valid)
+            return;
+        QCOMPARE(s->portNumber, port);
+        QVERIFY(s->devicePath.isEmpty());
+        QCOMPARE(settingsString(*s), settings);
+    }
+
+    void parityLetter_data()
+    {
+        QTest::addColumn<QString>("parity");
+        QTest::addColumn<QString>("letter");
+        QTest::newRow("NONE") << "NONE" << "N";
+        QTest::newRow("ODD") << "ODD" << "O";
+        QTest::newRow("ENEV") << "ENEV" << "E";
+        QTest::newRow("SPACE") << "SPACE" << "S";
+        QTest::newRow("MARK") << "MARK" << "M";
+        QTest::newRow("lower case kept") << "even" << "e";
+        QTest::newRow("empty") << "" << "";
+    }
+    void parityLetter()
+    {
+        QFETCH(QString, parity);
+        QFETCH(QString, letter);
+        const SelectorTexts t{"COM1", "115200", parity, "8", "1"};
+        QCOMPARE(readPortSettings(t)->parity, letter);
+        QCOMPARE(settingsString(*readPortSettings(t)), "115200," + letter + ",8,1");
+    }
+
+    void devicePath()
+    {
+        const auto s = readPortSettings({"/dev/ttyUSB0", "9600", "NONE", "8", "1"});
+        QVERIFY(s);
+        QCOMPARE(s->devicePath, QStringLiteral("/dev/ttyUSB0"));
+    }
+
+    // The status line shows the selector texts as typed, not the values applied.
+    void statusLines()
+    {
+        QCOMPARE(openStatusLine({"COM1", "9600", "NONE", "8", "1"}),
+                 QStringLiteral("STATUS：COM1 OPEND，9600,N,8,1"));
+        QCOMPARE(openStatusLine({"COM12", "115200", "ENEV", "08", "1.5"}),
+                 QStringLiteral("STATUS：COM12 OPEND，115200,E,08,1.5"));
+        QCOMPARE(closedStatusLine(), QStringLiteral("STATUS：COM Port Cloced"));
+    }
+
+    void parseSettings_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("9600,N,8,1") << "9600,N,8,1" << true;
+        QTest::newRow("lower parity") << "9600,e,7,2" << true;
+        QTest::newRow("1.5 stop") << "9600,N,5,1.5" << true;
+        QTest::newRow("four data bits") << "9600,N,4,1" << true;
+        QTest::newRow("custom baud") << "250000,N,8,1" << true;
+        QTest::newRow("baud letters") << "abc,N,8,1" << false;
+        QTest::newRow("baud empty") << ",N,8,1" << false;
+        QTest::newRow("baud zero") << "0,N,8,1" << false;
+        QTest::newRow("baud blank") << " 9600,N,8,1" << false;
+        QTest::newRow("parity empty") << "9600,,8,1" << false;
+        QTest::newRow("parity X") << "9600,X,8,1" << false;
+        QTest::newRow("data 9") << "9600,N,9,1" << false;
+        QTest::newRow("data 3") << "9600,N,3,1" << false;
+        QTest::newRow("stop 3") << "9600,N,8,3" << false;
+        QTest::newRow("stop 0") << "9600,N,8,0" << false;
+        QTest::newRow("three fields") << "9600,N,8" << false;
+    }
+    void parseSettings()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QCOMPARE(parseSettingsString(text).has_value(), valid);
+    }
+
+    void parsedValues()
+    {
+        const auto ls = parseSettingsString("115200,O,7,2");
+        QVERIFY(ls);
+        QCOMPARE(ls->baud, 115200);
+        QCOMPARE(ls->parity, QSerialPort::OddParity);
+        QCOMPARE(ls->dataBits, QSerialPort::Data7);
+        QCOMPARE(ls->stopBits, QSerialPort::TwoStop);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPortSettings)
+#include "test_port_settings.moc"

@@ -1,0 +1,139 @@
+#include "serial/qt_serial_control.h"
+#include "support/pty_pair.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+#include <sys/resource.h>
+#include <thread>
+
+// The real control over pseudo-terminals: the test plays the device.
+class TestQtSerialControl : public QObject
+{
+    Q_OBJECT
+
+    static bool openOn(QtSerialControl &c, const PtyPair &pty, const QString &settings = "9600,N,8,1")
+    {
+        c.setRThreshold(1);
+        c.setSThreshold(1);
+        return c.setDevicePath(pty.devicePath()) && c.setSettings(settings) && c.setPortOpen(true);
+    }
+
+    static double processCpuSeconds()
+    {
+        rusage ru{};
+        getrusage(RUSAGE_SELF, &ru);
+        return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+               (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    }
+
+private slots:
+    void textOutputIsCodePage936()
+    {
+        PtyPair pty;
+        QtSerialControl c;
+        QVERIFY(openOn(c, pty));
+        QSignalSpy spy(&c, &SerialControl::comm);
+        QVERIFY(c.output(QString::fromUtf8(" 中文AB\r\n")));
+        QCOMPARE(pty.read(9), QByteArray(" \xd6\xd0\xce\xc4" "AB\r\n"));
+        QTRY_VERIFY(spy.count() >= 1);
+        QCOMPARE(c.commEvent(), int(SerialControl::SendEvent));
+    }
+
+    void receivedBytesRaiseReceiveEvent()
+    {
+        PtyPair pty;
+        QtSerialControl c;
+        QVERIFY(openOn(c, pty));
+        c.setInputMode(SerialControl::BinaryMode);
+        QSignalSpy spy(&c, &SerialControl::comm);
+        QVERIFY(pty.write(QByteArray("\x01\x03\x00\xff", 4)));
+        QTRY_VERIFY(c.inBufferCount() == 4);
+        QTRY_VERIFY(spy.count() >= 1);
+        QCOMPARE(c.commEvent(), int(SerialControl::ReceiveEvent));
+        QCOMPARE(c.input().toByteArray(), QByteArray("\x01\x03\x00\xff", 4));
+    }
+
+    void lineSettingsOnAPseudoTerminal_data()
+    {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("115200,N,8,1") << "115200,N,8,1" << true;
+        QTest::newRow("2400,E,7,2") << "2400,E,7,2" << true;
+        QTest::newRow("9600,O,5,1") << "9600,O,5,1" << true;
+        QTest::newRow("four data bits") << "9600,N,4,1" << false;
+    }
+    void lineSettingsOnAPseudoTerminal()
+    {
+        QFETCH(QString, settings);
+        QFETCH(bool, opens);
+        PtyPair pty;
+        QtSerialControl c;
+        QCOMPARE(openOn(c, pty, settings), opens);
+        QCOMPARE(c.portOpen(), opens);
+    }
+
+    void missingDeviceFailsToOpen()
+    {
+        QtSerialControl c;
+        QVERIFY(c.setDevicePath("/dev/quorvex-no-such-device"));
+        QVERIFY(!c.setPortOpen(true));
+        QVERIFY(!c.portOpen());
+        QVERIFY(!c.errorString().isEmpty());
+    }
+
+    void deviceInUseFailsToOpen()
+    {
+        PtyPair pty;
+        QtSerialControl first, second;
+        QVERIFY(openOn(first, pty));
+        QVERIFY(!openOn(second, pty));
+        QVERIFY(first.setPortOpen(false));
+        QVERIFY(openOn(second, pty));
+    }
+
+    // Pulling the device closes the port, without spinning on the dead descriptor,
+    // and the control opens a device again afterwards.
+    void deviceLoss()
+    {
+        auto pty = std::make_unique<PtyPair>();
+        QtSerialControl c;
+        QVERIFY(openOn(c, *pty));
+        QSignalSpy lost(&c, &SerialControl::portLost);
+        pty.reset();
+        QTRY_COMPARE(lost.count(), 1);
+        QVERIFY(!c.portOpen());
+
+        const double before = processCpuSeconds();
+        QTest::qWait(1000);
+        QVERIFY2(processCpuSeconds() - before < 0.3, "the control keeps working after the loss");
+
+        PtyPair again;
+        QVERIFY(openOn(c, again));
+        QVERIFY(c.output(QByteArray("ok")));
+        QCOMPARE(again.read(2), QByteArray("ok"));
+    }
+
+    // A window thread that is busy for two seconds loses nothing: the I/O thread
+    // keeps draining the device.
+    void nothingLostWhileTheWindowIsBusy()
+    {
+        PtyPair pty;
+        QtSerialControl c;
+        QVERIFY(openOn(c, pty, "921600,N,8,1"));
+        QByteArray sent(512 * 1024, Qt::Uninitialized);
+        for (qsizetype i = 0; i < sent.size(); ++i)
+            sent[i] = char((i * 7 + i / 251) & 0xff);
+
+        bool wrote = false;
+        std::thread device([&] { wrote = pty.write(sent); });
+        QThread::sleep(2); // the window thread is blocked; nothing is processed
+        device.join();
+        QVERIFY(wrote);
+        QTRY_COMPARE_WITH_TIMEOUT(c.inBufferCount(), sent.size(), 5000);
+        QCOMPARE(c.takeInput(), sent);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQtSerialControl)
+#include "test_qt_serial_control.moc"
