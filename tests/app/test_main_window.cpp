@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <memory>
 
@@ -100,6 +101,37 @@ private slots:
         QVERIFY(w<QComboBox>("CboStopbit")->isEditable());
         for (const char *name : {"ChkAutoClear", "ChkHexReceive", "ChkHexSend", "ChkAutoSend"})
             QCOMPARE(w<QCheckBox>(name)->checkState(), Qt::Unchecked);
+    }
+
+    // The dialog font must hold every caption within its control.
+    void captionsFit()
+    {
+        for (auto *l : form->findChildren<QLabel *>()) {
+            if (l->text().isEmpty())
+                continue;
+            const QFontMetrics fm(l->font());
+            QVERIFY2(fm.horizontalAdvance(l->text()) <= l->width(), qPrintable(l->objectName()));
+            QVERIFY2(fm.height() <= l->height() + 2, qPrintable(l->objectName()));
+        }
+        for (auto *b : form->findChildren<QPushButton *>()) {
+            const QFontMetrics fm(b->font());
+            QVERIFY2(fm.horizontalAdvance(b->text()) + 4 <= b->width(), qPrintable(b->objectName()));
+        }
+        const QStringList longest{"115200", "256000", "SPACE", "COM16"};
+        for (auto *cbo : form->findChildren<QComboBox *>()) {
+            QStyleOptionComboBox opt;
+            opt.initFrom(cbo);
+            opt.editable = true;
+            const QRect field = cbo->style()->subControlRect(QStyle::CC_ComboBox, &opt,
+                                                             QStyle::SC_ComboBoxEditField, cbo);
+            for (const QString &t : longest)
+                QVERIFY2(QFontMetrics(cbo->font()).horizontalAdvance(t) + 2 <= field.width(),
+                         qPrintable(cbo->objectName() + " " + t));
+        }
+        auto *statusBox = w<QLineEdit>("TxtStatus");
+        QVERIFY(QFontMetrics(statusBox->font())
+                    .horizontalAdvance(QStringLiteral("STATUS：COM1 OPEND，9600,N,8,1")) +
+                    8 <= statusBox->width());
     }
 
     void tabOrderAndFocus()
