@@ -1,6 +1,8 @@
 #include "app/main_window.h"
 
 #include "app/clock_text.h"
+#include "receive/counters.h"
+#include "receive/receive_display.h"
 #include "serial/serial_control.h"
 
 #include <QCheckBox>
@@ -16,6 +18,12 @@ const QString kPortMissing = QStringLiteral("没有发现此串口或被占用")
 const QString kRetry = QStringLiteral("没有成功，请重试");
 const QString kCaptionClose = QStringLiteral("关闭串口");
 const QString kCaptionOpen = QStringLiteral("打开串口");
+
+// Only a tick counts; clear and grey do not.
+bool ticked(const QCheckBox *box)
+{
+    return box->checkState() == Qt::Checked;
+}
 } // namespace
 
 MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
@@ -43,6 +51,10 @@ MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
     for (QComboBox *cbo : {c.CboCom, c.CboBaudrate, c.CboParitybit, c.CboDatabit, c.CboStopbit})
         connect(cbo, &QComboBox::activated, this, &MainForm::onSelectorClick);
     connect(c.CmdQuit, &QPushButton::clicked, this, &MainForm::onCmdQuitClick);
+    connect(c.CmdStopdisp, &QPushButton::clicked, this, &MainForm::onCmdStopdispClick);
+    connect(c.CmdClearReceive, &QPushButton::clicked, this, &MainForm::onCmdClearReceiveClick);
+    connect(c.CmdClearCounter, &QPushButton::clicked, this, &MainForm::onCmdClearCounterClick);
+    connect(m_comm, &SerialControl::comm, this, &MainForm::onComm);
     connect(m_comm, &SerialControl::portLost, this, &MainForm::onPortLost);
 }
 
@@ -171,6 +183,85 @@ void MainForm::onSelectorClick()
 void MainForm::onPortLost()
 {
     ClosePort();
+}
+
+// ---- receiving and counting -----------------------------------------------
+
+void MainForm::onComm()
+{
+    switch (m_comm->commEvent()) {
+    case SerialControl::ReceiveEvent:
+        if (ticked(c.ChkHexReceive))
+            ShowReceivedHex();
+        else
+            ShowReceivedText();
+        break;
+    case SerialControl::SendEvent:
+        // A hexadecimal send was counted when it was made.
+        if (!ticked(c.ChkHexSend))
+            CountSentText();
+        break;
+    default:
+        break;
+    }
+}
+
+// Text display: the bytes are decoded with the port session's decoder, so a
+// character split across two reads comes out whole. Every byte taken is counted,
+// also while the display is stopped.
+void MainForm::ShowReceivedText()
+{
+    qsizetype bytes = 0;
+    ReceivedText = m_comm->takeInputText(&bytes);
+    RXCount = addCount(RXCount, bytes);
+    if (!DisplayStopped)
+        c.TxtReceive->appendReceivedText(ReceivedText);
+    c.TxtRXCount->setText(counterText(u"RX:", RXCount));
+    applyAutoClear();
+}
+
+// Hexadecimal display: shown whether or not the display is stopped.
+void MainForm::ShowReceivedHex()
+{
+    if (m_comm->inBufferCount() > 0) {
+        const QByteArray bytes = m_comm->takeInput();
+        c.TxtReceive->appendReceivedHex(bytes);
+        RXCount = addCount(RXCount, bytes.size());
+    }
+    c.TxtRXCount->setText(counterText(u"RX:", RXCount));
+    applyAutoClear();
+}
+
+void MainForm::applyAutoClear()
+{
+    if (ticked(c.ChkAutoClear) && RXCount >= kAutoClearCount)
+        c.TxtReceive->clear();
+}
+
+void MainForm::CountSentText()
+{
+    SentText = LastSendWasFile ? SendFileText : c.TxtSend->toPlainText();
+    TXCount = addCount(TXCount, cp936::byteLength(SentText));
+    c.TxtTXCount->setText(counterText(u"TX:", TXCount));
+}
+
+void MainForm::onCmdStopdispClick()
+{
+    DisplayStopped = !DisplayStopped;
+    c.CmdStopdisp->setText(DisplayStopped ? QStringLiteral("继续显示") : QStringLiteral("停止显示"));
+}
+
+void MainForm::onCmdClearReceiveClick()
+{
+    c.TxtReceive->clear();
+}
+
+void MainForm::onCmdClearCounterClick()
+{
+    TXCount = 0;
+    RXCount = 0;
+    c.TxtRXCount->setText(QStringLiteral("RX:0"));
+    c.TxtTXCount->setText(QStringLiteral("TX:0"));
 }
 
 // ---- clock and quit ---------------------------------------------------------

@@ -52,7 +52,17 @@ private:
     void setClosedLook();
     SelectorTexts selectorTexts() const;
 
+    // Receiving and counting.
+    void ShowReceivedText();
+    void ShowReceivedHex();
+    void applyAutoClear();
+    void CountSentText();
+
     // Handlers.
+    void onComm();
+    void onCmdStopdispClick();
+    void onCmdClearReceiveClick();
+    void onCmdClearCounterClick();
     void onCmdSwitchClick();
     void onSelectorClick();
     void onClockTick();

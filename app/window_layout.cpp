@@ -1,5 +1,7 @@
 #include "app/window_layout.h"
 
+#include "receive/receive_display.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QProxyStyle>
@@ -188,7 +190,7 @@ void buildMainForm(QWidget *form, MainFormControls &c)
     c.LblNowTime->setPalette(black);
     c.LblNewDate = label(form, "LblNewDate", 240, 4440, 1215, 255, QStringLiteral("显示日前"), true);
 
-    c.TxtReceive = multiLine(form, "TxtReceive", 1800, 6, 5745, 4750);
+    c.TxtReceive = place(new ReceiveDisplay(form), "TxtReceive", 1800, 6, 5745, 4750);
 
     c.CmdClearSend = button(form, "CmdClearSend", 100, 4850, 870, 300, QStringLiteral("清空重填"));
     c.LblSend = label(form, "LblSend", 1100, 4850, 1420, 270, QStringLiteral("发送的字符/数据"));

@@ -11,6 +11,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QWidget;
+class ReceiveDisplay;
 
 // The window's controls, named as everywhere else in the program. The layout is
 // absolute and fixed: positions and sizes come in twips (15 to a pixel at 96 dpi).
@@ -32,7 +33,7 @@ struct MainFormControls {
     QLineEdit *TxtSavePath;
     QLabel *LblNowTime, *LblNewDate;
 
-    QPlainTextEdit *TxtReceive;
+    ReceiveDisplay *TxtReceive;
 
     QPushButton *CmdClearSend;
     QLabel *LblSend;

@@ -113,12 +113,19 @@ QByteArray SerialControl::takeInput()
     return std::exchange(m_rx, QByteArray());
 }
 
-QVariant SerialControl::input()
+QString SerialControl::takeInputText(qsizetype *byteCount)
 {
     const QByteArray bytes = takeInput();
-    if (m_inputMode == BinaryMode)
-        return bytes;
+    if (byteCount)
+        *byteCount = bytes.size();
     return m_decoder.decode(bytes);
+}
+
+QVariant SerialControl::input()
+{
+    if (m_inputMode == BinaryMode)
+        return takeInput();
+    return takeInputText();
 }
 
 bool SerialControl::output(const QByteArray &bytes)

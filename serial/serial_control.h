@@ -72,6 +72,9 @@ public:
     QVariant input();
     // Takes everything waiting as bytes, whatever the input mode.
     QByteArray takeInput();
+    // Takes everything waiting as text decoded in code page 936, whatever the
+    // input mode; byteCount receives the number of bytes taken.
+    QString takeInputText(qsizetype *byteCount = nullptr);
 
     // Queues bytes for sending; text goes out in code page 936.
     bool output(const QByteArray &bytes);

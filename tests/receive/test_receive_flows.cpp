@@ -1,0 +1,180 @@
+#include "app/app_setup.h"
+#include "app/main_window.h"
+#include "receive/receive_display.h"
+#include "serial/qt_serial_control.h"
+#include "support/pty_pair.h"
+#include "support/recording_dialogs.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+#include <thread>
+
+// Received data through the real path: pseudo-terminal, control, handler, display.
+class TestReceiveFlows : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<PtyPair> device;
+    std::unique_ptr<QtSerialControl> comm;
+    std::unique_ptr<RecordingDialogs> dialogs;
+    std::unique_ptr<MainForm> form;
+
+    template <typename T = QWidget>
+    T *w(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
+    ReceiveDisplay *display() { return w<ReceiveDisplay>("TxtReceive"); }
+    QString rx() { return w<QLineEdit>("TxtRXCount")->text(); }
+    QString tx() { return w<QLineEdit>("TxtTXCount")->text(); }
+    void tick(const char *box, bool on)
+    {
+        w<QCheckBox>(box)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+    }
+    // Sends from the device and waits until the window has counted it all.
+    void feed(const QByteArray &bytes, qint64 countAfter)
+    {
+        QVERIFY(device->write(bytes));
+        QTRY_COMPARE_WITH_TIMEOUT(rx(), "RX:" + QString::number(countAfter), 10000);
+    }
+
+private slots:
+    void initTestCase() { configureApplication(); }
+
+    void init()
+    {
+        device = std::make_unique<PtyPair>();
+        qputenv("QUORVEX_COM1", device->devicePath().toLocal8Bit());
+        comm = std::make_unique<QtSerialControl>();
+        dialogs = std::make_unique<RecordingDialogs>();
+        form = std::make_unique<MainForm>(comm.get(), dialogs.get());
+        form->formLoad();
+        QVERIFY(comm->portOpen());
+    }
+    void cleanup()
+    {
+        form.reset();
+        comm.reset();
+        device.reset();
+    }
+
+    void textAndHexDisplay()
+    {
+        feed(QByteArray("AB\xd6\xd0"), 4);
+        QCOMPARE(display()->text(), QString::fromUtf8("AB中"));
+        tick("ChkHexReceive", true); // read afresh at every event; earlier data stays text
+        feed(QByteArray("\x00\x0f\x10\xff", 4), 8);
+        QCOMPARE(display()->text(), QString::fromUtf8("AB中00 0F 10 FF "));
+        QCOMPARE(display()->textCursor().position(), display()->text().size());
+        tick("ChkHexReceive", false);
+        feed("C", 9);
+        QCOMPARE(display()->text(), QString::fromUtf8("AB中00 0F 10 FF C"));
+    }
+
+    void characterSplitAcrossReads()
+    {
+        feed(QByteArray("x\xce"), 2);
+        QCOMPARE(display()->text(), QStringLiteral("x"));
+        feed(QByteArray("\xc4y"), 4);
+        QCOMPARE(display()->text(), QString::fromUtf8("x文y"));
+    }
+
+    void invalidBytesShowAndCount()
+    {
+        feed(QByteArray("\x81\x20Z"), 3);
+        QCOMPARE(display()->text(), QString::fromUtf8("\xEF\xBF\xBD Z"));
+    }
+
+    void stoppedDisplay()
+    {
+        auto *stop = w<QPushButton>("CmdStopdisp");
+        feed("one ", 4);
+        QTest::mouseClick(stop, Qt::LeftButton);
+        QCOMPARE(stop->text(), QStringLiteral("继续显示"));
+        feed("lost ", 9); // counted, never shown
+        tick("ChkHexReceive", true);
+        feed("A", 10); // hexadecimal display ignores the stop
+        QCOMPARE(display()->text(), QStringLiteral("one 41 "));
+        tick("ChkHexReceive", false);
+        QTest::mouseClick(stop, Qt::LeftButton);
+        QCOMPARE(stop->text(), QStringLiteral("停止显示"));
+        feed("two", 13);
+        QCOMPARE(display()->text(), QStringLiteral("one 41 two"));
+    }
+
+    void autoClear()
+    {
+        tick("ChkAutoClear", true);
+        QByteArray lines;
+        while (lines.size() < 65534)
+            lines += "0123456789abcdef\n";
+        lines.truncate(65534);
+        feed(lines, 65534);
+        QVERIFY(!display()->text().isEmpty());
+        feed("!", 65535);
+        QCOMPARE(display()->text(), QString());
+        feed("more", 65539); // every later event ends empty until the counters are reset
+        QCOMPARE(display()->text(), QString());
+        QTest::mouseClick(w("CmdClearCounter"), Qt::LeftButton);
+        QCOMPARE(rx(), QStringLiteral("RX:0"));
+        QCOMPARE(tx(), QStringLiteral("TX:0"));
+        feed("kept", 4);
+        QCOMPARE(display()->text(), QStringLiteral("kept"));
+    }
+
+    void clearLeavesCounters()
+    {
+        feed("abc", 3);
+        QTest::mouseClick(w("CmdClearReceive"), Qt::LeftButton);
+        QCOMPARE(display()->text(), QString());
+        QCOMPARE(rx(), QStringLiteral("RX:3"));
+    }
+
+    // A text send is counted with the send box's text when the send event comes.
+    void sendEventCountsTheSendBox()
+    {
+        auto *send = w<QPlainTextEdit>("TxtSend");
+        send->setPlainText("AB");
+        QVERIFY(comm->output(send->toPlainText()));
+        QTRY_COMPARE(tx(), QStringLiteral("TX:2"));
+        send->setPlainText(QString::fromUtf8("中文"));
+        QVERIFY(comm->output(send->toPlainText()));
+        QTRY_COMPARE(tx(), QStringLiteral("TX:6"));
+        QCOMPARE(device->read(6), QByteArray("AB\xd6\xd0\xce\xc4"));
+
+        tick("ChkHexSend", true);
+        QVERIFY(comm->output(QByteArray("\x01")));
+        QCOMPARE(device->read(1), QByteArray("\x01"));
+        QTest::qWait(200);
+        QCOMPARE(tx(), QStringLiteral("TX:6"));
+    }
+
+    void typedTextStaysAndDataFollows()
+    {
+        display()->setFocus();
+        QTest::keyClicks(display(), "typed>");
+        feed("data", 4);
+        QCOMPARE(display()->text(), QStringLiteral("typed>data"));
+        QCOMPARE(display()->textCursor().position(), 10);
+    }
+
+    // The window thread is busy for two seconds while the device pours out 512 KB.
+    void nothingLost()
+    {
+        QByteArray sent;
+        for (int i = 0; sent.size() < 512 * 1024; ++i)
+            sent += QByteArray::number(i) + '\n';
+        sent.truncate(512 * 1024);
+        bool wrote = false;
+        std::thread writer([&] { wrote = device->write(sent); });
+        QThread::sleep(2);
+        writer.join();
+        QVERIFY(wrote);
+        QTRY_COMPARE_WITH_TIMEOUT(rx(), "RX:" + QString::number(sent.size()), 20000);
+        QCOMPARE(display()->text(), QString::fromLatin1(sent));
+    }
+};
+
+QTEST_MAIN(TestReceiveFlows)
+#include "test_receive_flows.moc"
