@@ -1,23 +1,635 @@
 #include "receive/receive_display.h"
 
-#include "receive/hex_format.h"
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetrics>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTextLayout>
+#include <algorithm>
 
-#include <QTextCursor>
+namespace {
+constexpr int kMargin = 4;           // space between the frame and the text
+constexpr int kRefreshMs = 20;       // appends repaint at most this often
 
-ReceiveDisplay::ReceiveDisplay(QWidget *parent) : QPlainTextEdit(parent)
+// How a character is drawn: control characters take no room, a tab shows as a space.
+char16_t shown(char16_t c)
 {
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    if (c == u'\t')
+        return u' ';
+    if (c < 0x20 || c == 0x7f)
+        return 0x200B;
+    return c;
 }
+
+std::function<int(char16_t)> measurer(const QFont &font)
+{
+    return [fm = QFontMetrics(font)](char16_t c) {
+        if (c >= 0xD800 && c <= 0xDBFF)
+            return fm.horizontalAdvance(QChar(0x4E00));
+        if (c >= 0xDC00 && c <= 0xDFFF)
+            return 0;
+        const char16_t s = shown(c);
+        return s == 0x200B ? 0 : fm.horizontalAdvance(QChar(s));
+    };
+}
+
+QFont displayFont(QFont f)
+{
+    // Rows are wrapped with per-character advances; without kerning the drawn
+    // row is exactly as wide as the sum of them.
+    f.setKerning(false);
+    return f;
+}
+} // namespace
+
+ReceiveDisplay::ReceiveDisplay(QWidget *parent)
+    : QAbstractScrollArea(parent), m_layout(measurer(displayFont(font())))
+{
+    setFont(displayFont(font()));
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_InputMethodEnabled);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setBackgroundRole(QPalette::Base);
+    m_refresh.setSingleShot(true);
+    m_refresh.setInterval(kRefreshMs);
+    connect(&m_refresh, &QTimer::timeout, this, &ReceiveDisplay::refreshNow);
+}
+
+ReceiveDisplay::~ReceiveDisplay() = default;
+
+// ---- content -----------------------------------------------------------------
 
 void ReceiveDisplay::appendReceivedText(QStringView text)
 {
-    QTextCursor end(document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(text.toString());
-    moveCursor(QTextCursor::End);
+    const qint64 old = m_doc.size();
+    m_doc.appendText(text);
+    afterAppend(old);
 }
 
 void ReceiveDisplay::appendReceivedHex(QByteArrayView bytes)
 {
-    appendReceivedText(hexPairs(bytes));
+    const qint64 old = m_doc.size();
+    m_doc.appendHex(bytes);
+    afterAppend(old);
+}
+
+void ReceiveDisplay::afterAppend(qint64 oldSize)
+{
+    if (m_doc.size() == oldSize)
+        return;
+    m_layout.appended(m_doc, oldSize);
+    m_cursor = m_anchor = m_doc.size();
+    m_followCaret = true;
+    if (QAccessible::isActive()) {
+        QAccessibleTextInsertEvent ev(this, int(std::min<qint64>(oldSize, INT_MAX)),
+                                      m_doc.text(oldSize, m_doc.size()));
+        QAccessible::updateAccessibility(&ev);
+        notifyCaret();
+    }
+    scheduleRefresh();
+}
+
+void ReceiveDisplay::setText(const QString &text)
+{
+    const QString old = QAccessible::isActive() ? m_doc.toString() : QString();
+    m_doc.clear();
+    m_doc.appendText(text);
+    m_layout.reset(m_doc);
+    m_cursor = m_anchor = 0;
+    if (QAccessible::isActive()) {
+        QAccessibleTextUpdateEvent ev(this, 0, old, text);
+        QAccessible::updateAccessibility(&ev);
+    }
+    refreshNow();
+}
+
+void ReceiveDisplay::clear()
+{
+    if (m_doc.isEmpty())
+        return;
+    if (QAccessible::isActive()) {
+        QAccessibleTextRemoveEvent ev(this, 0, m_doc.toString());
+        QAccessible::updateAccessibility(&ev);
+    }
+    m_doc.clear();
+    m_layout.reset(m_doc);
+    m_cursor = m_anchor = 0;
+    refreshNow();
+}
+
+void ReceiveDisplay::edit(qint64 from, qint64 to, const QString &text)
+{
+    const QString removed =
+        QAccessible::isActive() && to > from ? m_doc.text(from, to) : QString();
+    m_doc.replace(from, to, text);
+    m_layout.edited(m_doc, from, to - from, text.size());
+    m_cursor = m_anchor = from + text.size();
+    m_targetX = -1;
+    if (QAccessible::isActive()) {
+        if (!removed.isEmpty()) {
+            QAccessibleTextRemoveEvent ev(this, int(from), removed);
+            QAccessible::updateAccessibility(&ev);
+        }
+        if (!text.isEmpty()) {
+            QAccessibleTextInsertEvent ev(this, int(from), text);
+            QAccessible::updateAccessibility(&ev);
+        }
+    }
+    m_followCaret = true;
+    restartBlink();
+    refreshNow();
+    notifyCaret();
+}
+
+void ReceiveDisplay::insertText(const QString &text)
+{
+    edit(selectionStart(), selectionEnd(), text);
+}
+
+// ---- caret and selection -------------------------------------------------------
+
+void ReceiveDisplay::setCaretPosition(qint64 pos, bool keepAnchor)
+{
+    m_cursor = std::clamp<qint64>(pos, 0, m_doc.size());
+    if (!keepAnchor)
+        m_anchor = m_cursor;
+    m_followCaret = true;
+    restartBlink();
+    refreshNow();
+    notifyCaret();
+}
+
+void ReceiveDisplay::setSelection(qint64 anchor, qint64 caret)
+{
+    m_anchor = std::clamp<qint64>(anchor, 0, m_doc.size());
+    setCaretPosition(caret, true);
+}
+
+void ReceiveDisplay::selectAll()
+{
+    setSelection(0, m_doc.size());
+}
+
+void ReceiveDisplay::copy() const
+{
+    if (hasSelection())
+        QApplication::clipboard()->setText(selectedText());
+}
+
+void ReceiveDisplay::cut()
+{
+    if (!hasSelection())
+        return;
+    copy();
+    insertText(QString());
+}
+
+void ReceiveDisplay::paste()
+{
+    const QString t = QApplication::clipboard()->text();
+    if (!t.isEmpty())
+        insertText(t);
+}
+
+void ReceiveDisplay::notifyCaret()
+{
+    if (!QAccessible::isActive())
+        return;
+    if (hasSelection()) {
+        QAccessibleTextSelectionEvent ev(this, int(selectionStart()), int(selectionEnd()));
+        ev.setCursorPosition(int(m_cursor));
+        QAccessible::updateAccessibility(&ev);
+    } else {
+        QAccessibleTextCursorEvent ev(this, int(m_cursor));
+        QAccessible::updateAccessibility(&ev);
+    }
+}
+
+// A line break written as CR LF moves as one character.
+qint64 ReceiveDisplay::previousPosition(qint64 pos) const
+{
+    if (pos <= 0)
+        return 0;
+    const char16_t c = m_doc.at(pos - 1);
+    if (pos >= 2 && ((c == u'\n' && m_doc.at(pos - 2) == u'\r') ||
+                     (QChar::isLowSurrogate(c) && QChar::isHighSurrogate(m_doc.at(pos - 2)))))
+        return pos - 2;
+    return pos - 1;
+}
+
+qint64 ReceiveDisplay::nextPosition(qint64 pos) const
+{
+    if (pos >= m_doc.size())
+        return m_doc.size();
+    const char16_t c = m_doc.at(pos);
+    if (pos + 1 < m_doc.size() && ((c == u'\r' && m_doc.at(pos + 1) == u'\n') ||
+                                   (QChar::isHighSurrogate(c) && QChar::isLowSurrogate(m_doc.at(pos + 1)))))
+        return pos + 2;
+    return pos + 1;
+}
+
+// ---- geometry ----------------------------------------------------------------
+
+int ReceiveDisplay::lineHeight() const
+{
+    return std::max(1, QFontMetrics(font()).lineSpacing());
+}
+
+int ReceiveDisplay::visibleRows() const
+{
+    return std::max(1, (viewport()->height() - kMargin) / lineHeight());
+}
+
+int ReceiveDisplay::textWidth() const
+{
+    return std::max(1, viewport()->width() - 2 * kMargin);
+}
+
+qint64 ReceiveDisplay::firstVisibleRow() const
+{
+    return verticalScrollBar()->value();
+}
+
+QString ReceiveDisplay::rowText(qint64 row, qint64 *start) const
+{
+    *start = m_layout.rowStart(row);
+    qint64 end = m_layout.rowEnd(row, m_doc.size());
+    if (end > *start && m_doc.at(end - 1) == u'\n')
+        --end;
+    QString s = m_doc.text(*start, end);
+    for (QChar &c : s)
+        c = QChar(shown(c.unicode()));
+    return s;
+}
+
+void ReceiveDisplay::layoutRow(QTextLayout &layout, const QString &text) const
+{
+    layout.setText(text);
+    layout.setFont(font());
+    layout.setCacheEnabled(true);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    if (line.isValid()) {
+        line.setLineWidth(1e9);
+        line.setPosition(QPointF(0, 0));
+    }
+    layout.endLayout();
+}
+
+// The row the caret is drawn in: at a wrap point, the start of the next row.
+qint64 ReceiveDisplay::caretRow() const
+{
+    return m_layout.rowOf(m_cursor);
+}
+
+QRect ReceiveDisplay::characterRect(qint64 pos) const
+{
+    pos = std::clamp<qint64>(pos, 0, m_doc.size());
+    const qint64 row = m_layout.rowOf(pos);
+    qint64 start;
+    QTextLayout layout;
+    layoutRow(layout, rowText(row, &start));
+    const int inRow = int(pos - start);
+    const int x = layout.lineCount() ? int(layout.lineAt(0).cursorToX(inRow)) : 0;
+    const int next = layout.lineCount() && inRow < layout.text().size()
+                         ? int(layout.lineAt(0).cursorToX(inRow + 1))
+                         : x + 1;
+    const int y = int(row - firstVisibleRow()) * lineHeight() + kMargin;
+    return QRect(kMargin + x, y, std::max(1, next - x), lineHeight());
+}
+
+qint64 ReceiveDisplay::positionAt(const QPoint &p) const
+{
+    if (m_doc.isEmpty())
+        return 0;
+    qint64 row = firstVisibleRow() + (p.y() - kMargin) / lineHeight();
+    if (p.y() < kMargin)
+        row = firstVisibleRow() - 1;
+    if (row < 0)
+        return 0;
+    if (row >= m_layout.rowCount())
+        return m_doc.size();
+    qint64 start;
+    QTextLayout layout;
+    layoutRow(layout, rowText(row, &start));
+    if (!layout.lineCount())
+        return start;
+    return start + layout.lineAt(0).xToCursor(p.x() - kMargin);
+}
+
+// ---- refresh -------------------------------------------------------------------
+
+void ReceiveDisplay::scheduleRefresh()
+{
+    if (!m_refresh.isActive())
+        m_refresh.start();
+}
+
+void ReceiveDisplay::refreshNow()
+{
+    m_refresh.stop();
+    updateScrollRange();
+    if (m_followCaret)
+        ensureCaretVisible();
+    m_followCaret = false;
+    viewport()->update();
+}
+
+void ReceiveDisplay::updateScrollRange()
+{
+    const qint64 max = std::max<qint64>(0, m_layout.rowCount() - visibleRows());
+    QScrollBar *bar = verticalScrollBar();
+    bar->setRange(0, int(std::min<qint64>(max, INT_MAX)));
+    bar->setPageStep(visibleRows());
+    bar->setSingleStep(1);
+}
+
+void ReceiveDisplay::ensureCaretVisible()
+{
+    const qint64 row = caretRow();
+    QScrollBar *bar = verticalScrollBar();
+    if (row < bar->value())
+        bar->setValue(int(row));
+    else if (row >= bar->value() + visibleRows())
+        bar->setValue(int(std::min<qint64>(row - visibleRows() + 1, INT_MAX)));
+}
+
+void ReceiveDisplay::scrollContentsBy(int, int)
+{
+    viewport()->update();
+}
+
+void ReceiveDisplay::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    m_layout.setWidth(m_doc, textWidth());
+    m_followCaret = true;
+    refreshNow();
+}
+
+void ReceiveDisplay::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        m_layout.remeasure(m_doc, measurer(font()));
+        refreshNow();
+    }
+}
+
+// ---- painting ------------------------------------------------------------------
+
+void ReceiveDisplay::paintEvent(QPaintEvent *)
+{
+    QPainter p(viewport());
+    const QPalette &pal = palette();
+    const qint64 first = firstVisibleRow();
+    const qint64 last = std::min(m_layout.rowCount(), first + visibleRows() + 1);
+    const qint64 selFrom = selectionStart(), selTo = selectionEnd();
+    const bool drawCaret = hasFocus() && m_caretOn;
+    const qint64 cRow = caretRow();
+    QTextLayout layout;
+    for (qint64 row = first; row < last; ++row) {
+        qint64 start;
+        const QString text = rowText(row, &start);
+        layoutRow(layout, text);
+        QList<QTextLayout::FormatRange> selections;
+        const qint64 end = start + text.size();
+        if (selTo > start && selFrom < end) {
+            QTextLayout::FormatRange r;
+            r.start = int(std::max(selFrom, start) - start);
+            r.length = int(std::min(selTo, end) - start) - r.start;
+            r.format.setBackground(pal.brush(QPalette::Highlight));
+            r.format.setForeground(pal.brush(QPalette::HighlightedText));
+            selections << r;
+        }
+        const QPointF at(kMargin, kMargin + (row - first) * lineHeight());
+        p.setPen(pal.color(QPalette::Text));
+        layout.draw(&p, at, selections);
+        if (drawCaret && row == cRow)
+            layout.drawCursor(&p, at, int(m_cursor - start), 1);
+    }
+}
+
+// ---- keyboard and mouse --------------------------------------------------------
+
+void ReceiveDisplay::moveVertically(int rows, bool keepAnchor)
+{
+    const QRect r = characterRect(m_cursor);
+    if (m_targetX < 0)
+        m_targetX = r.left();
+    const qint64 row = std::clamp<qint64>(caretRow() + rows, 0, m_layout.rowCount() - 1);
+    qint64 start;
+    QTextLayout layout;
+    layoutRow(layout, rowText(row, &start));
+    const qint64 pos = start + (layout.lineCount() ? layout.lineAt(0).xToCursor(m_targetX - kMargin) : 0);
+    const int keep = m_targetX;
+    setCaretPosition(pos, keepAnchor);
+    m_targetX = keep;
+}
+
+void ReceiveDisplay::keyPressEvent(QKeyEvent *e)
+{
+    if (e == QKeySequence::SelectAll) {
+        selectAll();
+        return;
+    }
+    if (e == QKeySequence::Copy) {
+        copy();
+        return;
+    }
+    if (e == QKeySequence::Cut) {
+        cut();
+        return;
+    }
+    if (e == QKeySequence::Paste) {
+        paste();
+        return;
+    }
+    const bool shift = e->modifiers() & Qt::ShiftModifier;
+    const bool ctrl = e->modifiers() & Qt::ControlModifier;
+    const qint64 row = caretRow();
+    const int keepX = m_targetX;
+    m_targetX = -1;
+    switch (e->key()) {
+    case Qt::Key_Left:
+        setCaretPosition(!shift && hasSelection() ? selectionStart() : previousPosition(m_cursor), shift);
+        return;
+    case Qt::Key_Right:
+        setCaretPosition(!shift && hasSelection() ? selectionEnd() : nextPosition(m_cursor), shift);
+        return;
+    case Qt::Key_Up:
+        m_targetX = keepX;
+        moveVertically(-1, shift);
+        return;
+    case Qt::Key_Down:
+        m_targetX = keepX;
+        moveVertically(1, shift);
+        return;
+    case Qt::Key_PageUp:
+        m_targetX = keepX;
+        moveVertically(-visibleRows(), shift);
+        return;
+    case Qt::Key_PageDown:
+        m_targetX = keepX;
+        moveVertically(visibleRows(), shift);
+        return;
+    case Qt::Key_Home:
+        setCaretPosition(ctrl ? 0 : m_layout.rowStart(row), shift);
+        return;
+    case Qt::Key_End: {
+        if (ctrl) {
+            setCaretPosition(m_doc.size(), shift);
+            return;
+        }
+        qint64 end = m_layout.rowEnd(row, m_doc.size());
+        if (end > m_layout.rowStart(row) && m_doc.at(end - 1) == u'\n')
+            end = previousPosition(end);
+        else if (row + 1 < m_layout.rowCount())
+            end = previousPosition(end); // stay on this row, before the wrap point
+        setCaretPosition(end, shift);
+        return;
+    }
+    case Qt::Key_Backspace:
+        if (hasSelection())
+            insertText(QString());
+        else if (m_cursor > 0)
+            edit(previousPosition(m_cursor), m_cursor, QString());
+        return;
+    case Qt::Key_Delete:
+        if (hasSelection())
+            insertText(QString());
+        else if (m_cursor < m_doc.size())
+            edit(m_cursor, nextPosition(m_cursor), QString());
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        insertText(QStringLiteral("\r\n"));
+        return;
+    default:
+        break;
+    }
+    const QString t = e->text();
+    if (!t.isEmpty() && !ctrl && t.at(0).isPrint()) {
+        insertText(t);
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(e);
+}
+
+void ReceiveDisplay::mousePressEvent(QMouseEvent *e)
+{
+    if (e->button() != Qt::LeftButton)
+        return;
+    m_targetX = -1;
+    setCaretPosition(positionAt(e->position().toPoint()), e->modifiers() & Qt::ShiftModifier);
+}
+
+void ReceiveDisplay::mouseMoveEvent(QMouseEvent *e)
+{
+    if (e->buttons() & Qt::LeftButton)
+        setCaretPosition(positionAt(e->position().toPoint()), true);
+}
+
+void ReceiveDisplay::mouseDoubleClickEvent(QMouseEvent *e)
+{
+    if (e->button() != Qt::LeftButton)
+        return;
+    // Selects the run of non-blank characters under the pointer.
+    const qint64 pos = positionAt(e->position().toPoint());
+    auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+    qint64 from = pos, to = pos;
+    const qint64 row = m_layout.rowOf(pos);
+    const qint64 rowFrom = m_layout.rowStart(row), rowTo = m_layout.rowEnd(row, m_doc.size());
+    while (from > rowFrom && !blank(m_doc.at(from - 1)))
+        --from;
+    while (to < rowTo && !blank(m_doc.at(to)))
+        ++to;
+    setSelection(from, to);
+}
+
+void ReceiveDisplay::contextMenuEvent(QContextMenuEvent *e)
+{
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("剪切"), this, &ReceiveDisplay::cut)->setEnabled(hasSelection());
+    menu.addAction(QStringLiteral("复制"), this, &ReceiveDisplay::copy)->setEnabled(hasSelection());
+    menu.addAction(QStringLiteral("粘贴"), this, &ReceiveDisplay::paste)
+        ->setEnabled(!QApplication::clipboard()->text().isEmpty());
+    menu.addAction(QStringLiteral("删除"), this, [this] { insertText(QString()); })
+        ->setEnabled(hasSelection());
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("全选"), this, &ReceiveDisplay::selectAll)->setEnabled(!m_doc.isEmpty());
+    menu.exec(e->globalPos());
+}
+
+void ReceiveDisplay::inputMethodEvent(QInputMethodEvent *e)
+{
+    if (!e->commitString().isEmpty())
+        insertText(e->commitString());
+    e->accept();
+}
+
+QVariant ReceiveDisplay::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    switch (query) {
+    case Qt::ImCursorRectangle:
+    case Qt::ImAnchorRectangle:
+        return characterRect(m_cursor).translated(viewport()->pos());
+    case Qt::ImCursorPosition:
+        return int(m_cursor - m_layout.rowStart(caretRow()));
+    case Qt::ImSurroundingText: {
+        qint64 start;
+        return rowText(caretRow(), &start);
+    }
+    case Qt::ImCurrentSelection:
+        return selectedText();
+    case Qt::ImEnabled:
+        return true;
+    default:
+        return QAbstractScrollArea::inputMethodQuery(query);
+    }
+}
+
+// ---- caret blinking --------------------------------------------------------------
+
+void ReceiveDisplay::restartBlink()
+{
+    m_caretOn = true;
+    const int ms = QApplication::cursorFlashTime() / 2;
+    if (hasFocus() && ms > 0)
+        m_blink.start(ms, this);
+    else
+        m_blink.stop();
+}
+
+void ReceiveDisplay::timerEvent(QTimerEvent *e)
+{
+    if (e->timerId() == m_blink.timerId()) {
+        m_caretOn = !m_caretOn;
+        viewport()->update(characterRect(m_cursor).adjusted(-2, -1, 2, 1));
+        return;
+    }
+    QAbstractScrollArea::timerEvent(e);
+}
+
+void ReceiveDisplay::focusInEvent(QFocusEvent *e)
+{
+    QAbstractScrollArea::focusInEvent(e);
+    restartBlink();
+    viewport()->update();
+}
+
+void ReceiveDisplay::focusOutEvent(QFocusEvent *e)
+{
+    QAbstractScrollArea::focusOutEvent(e);
+    m_blink.stop();
+    viewport()->update();
 }

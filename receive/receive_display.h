@@ -1,23 +1,108 @@
 #pragma once
 
+#include "receive/display_document.h"
+#include "receive/display_layout.h"
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
 #include <QByteArrayView>
-#include <QPlainTextEdit>
+#include <QTimer>
+
+class QTextLayout;
 
 // The receive box: an editable multi-line text box that received data is
-// appended to. Everything the window does with it goes through these calls, so
-// the way the content is held can change without touching the handlers.
-class ReceiveDisplay : public QPlainTextEdit
+// appended to. It holds its content in a DisplayDocument and lays out only the
+// rows on screen, so appending costs the same however much it holds. Appends
+// repaint on a short timer instead of at once, so a flood of small reads costs a
+// few repaints a second.
+class ReceiveDisplay : public QAbstractScrollArea
 {
     Q_OBJECT
 
 public:
     explicit ReceiveDisplay(QWidget *parent = nullptr);
+    ~ReceiveDisplay() override;
 
     // Appends after whatever the box holds (typed text included) and puts the
     // caret at the end, so the newest data is in view.
     void appendReceivedText(QStringView text);
     void appendReceivedHex(QByteArrayView bytes);
 
-    QString text() const { return toPlainText(); }
-    void setText(const QString &text) { setPlainText(text); }
+    QString text() const { return m_doc.toString(); }
+    void setText(const QString &text);
+    void clear();
+    qint64 length() const { return m_doc.size(); }
+    QString textRange(qint64 from, qint64 to) const { return m_doc.text(from, to); }
+
+    // The caret and the selection, in characters; the selection runs between the
+    // anchor and the caret.
+    qint64 caretPosition() const { return m_cursor; }
+    qint64 selectionStart() const { return std::min(m_cursor, m_anchor); }
+    qint64 selectionEnd() const { return std::max(m_cursor, m_anchor); }
+    bool hasSelection() const { return m_cursor != m_anchor; }
+    QString selectedText() const { return m_doc.text(selectionStart(), selectionEnd()); }
+    void setCaretPosition(qint64 pos, bool keepAnchor = false);
+    void setSelection(qint64 anchor, qint64 caret);
+    void selectAll();
+
+    // Replaces the selection (or inserts at the caret) as typing does.
+    void insertText(const QString &text);
+    void copy() const;
+    void cut();
+    void paste();
+
+    // Rows as laid out, and where a character is drawn (for tests and assistive technology).
+    qint64 rowCount() const { return m_layout.rowCount(); }
+    qint64 firstVisibleRow() const;
+    QRect characterRect(qint64 pos) const;
+    qint64 positionAt(const QPoint &viewportPoint) const;
+
+    // Memory held for the content and its rows.
+    qint64 memoryBytes() const { return m_doc.memoryBytes() + m_layout.memoryBytes(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    int lineHeight() const;
+    int visibleRows() const;
+    int textWidth() const;
+    // The characters of a row as drawn, without its line break.
+    QString rowText(qint64 row, qint64 *start) const;
+    void layoutRow(QTextLayout &layout, const QString &text) const;
+    qint64 caretRow() const;
+    void afterAppend(qint64 oldSize);
+    void edit(qint64 from, qint64 to, const QString &text);
+    void refreshNow();
+    void scheduleRefresh();
+    void updateScrollRange();
+    void ensureCaretVisible();
+    void moveVertically(int rows, bool keepAnchor);
+    qint64 previousPosition(qint64 pos) const;
+    qint64 nextPosition(qint64 pos) const;
+    void restartBlink();
+    void notifyCaret();
+
+    DisplayDocument m_doc;
+    DisplayLayout m_layout;
+    qint64 m_cursor = 0;
+    qint64 m_anchor = 0;
+    int m_targetX = -1; // the column kept while moving up and down
+    bool m_caretOn = true;
+    bool m_followCaret = false;
+    QBasicTimer m_blink;
+    QTimer m_refresh;
 };

@@ -1,0 +1,137 @@
+#include "receive/display_layout.h"
+
+#include "receive/display_document.h"
+
+#include <algorithm>
+#include <vector>
+
+DisplayLayout::DisplayLayout(std::function<int(char16_t)> measure)
+    : m_measure(std::move(measure)), m_cache(std::make_unique<qint16[]>(65536))
+{
+    std::fill_n(m_cache.get(), 65536, qint16(-1));
+    m_rows.push_back(0);
+}
+
+template <typename OnRow>
+bool DisplayLayout::feed(const char16_t *c, qsizetype n, qint64 &pos, OnRow &&onRow)
+{
+    Wrap &w = m_wrap;
+    for (qsizetype i = 0; i < n; ++i, ++pos) {
+        const char16_t ch = c[i];
+        if (ch == u'\n') {
+            w = Wrap{pos + 1};
+            if (!onRow(pos + 1)) {
+                ++pos;
+                return false;
+            }
+            continue;
+        }
+        const int adv = advance(ch);
+        // Spaces hang; a low surrogate never starts a row.
+        if (ch != u' ' && w.rowWidth + adv > m_width && pos > w.rowStart &&
+            !(ch >= 0xDC00 && ch <= 0xDFFF)) {
+            qint64 start = pos;
+            int carried = 0;
+            if (w.lastBreak > w.rowStart && w.lastBreak <= pos) {
+                start = w.lastBreak;
+                carried = w.rowWidth - w.widthAtBreak;
+            }
+            w = Wrap{start, -1, carried, 0};
+            if (!onRow(start))
+                return false;
+        }
+        w.rowWidth += adv;
+        if (ch == u' ') {
+            w.lastBreak = pos + 1;
+            w.widthAtBreak = w.rowWidth;
+        }
+    }
+    return true;
+}
+
+void DisplayLayout::appended(const DisplayDocument &doc, qint64 from)
+{
+    qint64 pos = from;
+    doc.scan(from, doc.size(), [&](const char16_t *c, qsizetype n) {
+        return feed(c, n, pos, [this](qint64 start) {
+            m_rows.push_back(start);
+            return true;
+        });
+    });
+}
+
+void DisplayLayout::relayoutFrom(const DisplayDocument &doc, qint64 row)
+{
+    m_rows.truncate(std::size_t(row) + 1);
+    m_wrap = Wrap{m_rows.back()};
+    appended(doc, m_rows.back());
+}
+
+void DisplayLayout::reset(const DisplayDocument &doc)
+{
+    m_rows.clear();
+    m_rows.push_back(0);
+    relayoutFrom(doc, 0);
+}
+
+void DisplayLayout::setWidth(const DisplayDocument &doc, int width)
+{
+    width = std::max(width, 1);
+    if (width == m_width)
+        return;
+    m_width = width;
+    reset(doc);
+}
+
+void DisplayLayout::remeasure(const DisplayDocument &doc, std::function<int(char16_t)> measure)
+{
+    m_measure = std::move(measure);
+    std::fill_n(m_cache.get(), 65536, qint16(-1));
+    reset(doc);
+}
+
+void DisplayLayout::edited(const DisplayDocument &doc, qint64 from, qint64 removed,
+                           qint64 inserted)
+{
+    const qint64 delta = inserted - removed;
+    // The row before the edit may take more of its line once the edit is made.
+    qint64 row = rowOf(from);
+    if (row > 0)
+        --row;
+    // Rows that started after the edit, in old positions; the layout meets them
+    // again (shifted by delta) once the wrap past the edit falls into step.
+    std::vector<qint64> old;
+    for (qint64 r = row + 1; r < rowCount(); ++r)
+        old.push_back(rowStart(r));
+    m_rows.truncate(std::size_t(row) + 1);
+    m_wrap = Wrap{m_rows.back()};
+
+    const qint64 editEnd = from + inserted;
+    std::size_t j = 0;
+    bool synced = false;
+    qint64 pos = m_rows.back();
+    doc.scan(pos, doc.size(), [&](const char16_t *c, qsizetype n) {
+        return feed(c, n, pos, [&](qint64 start) {
+            m_rows.push_back(start);
+            if (start <= editEnd)
+                return true;
+            while (j < old.size() && old[j] + delta < start)
+                ++j;
+            if (j < old.size() && old[j] + delta == start) {
+                synced = true;
+                return false;
+            }
+            return true;
+        });
+    });
+    if (!synced)
+        return;
+    for (std::size_t k = j + 1; k < old.size(); ++k)
+        m_rows.push_back(old[k] + delta);
+    // Recover the wrap state of the last row by feeding it once more.
+    m_wrap = Wrap{m_rows.back()};
+    qint64 p = m_rows.back();
+    doc.scan(p, doc.size(), [&](const char16_t *c, qsizetype n) {
+        return feed(c, n, p, [](qint64) { return true; });
+    });
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "receive/chunked_vector.h"
+
+#include <QtGlobal>
+#include <functional>
+#include <memory>
+
+class DisplayDocument;
+
+// Where the rows of the receive box begin. Lines end at "\n" and wrap at the
+// box's width, after the last space that fits or, in a run without spaces,
+// anywhere; spaces at a row's end may hang past it. Rows after a line break do
+// not depend on anything before it, and rows are found by feeding characters
+// once, so appending costs only the new characters, whatever is held already.
+class DisplayLayout
+{
+public:
+    // measure gives a character's advance in pixels; results are cached.
+    explicit DisplayLayout(std::function<int(char16_t)> measure);
+
+    // The width rows wrap at; changing it lays everything out again.
+    void setWidth(const DisplayDocument &doc, int width);
+    int width() const { return m_width; }
+    // Forgets the measured advances (the font changed) and lays out again.
+    void remeasure(const DisplayDocument &doc, std::function<int(char16_t)> measure);
+
+    // The document grew at its end from position from.
+    void appended(const DisplayDocument &doc, qint64 from);
+    // Characters [from, from + removed) were replaced by inserted ones.
+    void edited(const DisplayDocument &doc, qint64 from, qint64 removed, qint64 inserted);
+    // The document was emptied or replaced whole.
+    void reset(const DisplayDocument &doc);
+
+    qint64 rowCount() const { return qint64(m_rows.size()); }
+    qint64 rowStart(qint64 row) const { return m_rows[std::size_t(row)]; }
+    // One past the row's last character (its line break included).
+    qint64 rowEnd(qint64 row, qint64 docSize) const
+    {
+        return row + 1 < rowCount() ? rowStart(row + 1) : docSize;
+    }
+    qint64 rowOf(qint64 pos) const { return qint64(m_rows.lastNotAbove(pos)); }
+
+    int advance(char16_t c)
+    {
+        int w = m_cache[c];
+        if (w < 0)
+            w = m_cache[c] = qint16(m_measure(c));
+        return w;
+    }
+
+    qint64 memoryBytes() const { return qint64(m_rows.memoryBytes()); }
+
+private:
+    struct Wrap {
+        qint64 rowStart = 0;
+        qint64 lastBreak = -1; // position just after the last space in the row
+        int rowWidth = 0;
+        int widthAtBreak = 0;
+    };
+    // Feeds chars at pos..; calls onRow for each row that starts, stops when it returns false.
+    template <typename OnRow>
+    bool feed(const char16_t *c, qsizetype n, qint64 &pos, OnRow &&onRow);
+    void relayoutFrom(const DisplayDocument &doc, qint64 row);
+
+    std::function<int(char16_t)> m_measure;
+    std::unique_ptr<qint16[]> m_cache;
+    int m_width = 1;
+    ChunkedVector<qint64> m_rows;
+    Wrap m_wrap;
+};
