@@ -30,15 +30,20 @@ bool DisplayLayout::feed(const char16_t *c, qsizetype n, qint64 &pos, OnRow &&on
         // Spaces hang; a low surrogate never starts a row.
         if (ch != u' ' && w.rowWidth + adv > m_width && pos > w.rowStart &&
             !(ch >= 0xDC00 && ch <= 0xDFFF)) {
-            qint64 start = pos;
-            int carried = 0;
-            if (w.lastBreak > w.rowStart && w.lastBreak <= pos) {
-                start = w.lastBreak;
-                carried = w.rowWidth - w.widthAtBreak;
+            if (w.lastBreak > w.rowStart && w.lastBreak < pos) {
+                // The word that did not fit moves down whole...
+                const int carried = w.rowWidth - w.widthAtBreak;
+                w = Wrap{w.lastBreak, -1, carried, 0};
+                if (!onRow(w.rowStart))
+                    return false;
             }
-            w = Wrap{start, -1, carried, 0};
-            if (!onRow(start))
-                return false;
+            // ...and is itself cut, as it would be laid out from its own row's start,
+            // when it is still too wide.
+            if (w.rowWidth + adv > m_width && pos > w.rowStart) {
+                w = Wrap{pos};
+                if (!onRow(pos))
+                    return false;
+            }
         }
         w.rowWidth += adv;
         if (ch == u' ') {
