@@ -1,5 +1,7 @@
 #include "receive/receive_display.h"
 
+#include "receive/receive_display_accessible.h"
+
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
@@ -13,6 +15,7 @@
 #include <QStyle>
 #include <QTextLayout>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr int kMargin = 4;           // space between the frame and the text
@@ -28,15 +31,19 @@ char16_t shown(char16_t c)
     return c;
 }
 
+// Advances in 1/64 pixel, so that a row's width adds up as the drawn text does.
+constexpr int kUnit = 64;
+
 std::function<int(char16_t)> measurer(const QFont &font)
 {
-    return [fm = QFontMetrics(font)](char16_t c) {
+    return [fm = QFontMetricsF(font)](char16_t c) {
+        auto units = [](qreal px) { return int(std::lround(px * kUnit)); };
         if (c >= 0xD800 && c <= 0xDBFF)
-            return fm.horizontalAdvance(QChar(0x4E00));
+            return units(fm.horizontalAdvance(QChar(0x4E00)));
         if (c >= 0xDC00 && c <= 0xDFFF)
             return 0;
         const char16_t s = shown(c);
-        return s == 0x200B ? 0 : fm.horizontalAdvance(QChar(s));
+        return s == 0x200B ? 0 : units(fm.horizontalAdvance(QChar(s)));
     };
 }
 
@@ -52,6 +59,7 @@ QFont displayFont(QFont f)
 ReceiveDisplay::ReceiveDisplay(QWidget *parent)
     : QAbstractScrollArea(parent), m_layout(measurer(displayFont(font())))
 {
+    installReceiveDisplayAccessibility();
     setFont(displayFont(font()));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -65,6 +73,26 @@ ReceiveDisplay::ReceiveDisplay(QWidget *parent)
 }
 
 ReceiveDisplay::~ReceiveDisplay() = default;
+
+ReceiveDisplay::Announcer ReceiveDisplay::s_announcer = nullptr;
+
+void ReceiveDisplay::setAnnouncer(Announcer announcer)
+{
+    s_announcer = announcer;
+}
+
+bool ReceiveDisplay::announcing()
+{
+    return s_announcer || QAccessible::isActive();
+}
+
+void ReceiveDisplay::announce(QAccessibleEvent *event)
+{
+    if (s_announcer)
+        s_announcer(event);
+    else
+        QAccessible::updateAccessibility(event);
+}
 
 // ---- content -----------------------------------------------------------------
 
@@ -89,10 +117,10 @@ void ReceiveDisplay::afterAppend(qint64 oldSize)
     m_layout.appended(m_doc, oldSize);
     m_cursor = m_anchor = m_doc.size();
     m_followCaret = true;
-    if (QAccessible::isActive()) {
+    if (announcing()) {
         QAccessibleTextInsertEvent ev(this, int(std::min<qint64>(oldSize, INT_MAX)),
                                       m_doc.text(oldSize, m_doc.size()));
-        QAccessible::updateAccessibility(&ev);
+        announce(&ev);
         notifyCaret();
     }
     scheduleRefresh();
@@ -100,14 +128,14 @@ void ReceiveDisplay::afterAppend(qint64 oldSize)
 
 void ReceiveDisplay::setText(const QString &text)
 {
-    const QString old = QAccessible::isActive() ? m_doc.toString() : QString();
+    const QString old = announcing() ? m_doc.toString() : QString();
     m_doc.clear();
     m_doc.appendText(text);
     m_layout.reset(m_doc);
     m_cursor = m_anchor = 0;
-    if (QAccessible::isActive()) {
+    if (announcing()) {
         QAccessibleTextUpdateEvent ev(this, 0, old, text);
-        QAccessible::updateAccessibility(&ev);
+        announce(&ev);
     }
     refreshNow();
 }
@@ -116,9 +144,9 @@ void ReceiveDisplay::clear()
 {
     if (m_doc.isEmpty())
         return;
-    if (QAccessible::isActive()) {
+    if (announcing()) {
         QAccessibleTextRemoveEvent ev(this, 0, m_doc.toString());
-        QAccessible::updateAccessibility(&ev);
+        announce(&ev);
     }
     m_doc.clear();
     m_layout.reset(m_doc);
@@ -129,19 +157,19 @@ void ReceiveDisplay::clear()
 void ReceiveDisplay::edit(qint64 from, qint64 to, const QString &text)
 {
     const QString removed =
-        QAccessible::isActive() && to > from ? m_doc.text(from, to) : QString();
+        announcing() && to > from ? m_doc.text(from, to) : QString();
     m_doc.replace(from, to, text);
     m_layout.edited(m_doc, from, to - from, text.size());
     m_cursor = m_anchor = from + text.size();
     m_targetX = -1;
-    if (QAccessible::isActive()) {
+    if (announcing()) {
         if (!removed.isEmpty()) {
             QAccessibleTextRemoveEvent ev(this, int(from), removed);
-            QAccessible::updateAccessibility(&ev);
+            announce(&ev);
         }
         if (!text.isEmpty()) {
             QAccessibleTextInsertEvent ev(this, int(from), text);
-            QAccessible::updateAccessibility(&ev);
+            announce(&ev);
         }
     }
     m_followCaret = true;
@@ -202,15 +230,15 @@ void ReceiveDisplay::paste()
 
 void ReceiveDisplay::notifyCaret()
 {
-    if (!QAccessible::isActive())
+    if (!announcing())
         return;
     if (hasSelection()) {
         QAccessibleTextSelectionEvent ev(this, int(selectionStart()), int(selectionEnd()));
         ev.setCursorPosition(int(m_cursor));
-        QAccessible::updateAccessibility(&ev);
+        announce(&ev);
     } else {
         QAccessibleTextCursorEvent ev(this, int(m_cursor));
-        QAccessible::updateAccessibility(&ev);
+        announce(&ev);
     }
 }
 
@@ -371,7 +399,7 @@ void ReceiveDisplay::scrollContentsBy(int, int)
 void ReceiveDisplay::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    m_layout.setWidth(m_doc, textWidth());
+    m_layout.setWidth(m_doc, textWidth() * kUnit);
     m_followCaret = true;
     refreshNow();
 }

@@ -8,6 +8,7 @@
 #include <QByteArrayView>
 #include <QTimer>
 
+class QAccessibleEvent;
 class QTextLayout;
 
 // The receive box: an editable multi-line text box that received data is
@@ -53,9 +54,15 @@ public:
 
     // Rows as laid out, and where a character is drawn (for tests and assistive technology).
     qint64 rowCount() const { return m_layout.rowCount(); }
+    qint64 rowStart(qint64 row) const { return m_layout.rowStart(row); }
     qint64 firstVisibleRow() const;
     QRect characterRect(qint64 pos) const;
     qint64 positionAt(const QPoint &viewportPoint) const;
+
+    // Changes are announced to assistive technology while the platform's bridge
+    // is active. An announcer set here hears every change instead, bridge or not.
+    using Announcer = void (*)(QAccessibleEvent *);
+    static void setAnnouncer(Announcer announcer);
 
     // Memory held for the content and its rows.
     qint64 memoryBytes() const { return m_doc.memoryBytes() + m_layout.memoryBytes(); }
@@ -95,6 +102,9 @@ private:
     qint64 nextPosition(qint64 pos) const;
     void restartBlink();
     void notifyCaret();
+    static bool announcing();
+    static void announce(QAccessibleEvent *event);
+    static Announcer s_announcer;
 
     DisplayDocument m_doc;
     DisplayLayout m_layout;

@@ -1,0 +1,160 @@
+#include "app/app_setup.h"
+#include "receive/receive_display.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextLayout>
+#include <memory>
+
+// The receive box as a person and as assistive technology use it.
+class TestReceiveDisplay : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ReceiveDisplay> box;
+
+    static inline QList<QAccessible::Event> s_events;
+    static inline QList<QString> s_inserted;
+    static void recordEvent(QAccessibleEvent *e)
+    {
+        s_events << e->type();
+        if (e->type() == QAccessible::TextInserted)
+            s_inserted << static_cast<QAccessibleTextInsertEvent *>(e)->textInserted();
+    }
+
+private slots:
+    void initTestCase() { configureApplication(); }
+    void init()
+    {
+        box = std::make_unique<ReceiveDisplay>();
+        box->resize(383, 317);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+        box->setFocus();
+        box->activateWindow();
+    }
+    void cleanup() { box.reset(); }
+
+    void typingAndEditingKeys()
+    {
+        QTest::keyClicks(box.get(), "ab");
+        QTest::keyClick(box.get(), Qt::Key_Return);
+        QTest::keyClicks(box.get(), "c");
+        QCOMPARE(box->text(), QStringLiteral("ab\r\nc"));
+        QTest::keyClick(box.get(), Qt::Key_Left);
+        QTest::keyClick(box.get(), Qt::Key_Backspace); // CR LF goes as one
+        QCOMPARE(box->text(), QStringLiteral("abc"));
+        QTest::keyClick(box.get(), Qt::Key_Home);
+        QTest::keyClick(box.get(), Qt::Key_Delete);
+        QCOMPARE(box->text(), QStringLiteral("bc"));
+        QTest::keyClick(box.get(), Qt::Key_End, Qt::ShiftModifier);
+        QCOMPARE(box->selectedText(), QStringLiteral("bc"));
+        QTest::keyClicks(box.get(), "X");
+        QCOMPARE(box->text(), QStringLiteral("X"));
+    }
+
+    void selectCopyPaste()
+    {
+        box->appendReceivedText(u"hello world");
+        QTest::keyClick(box.get(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(box->selectedText(), QStringLiteral("hello world"));
+        QTest::keyClick(box.get(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("hello world"));
+        box->setSelection(0, 5);
+        QApplication::clipboard()->setText(QStringLiteral("bye"));
+        QTest::keyClick(box.get(), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(box->text(), QStringLiteral("bye world"));
+        box->setSelection(4, 9);
+        QTest::keyClick(box.get(), Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(box->text(), QStringLiteral("bye "));
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("world"));
+    }
+
+    // Received data goes after whatever the box holds, and the caret follows it.
+    void appendAfterTypingMovesTheCaret()
+    {
+        QTest::keyClicks(box.get(), "typed");
+        box->setCaretPosition(2);
+        box->appendReceivedHex(QByteArray("\x0d\x0a", 2));
+        QCOMPARE(box->text(), QStringLiteral("typed0D 0A "));
+        QCOMPARE(box->caretPosition(), box->length());
+    }
+
+    void mouseAndRowsAgree()
+    {
+        box->appendReceivedText(u"first line\r\nsecond line\r\n中文第三行");
+        QTest::qWait(50);
+        for (qint64 pos : {0, 3, 14, 25, 27}) {
+            const QRect r = box->characterRect(pos);
+            QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, QPoint(r.left() + 1, r.center().y()));
+            QCOMPARE(box->caretPosition(), pos);
+        }
+        // Up keeps the column: from after "中文" to the same x in "second line".
+        const int x = box->characterRect(27).left();
+        QTest::keyClick(box.get(), Qt::Key_Up);
+        QVERIFY(box->caretPosition() >= 12 && box->caretPosition() <= 23);
+        QVERIFY(std::abs(box->characterRect(box->caretPosition()).left() - x) <= 6);
+    }
+
+    // Hex pairs wrap between pairs; the scroll bar covers every row and follows
+    // the caret to the newest data.
+    void wrappingAndScrolling()
+    {
+        QByteArray bytes(3000, '\x5a');
+        box->appendReceivedHex(bytes);
+        QTRY_VERIFY(box->verticalScrollBar()->maximum() > 0);
+        QVERIFY(box->rowCount() > 20);
+        QCOMPARE(box->textRange(0, 6), QStringLiteral("5A 5A "));
+        QCOMPARE(box->length(), 9000);
+        for (qint64 r = 1; r < box->rowCount(); ++r)
+            QCOMPARE(box->rowStart(r) % 3, 0);
+        QTRY_COMPARE(box->verticalScrollBar()->value(), box->verticalScrollBar()->maximum());
+        QCOMPARE(box->verticalScrollBar()->maximum() + box->verticalScrollBar()->pageStep(),
+                 int(box->rowCount()));
+        // The drawn row is as wide as the advances the wrap used.
+        const QFontMetricsF fm(box->font());
+        const QString pairs = QString::fromUtf8("5A 0F C3 中文 Wij,.");
+        qreal sum = 0;
+        for (QChar c : pairs)
+            sum += fm.horizontalAdvance(c);
+        QTextLayout layout(pairs, box->font());
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        line.setLineWidth(1e6);
+        layout.endLayout();
+        QVERIFY2(std::abs(line.naturalTextWidth() - sum) < 0.5,
+                 qPrintable(QString("%1 drawn, %2 summed").arg(line.naturalTextWidth()).arg(sum)));
+    }
+
+    void accessibleText()
+    {
+        ReceiveDisplay::setAnnouncer(recordEvent);
+        s_events.clear();
+        s_inserted.clear();
+        box->appendReceivedText(u"RX 中");
+        box->appendReceivedHex(QByteArray("\xff", 1));
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(box.get());
+        QVERIFY(iface);
+        QCOMPARE(iface->role(), QAccessible::EditableText);
+        QAccessibleTextInterface *text = iface->textInterface();
+        QVERIFY(text);
+        QCOMPARE(text->characterCount(), 7);
+        QCOMPARE(text->text(0, 7), QString::fromUtf8("RX 中FF "));
+        QCOMPARE(text->cursorPosition(), 7);
+        box->setSelection(1, 4);
+        int s = -1, e = -1;
+        text->selection(0, &s, &e);
+        QCOMPARE(QPair(s, e), QPair(1, 4));
+        QCOMPARE(s_inserted, (QList<QString>{QString::fromUtf8("RX 中"), QStringLiteral("FF ")}));
+        QVERIFY(s_events.contains(QAccessible::TextSelectionChanged));
+        iface->editableTextInterface()->insertText(0, QStringLiteral(">"));
+        QCOMPARE(box->text(), QString::fromUtf8(">RX 中FF "));
+        ReceiveDisplay::setAnnouncer(nullptr);
+    }
+};
+
+QTEST_MAIN(TestReceiveDisplay)
+#include "test_receive_display.moc"
