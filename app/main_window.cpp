@@ -216,7 +216,7 @@ void MainForm::ShowReceivedText()
     RXCount = addCount(RXCount, bytes);
     if (!DisplayStopped)
         c.TxtReceive->appendReceivedText(ReceivedText);
-    c.TxtRXCount->setText(counterText(u"RX:", RXCount));
+    showRxCount();
     applyAutoClear();
 }
 
@@ -228,8 +228,29 @@ void MainForm::ShowReceivedHex()
         c.TxtReceive->appendReceivedHex(bytes);
         RXCount = addCount(RXCount, bytes.size());
     }
-    c.TxtRXCount->setText(counterText(u"RX:", RXCount));
+    showRxCount();
     applyAutoClear();
+}
+
+// The receive counter changes with every read; under a flood it is repainted a
+// few dozen times a second rather than at every read. Its text is always current.
+void MainForm::showRxCount()
+{
+    if (!m_rxCountPaint.isActive()) {
+        c.TxtRXCount->setUpdatesEnabled(false);
+        m_rxCountPaint.start(kCounterPaintMs, this);
+    }
+    c.TxtRXCount->setText(counterText(u"RX:", RXCount));
+}
+
+void MainForm::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_rxCountPaint.timerId()) {
+        QWidget::timerEvent(event);
+        return;
+    }
+    m_rxCountPaint.stop();
+    c.TxtRXCount->setUpdatesEnabled(true);
 }
 
 void MainForm::applyAutoClear()

@@ -4,6 +4,7 @@
 #include "app/window_layout.h"
 #include "serial/port_settings.h"
 
+#include <QBasicTimer>
 #include <QDateTime>
 #include <QLocale>
 #include <QTimer>
@@ -57,6 +58,7 @@ private:
     void ShowReceivedHex();
     void applyAutoClear();
     void CountSentText();
+    void showRxCount();
 
     // Handlers.
     void onComm();
@@ -69,9 +71,13 @@ private:
     void onCmdQuitClick();
     void onPortLost();
 
+    void timerEvent(QTimerEvent *event) override;
+
     SerialControl *m_comm;
     Dialogs *m_dialogs;
     MainFormControls c{};
+    static constexpr int kCounterPaintMs = 50;
+    QBasicTimer m_rxCountPaint;
     QTimer *TmrNowTime;
     QTimer *TmrAutoSend;
     std::function<QDateTime()> m_now;

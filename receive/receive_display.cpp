@@ -19,7 +19,7 @@
 
 namespace {
 constexpr int kMargin = 4;           // space between the frame and the text
-constexpr int kRefreshMs = 20;       // appends repaint at most this often
+constexpr int kRefreshMs = 50;       // appends repaint at most this often (20 Hz)
 
 // How a character is drawn: control characters take no room, a tab shows as a space.
 char16_t shown(char16_t c)
@@ -132,6 +132,7 @@ void ReceiveDisplay::setText(const QString &text)
     m_doc.clear();
     m_doc.appendText(text);
     m_layout.reset(m_doc);
+    dropRowCache();
     m_cursor = m_anchor = 0;
     if (announcing()) {
         QAccessibleTextUpdateEvent ev(this, 0, old, text);
@@ -150,6 +151,7 @@ void ReceiveDisplay::clear()
     }
     m_doc.clear();
     m_layout.reset(m_doc);
+    dropRowCache();
     m_cursor = m_anchor = 0;
     refreshNow();
 }
@@ -160,6 +162,7 @@ void ReceiveDisplay::edit(qint64 from, qint64 to, const QString &text)
         announcing() && to > from ? m_doc.text(from, to) : QString();
     m_doc.replace(from, to, text);
     m_layout.edited(m_doc, from, to - from, text.size());
+    dropRowCache();
     m_cursor = m_anchor = from + text.size();
     m_targetX = -1;
     if (announcing()) {
@@ -400,6 +403,7 @@ void ReceiveDisplay::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
     m_layout.setWidth(m_doc, textWidth() * kUnit);
+    dropRowCache();
     m_followCaret = true;
     refreshNow();
 }
@@ -409,11 +413,26 @@ void ReceiveDisplay::changeEvent(QEvent *event)
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         m_layout.remeasure(m_doc, measurer(font()));
+        dropRowCache();
         refreshNow();
     }
 }
 
 // ---- painting ------------------------------------------------------------------
+
+QTextLayout *ReceiveDisplay::cachedRow(qint64 row, qint64 *start,
+                                       std::unordered_map<qint64, CachedRow> &next)
+{
+    *start = m_layout.rowStart(row);
+    const qint64 end = m_layout.rowEnd(row, m_doc.size());
+    auto it = m_rowCache.find(*start);
+    if (it != m_rowCache.end() && it->second.end == end)
+        return next.emplace(*start, std::move(it->second)).first->second.layout.get();
+    auto layout = std::make_unique<QTextLayout>();
+    qint64 s;
+    layoutRow(*layout, rowText(row, &s));
+    return next.emplace(*start, CachedRow{end, std::move(layout)}).first->second.layout.get();
+}
 
 void ReceiveDisplay::paintEvent(QPaintEvent *)
 {
@@ -424,13 +443,12 @@ void ReceiveDisplay::paintEvent(QPaintEvent *)
     const qint64 selFrom = selectionStart(), selTo = selectionEnd();
     const bool drawCaret = hasFocus() && m_caretOn;
     const qint64 cRow = caretRow();
-    QTextLayout layout;
+    std::unordered_map<qint64, CachedRow> next;
     for (qint64 row = first; row < last; ++row) {
         qint64 start;
-        const QString text = rowText(row, &start);
-        layoutRow(layout, text);
+        QTextLayout *layout = cachedRow(row, &start, next);
         QList<QTextLayout::FormatRange> selections;
-        const qint64 end = start + text.size();
+        const qint64 end = start + layout->text().size();
         if (selTo > start && selFrom < end) {
             QTextLayout::FormatRange r;
             r.start = int(std::max(selFrom, start) - start);
@@ -441,10 +459,11 @@ void ReceiveDisplay::paintEvent(QPaintEvent *)
         }
         const QPointF at(kMargin, kMargin + (row - first) * lineHeight());
         p.setPen(pal.color(QPalette::Text));
-        layout.draw(&p, at, selections);
+        layout->draw(&p, at, selections);
         if (drawCaret && row == cRow)
-            layout.drawCursor(&p, at, int(m_cursor - start), 1);
+            layout->drawCursor(&p, at, int(m_cursor - start), 1);
     }
+    m_rowCache = std::move(next);
 }
 
 // ---- keyboard and mouse --------------------------------------------------------

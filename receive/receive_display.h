@@ -6,10 +6,13 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QByteArrayView>
+#include <QTextLayout>
 #include <QTimer>
+#include <unordered_map>
+#include <memory>
 
 class QAccessibleEvent;
-class QTextLayout;
+
 
 // The receive box: an editable multi-line text box that received data is
 // appended to. It holds its content in a DisplayDocument and lays out only the
@@ -105,6 +108,16 @@ private:
     static bool announcing();
     static void announce(QAccessibleEvent *event);
     static Announcer s_announcer;
+
+    // Rows laid out for the last paint, by their start; a row is reused while its
+    // extent is the same (following new data moves rows up without changing them).
+    struct CachedRow {
+        qint64 end;
+        std::unique_ptr<QTextLayout> layout;
+    };
+    QTextLayout *cachedRow(qint64 row, qint64 *start, std::unordered_map<qint64, CachedRow> &next);
+    std::unordered_map<qint64, CachedRow> m_rowCache;
+    void dropRowCache() { m_rowCache.clear(); }
 
     DisplayDocument m_doc;
     DisplayLayout m_layout;

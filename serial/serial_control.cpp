@@ -8,6 +8,8 @@
 SerialControl::SerialControl(QObject *parent) : QObject(parent)
 {
     m_line = *parseSettingsString(m_settings);
+    m_receiveDelay.setSingleShot(true);
+    connect(&m_receiveDelay, &QTimer::timeout, this, &SerialControl::raiseReceiveEvent);
 }
 
 SerialControl::~SerialControl() = default;
@@ -26,8 +28,10 @@ bool SerialControl::setPortOpen(bool open)
             m_open = false;
         }
         ++m_session;
+        m_receiveDelay.stop();
         QMutexLocker lock(&m_rxLock);
         m_rx.clear();
+        m_rxEventPosted = false;
         return true;
     }
     if (m_open)
@@ -36,9 +40,11 @@ bool SerialControl::setPortOpen(bool open)
     if (path.isEmpty())
         return fail(tr("there is no port %1").arg(m_commPort));
     ++m_session;
+    m_receiveDelay.stop();
     {
         QMutexLocker lock(&m_rxLock);
         m_rx.clear();
+        m_rxEventPosted = false;
     }
     m_decoder.reset();
     QString error;
@@ -157,14 +163,24 @@ void SerialControl::deliverReceived(quint64 session, const QByteArray &bytes)
 
 void SerialControl::raiseReceiveEvent()
 {
+    if (m_lastReceiveEvent.isValid()) {
+        const qint64 since = m_lastReceiveEvent.elapsed();
+        if (since < kReceiveSpacingMs) {
+            // Still marked as posted, so the I/O thread does not post again meanwhile.
+            m_receiveDelay.start(int(kReceiveSpacingMs - since));
+            return;
+        }
+    }
     qsizetype waiting;
     {
         QMutexLocker lock(&m_rxLock);
         m_rxEventPosted = false;
         waiting = m_rx.size();
     }
-    if (m_open && m_rThreshold > 0 && waiting >= m_rThreshold)
+    if (m_open && m_rThreshold > 0 && waiting >= m_rThreshold) {
+        m_lastReceiveEvent.start();
         raiseEvent(ReceiveEvent);
+    }
 }
 
 void SerialControl::deliverDrained(quint64 session)

@@ -4,9 +4,11 @@
 #include "serial/port_settings.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QVariant>
 #include <atomic>
 
@@ -125,6 +127,12 @@ private:
     int m_commEvent = NoEvent;
     QString m_error;
     cp936::StreamDecoder m_decoder;
+
+    // Under a flood, receive events come at most this often; the first bytes
+    // after a quiet spell raise one at once.
+    static constexpr int kReceiveSpacingMs = 10;
+    QElapsedTimer m_lastReceiveEvent;
+    QTimer m_receiveDelay;
 
     std::atomic<quint64> m_session{0};
     mutable QMutex m_rxLock;

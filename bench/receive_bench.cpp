@@ -1,0 +1,284 @@
+// Receive path benchmark: data goes through the real path (pseudo-terminal,
+// serial control on its I/O thread, communication event, display) in hex and in
+// text display, unpaced and paced at 921600 baud. A child process plays the
+// device, so the figures are the program's own.
+//
+//   receive_bench [MB for the floods, default 50]
+#include "app/app_setup.h"
+#include "app/main_window.h"
+#include "receive/receive_display.h"
+#include "serial/qt_serial_control.h"
+#include "support/pty_pair.h"
+#include "support/recording_dialogs.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+qint64 procStatusKb(const char *key)
+{
+    QFile f("/proc/self/status");
+    f.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(qstrlen(key)).trimmed().split(' ').first().toLongLong();
+    return 0;
+}
+
+// CPU seconds of each thread of this process, by name.
+QString threadCpu()
+{
+    QString out;
+    const long tick = sysconf(_SC_CLK_TCK);
+    for (const QString &tid : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f("/proc/self/task/" + tid + "/stat");
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray st = f.readAll();
+        const qsizetype close = st.lastIndexOf(')');
+        const QByteArray name = st.mid(st.indexOf('(') + 1, close - st.indexOf('(') - 1);
+        const QList<QByteArray> fields = st.mid(close + 2).split(' ');
+        const double cpu = (fields[11].toLongLong() + fields[12].toLongLong()) / double(tick);
+        if (cpu > 0.005)
+            out += QStringLiteral(" %1=%2s").arg(QString::fromLatin1(name)).arg(cpu, 0, 'f', 2);
+    }
+    return out;
+}
+
+void resetPeakRss()
+{
+    QFile f("/proc/self/clear_refs");
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * (v.size() - 1) + 0.5))];
+}
+
+enum class Data { Binary, TextLines, TextNoBreaks };
+
+QByteArray pattern(Data kind)
+{
+    QByteArray out;
+    QRandomGenerator rng(42);
+    while (out.size() < 1 << 20) {
+        switch (kind) {
+        case Data::Binary:
+            out += char(rng.bounded(256));
+            break;
+        case Data::TextLines:
+            out += "temperature=23.5 humidity=41 \xd7\xb4\xcc\xac=OK seq=0001234\r\n";
+            break;
+        case Data::TextNoBreaks:
+            out += "ABCDEFGHIJ0123456789 \xd6\xd0\xce\xc4 ";
+            break;
+        }
+    }
+    return out;
+}
+
+// The device: writes total bytes of the pattern, as fast as the line takes them
+// or paced at bytesPerSecond.
+pid_t startDevice(PtyPair &pty, const QByteArray &pat, qint64 total, double bytesPerSecond)
+{
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    timespec t0;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    qint64 sent = 0;
+    while (sent < total) {
+        qint64 n = std::min<qint64>(total - sent, 4096);
+        if (bytesPerSecond > 0) {
+            timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const double elapsed = (now.tv_sec - t0.tv_sec) + (now.tv_nsec - t0.tv_nsec) / 1e9;
+            const qint64 allowed = qint64(elapsed * bytesPerSecond) - sent;
+            if (allowed <= 0) {
+                usleep(2000);
+                continue;
+            }
+            n = std::min(n, allowed);
+        }
+        const qint64 off = sent % pat.size();
+        n = std::min<qint64>(n, pat.size() - off);
+        if (!pty.write(pat.mid(off, n)))
+            _exit(1);
+        sent += n;
+    }
+    _exit(0);
+}
+
+struct Result {
+    double seconds = 0, cpu = 0, mb = 0;
+    std::vector<double> lateMs;
+    qint64 peakKb = 0, displayBytes = 0;
+};
+
+Result flood(Data kind, bool hex, qint64 total, double bytesPerSecond)
+{
+    PtyPair pty;
+    qputenv("QUORVEX_COM1", pty.devicePath().toLocal8Bit());
+    QtSerialControl comm;
+    RecordingDialogs dialogs;
+    MainForm form(&comm, &dialogs);
+    form.formLoad();
+    form.show();
+    form.findChild<QCheckBox *>("ChkHexReceive")->setCheckState(hex ? Qt::Checked : Qt::Unchecked);
+    auto *rx = form.findChild<QLineEdit *>("TxtRXCount");
+    auto *display = form.findChild<ReceiveDisplay *>("TxtReceive");
+    QApplication::processEvents();
+
+    Result r;
+    const qint64 baseKb = procStatusKb("VmRSS:");
+    resetPeakRss();
+    QEventLoop loop;
+    QElapsedTimer clock;
+    // The event loop's answer: how late a 10 ms timer fires during the flood.
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(10);
+    qint64 expected = 0;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        r.lateMs.push_back(std::max<qint64>(0, now - expected) / 1e6);
+        expected = now + 10'000'000;
+    });
+    QTimer done;
+    done.setInterval(5);
+    QObject::connect(&done, &QTimer::timeout, [&] {
+        if (rx->text() == QStringLiteral("RX:%1").arg(total))
+            loop.quit();
+    });
+    const double cpu0 = cpuSeconds();
+    clock.start();
+    expected = 10'000'000;
+    const pid_t device = startDevice(pty, pattern(kind), total, bytesPerSecond);
+    if (bytesPerSecond <= 0)
+        probe.start(); // the paced runs measure CPU only; the probe would add its own wake-ups
+    done.setInterval(bytesPerSecond > 0 ? 100 : 5);
+    done.start();
+    QTimer::singleShot(600'000, &loop, &QEventLoop::quit);
+    loop.exec();
+    r.seconds = clock.nsecsElapsed() / 1e9;
+    r.cpu = cpuSeconds() - cpu0;
+    r.mb = total / 1e6;
+    r.peakKb = procStatusKb("VmHWM:") - baseKb;
+    r.displayBytes = display->memoryBytes();
+    if (qEnvironmentVariableIsSet("QUORVEX_BENCH_THREADS"))
+        std::printf("  threads:%s\n", qPrintable(threadCpu()));
+    int status = 0;
+    waitpid(device, &status, 0);
+    if (rx->text() != QStringLiteral("RX:%1").arg(total))
+        std::printf("  !! only %s of %lld bytes arrived\n", qPrintable(rx->text()), total);
+    return r;
+}
+
+void report(const char *name, const Result &r, bool latency)
+{
+    std::printf("%-34s %7.2f MB/s  %6.3f CPU s/MB", name, r.mb / r.seconds, r.cpu / r.mb);
+    if (latency)
+        std::printf("  loop late ms: median %.1f p95 %.1f max %.1f", percentile(r.lateMs, 0.5),
+                    percentile(r.lateMs, 0.95), percentile(r.lateMs, 1.0));
+    std::printf("\n");
+}
+
+// Time of one 1 KB append when the display already holds the given amount.
+void appendTimes(bool hex)
+{
+    ReceiveDisplay box;
+    box.resize(383, 317);
+    box.show();
+    const QByteArray bin = pattern(Data::Binary);
+    const QString text = QString::fromLatin1(pattern(Data::TextLines)).left(1 << 20);
+    qint64 held = 0;
+    std::printf("%s append of 1 KB:", hex ? "hex " : "text");
+    for (qint64 mark : {qint64(1) << 20, qint64(10) << 20, qint64(100) << 20}) {
+        while (held < mark) {
+            if (hex)
+                box.appendReceivedHex(bin);
+            else
+                box.appendReceivedText(text);
+            held += 1 << 20;
+        }
+        QApplication::processEvents();
+        std::vector<double> us;
+        for (int i = 0; i < 2000; ++i) {
+            QElapsedTimer t;
+            t.start();
+            if (hex)
+                box.appendReceivedHex(QByteArrayView(bin).sliced((i * 1024) % (1 << 19), 1024));
+            else
+                box.appendReceivedText(QStringView(text).mid((i * 1024) % (1 << 19), 1024));
+            us.push_back(t.nsecsElapsed() / 1e3);
+            if (i % 100 == 0)
+                QApplication::processEvents(); // lets the throttled repaint run now and then
+        }
+        held += 2000 * 1024;
+        std::printf("  %3lld MB held: median %.1f us, p99 %.1f us", mark >> 20, percentile(us, 0.5),
+                    percentile(us, 0.99));
+    }
+    std::printf("\n");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    configureApplication();
+    const qint64 mb = argc > 1 ? atoll(argv[1]) : 50;
+    const qint64 total = mb * 1'000'000;
+
+    const bool pacedOnly = argc > 2 && qstrcmp(argv[2], "paced") == 0;
+    std::printf("Receive path, %lld MB floods through a pseudo-terminal\n", mb);
+    if (!pacedOnly) {
+    const Result hex = flood(Data::Binary, true, total, 0);
+    report("hex display, unpaced", hex, true);
+    std::printf("%-34s peak RSS growth %.2f bytes per received byte; display holds %.2f bytes/byte\n",
+                "hex display memory", hex.peakKb * 1024.0 / total, double(hex.displayBytes) / total);
+    report("text display with line breaks", flood(Data::TextLines, false, total, 0), true);
+    report("text display without line breaks", flood(Data::TextNoBreaks, false, total, 0), true);
+    }
+
+    const double baud = 921600 / 10.0; // bytes per second on an 8N1 line
+    for (bool hexMode : {true, false}) {
+        const Result r = flood(hexMode ? Data::Binary : Data::TextLines, hexMode, qint64(baud * 10), baud);
+        std::printf("%-34s %5.1f %% of one core over %.1f s\n",
+                    hexMode ? "hex display, 921600 baud" : "text display, 921600 baud",
+                    100.0 * r.cpu / r.seconds, r.seconds);
+    }
+    if (!pacedOnly) {
+        appendTimes(true);
+        appendTimes(false);
+    }
+    return 0;
+}
