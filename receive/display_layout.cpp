@@ -65,6 +65,42 @@ void DisplayLayout::appended(const DisplayDocument &doc, qint64 from)
     });
 }
 
+void DisplayLayout::measurePairs()
+{
+    static constexpr char16_t digits[] = u"0123456789ABCDEF";
+    m_pairWidth = std::make_unique<int[]>(256);
+    for (int b = 0; b < 256; ++b)
+        m_pairWidth[b] = advance(digits[b >> 4]) + advance(digits[b & 15]);
+}
+
+void DisplayLayout::appendedHex(qint64 from, QByteArrayView bytes)
+{
+    static constexpr char16_t digits[] = u"0123456789ABCDEF";
+    if (!m_pairWidth)
+        measurePairs();
+    const int space = advance(u' ');
+    auto push = [this](qint64 start) {
+        m_rows.push_back(start);
+        return true;
+    };
+    qint64 pos = from;
+    Wrap &w = m_wrap;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        const int pair = m_pairWidth[b];
+        if (w.rowWidth + pair <= m_width) {
+            // Both digits fit: the common case, without looking at them one by one.
+            w.rowWidth += pair + space;
+            pos += 3;
+            w.lastBreak = pos;
+            w.widthAtBreak = w.rowWidth;
+            continue;
+        }
+        const char16_t chars[3] = {digits[b >> 4], digits[b & 15], u' '};
+        feed(chars, 3, pos, push);
+    }
+}
+
 void DisplayLayout::relayoutFrom(const DisplayDocument &doc, qint64 row)
 {
     m_rows.truncate(std::size_t(row) + 1);
@@ -92,6 +128,7 @@ void DisplayLayout::remeasure(const DisplayDocument &doc, std::function<int(char
 {
     m_measure = std::move(measure);
     std::fill_n(m_cache.get(), 65536, qint16(-1));
+    m_pairWidth.reset();
     reset(doc);
 }
 

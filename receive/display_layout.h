@@ -2,6 +2,7 @@
 
 #include "receive/chunked_vector.h"
 
+#include <QByteArrayView>
 #include <QtGlobal>
 #include <functional>
 #include <memory>
@@ -27,6 +28,9 @@ public:
 
     // The document grew at its end from position from.
     void appended(const DisplayDocument &doc, qint64 from);
+    // The same, for bytes appended as hexadecimal pairs: laid out from the bytes
+    // themselves, without making their text.
+    void appendedHex(qint64 from, QByteArrayView bytes);
     // Characters [from, from + removed) were replaced by inserted ones.
     void edited(const DisplayDocument &doc, qint64 from, qint64 removed, qint64 inserted);
     // The document was emptied or replaced whole.
@@ -63,7 +67,10 @@ private:
     bool feed(const char16_t *c, qsizetype n, qint64 &pos, OnRow &&onRow);
     void relayoutFrom(const DisplayDocument &doc, qint64 row);
 
+    void measurePairs();
+
     std::function<int(char16_t)> m_measure;
+    std::unique_ptr<int[]> m_pairWidth; // width of each byte's two digits, once measured
     std::unique_ptr<qint16[]> m_cache;
     int m_width = 1;
     ChunkedVector<qint64> m_rows;

@@ -100,6 +100,7 @@ void ReceiveDisplay::appendReceivedText(QStringView text)
 {
     const qint64 old = m_doc.size();
     m_doc.appendText(text);
+    m_layout.appended(m_doc, old);
     afterAppend(old);
 }
 
@@ -107,6 +108,7 @@ void ReceiveDisplay::appendReceivedHex(QByteArrayView bytes)
 {
     const qint64 old = m_doc.size();
     m_doc.appendHex(bytes);
+    m_layout.appendedHex(old, bytes);
     afterAppend(old);
 }
 
@@ -114,7 +116,6 @@ void ReceiveDisplay::afterAppend(qint64 oldSize)
 {
     if (m_doc.size() == oldSize)
         return;
-    m_layout.appended(m_doc, oldSize);
     m_cursor = m_anchor = m_doc.size();
     m_followCaret = true;
     if (announcing()) {

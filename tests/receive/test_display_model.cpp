@@ -120,6 +120,8 @@ private slots:
                     b += char(rng.bounded(256));
                 doc.appendHex(b);
                 all += hexPairs(b);
+                layout.appendedHex(old, b); // laid out from the bytes, not their text
+                continue;
             } else {
                 QString t;
                 for (int i = rng.bounded(8); i > 0; --i)
