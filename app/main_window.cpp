@@ -1,9 +1,13 @@
 #include "app/main_window.h"
 
 #include "app/clock_text.h"
+#include "receive/counter_box.h"
 #include "receive/counters.h"
 #include "receive/receive_display.h"
+#include "serial/numeric_value.h"
 #include "serial/serial_control.h"
+#include "transmit/hex_send.h"
+#include "transmit/interval_timer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,6 +22,8 @@ const QString kPortMissing = QStringLiteral("没有发现此串口或被占用")
 const QString kRetry = QStringLiteral("没有成功，请重试");
 const QString kCaptionClose = QStringLiteral("关闭串口");
 const QString kCaptionOpen = QStringLiteral("打开串口");
+const QString kPortClosed = QStringLiteral("串口没有打开，请打开串口");
+const QString kNothingToSend = QStringLiteral("发送数据不能为空");
 
 // Only a tick counts; clear and grey do not.
 bool ticked(const QCheckBox *box)
@@ -38,19 +44,26 @@ MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
     setWindowIcon(icon);
     setFixedSize(layout::kClientSize);
     buildMainForm(this, c);
+    m_rxCount = new CounterBox(c.TxtRXCount, QStringLiteral("RX:"), this);
+    m_txCount = new CounterBox(c.TxtTXCount, QStringLiteral("TX:"), this);
 
     TmrNowTime = new QTimer(this);
     TmrNowTime->setObjectName(QStringLiteral("TmrNowTime"));
     TmrNowTime->setInterval(1000);
     connect(TmrNowTime, &QTimer::timeout, this, &MainForm::onClockTick);
     TmrNowTime->start();
-    TmrAutoSend = new QTimer(this);
+    TmrAutoSend = new IntervalTimer(this);
     TmrAutoSend->setObjectName(QStringLiteral("TmrAutoSend"));
+    connect(TmrAutoSend, &IntervalTimer::timeout, this, &MainForm::onTmrAutoSendTimer);
 
     connect(c.CmdSwitch, &QPushButton::clicked, this, &MainForm::onCmdSwitchClick);
     for (QComboBox *cbo : {c.CboCom, c.CboBaudrate, c.CboParitybit, c.CboDatabit, c.CboStopbit})
         connect(cbo, &QComboBox::activated, this, &MainForm::onSelectorClick);
     connect(c.CmdQuit, &QPushButton::clicked, this, &MainForm::onCmdQuitClick);
+    connect(c.CmdSend, &QPushButton::clicked, this, &MainForm::onCmdSendClick);
+    connect(c.CmdClearSend, &QPushButton::clicked, this, &MainForm::onCmdClearSendClick);
+    // Ticking or unticking from the program runs the same handling as a click.
+    connect(c.ChkAutoSend, &QCheckBox::stateChanged, this, &MainForm::onChkAutoSendChanged);
     connect(c.CmdStopdisp, &QPushButton::clicked, this, &MainForm::onCmdStopdispClick);
     connect(c.CmdClearReceive, &QPushButton::clicked, this, &MainForm::onCmdClearReceiveClick);
     connect(c.CmdClearCounter, &QPushButton::clicked, this, &MainForm::onCmdClearCounterClick);
@@ -216,7 +229,7 @@ void MainForm::ShowReceivedText()
     RXCount = addCount(RXCount, bytes);
     if (!DisplayStopped)
         c.TxtReceive->appendReceivedText(ReceivedText);
-    showRxCount();
+    m_rxCount->show(RXCount);
     applyAutoClear();
 }
 
@@ -228,29 +241,8 @@ void MainForm::ShowReceivedHex()
         c.TxtReceive->appendReceivedHex(bytes);
         RXCount = addCount(RXCount, bytes.size());
     }
-    showRxCount();
+    m_rxCount->show(RXCount);
     applyAutoClear();
-}
-
-// The receive counter changes with every read; under a flood it is repainted a
-// few dozen times a second rather than at every read. Its text is always current.
-void MainForm::showRxCount()
-{
-    if (!m_rxCountPaint.isActive()) {
-        c.TxtRXCount->setUpdatesEnabled(false);
-        m_rxCountPaint.start(kCounterPaintMs, this);
-    }
-    c.TxtRXCount->setText(counterText(u"RX:", RXCount));
-}
-
-void MainForm::timerEvent(QTimerEvent *event)
-{
-    if (event->timerId() != m_rxCountPaint.timerId()) {
-        QWidget::timerEvent(event);
-        return;
-    }
-    m_rxCountPaint.stop();
-    c.TxtRXCount->setUpdatesEnabled(true);
 }
 
 void MainForm::applyAutoClear()
@@ -261,9 +253,9 @@ void MainForm::applyAutoClear()
 
 void MainForm::CountSentText()
 {
-    SentText = LastSendWasFile ? SendFileText : c.TxtSend->toPlainText();
+    SentText = LastSendWasFile ? SendFileText : sendBoxText();
     TXCount = addCount(TXCount, cp936::byteLength(SentText));
-    c.TxtTXCount->setText(counterText(u"TX:", TXCount));
+    m_txCount->show(TXCount);
 }
 
 void MainForm::onCmdStopdispClick()
@@ -281,8 +273,94 @@ void MainForm::onCmdClearCounterClick()
 {
     TXCount = 0;
     RXCount = 0;
-    c.TxtRXCount->setText(QStringLiteral("RX:0"));
-    c.TxtTXCount->setText(QStringLiteral("TX:0"));
+    m_rxCount->show(RXCount);
+    m_txCount->show(TXCount);
+}
+
+// ---- sending ----------------------------------------------------------------
+
+// The send box's text with its line breaks as CR LF, as they go on the wire.
+QString MainForm::sendBoxText() const
+{
+    QString text = c.TxtSend->toPlainText();
+    text.replace(u'\n', QStringLiteral("\r\n"));
+    return text;
+}
+
+void MainForm::onCmdSendClick()
+{
+    if (!m_comm->portOpen()) {
+        m_dialogs->message(kPortClosed, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
+        return;
+    }
+    if (c.TxtSend->toPlainText().isEmpty()) {
+        m_dialogs->message(kNothingToSend, Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
+        return;
+    }
+    sendSendBox();
+}
+
+// One send of the send box, as the send button and the automatic sender make it.
+void MainForm::sendSendBox()
+{
+    if (ticked(c.ChkHexSend)) {
+        m_comm->setInputMode(SerialControl::BinaryMode);
+        SendHexText();
+        return;
+    }
+    m_comm->setInputMode(ticked(c.ChkHexReceive) ? SerialControl::BinaryMode
+                                                 : SerialControl::TextMode);
+    if (m_comm->output(trimSpaces(sendBoxText()).toString()))
+        LastSendWasFile = false;
+}
+
+// Counts only what the port took: a refused write (port closed, transmit queue
+// full) leaves the count as it was.
+void MainForm::SendHexText()
+{
+    const QByteArray bytes = hexSendBytes(c.TxtSend->toPlainText());
+    if (!bytes.isEmpty() && m_comm->output(bytes))
+        TXCount = addCount(TXCount, bytes.size());
+    m_txCount->show(TXCount);
+}
+
+void MainForm::onCmdClearSendClick()
+{
+    c.TxtSend->clear();
+}
+
+void MainForm::onChkAutoSendChanged()
+{
+    switch (c.ChkAutoSend->checkState()) {
+    case Qt::Checked: {
+        if (!m_comm->portOpen()) {
+            c.ChkAutoSend->setCheckState(Qt::Unchecked); // runs this again: the timer stops
+            m_dialogs->message(kPortClosed, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
+            return;
+        }
+        // A period the timer refuses leaves the box ticked and nothing sent.
+        const double period = numeric::roundHalfEven(numeric::value(c.TxtAutoSendTime->text()));
+        if (!(period >= 0 && period <= 65535) || !TmrAutoSend->setInterval(qint64(period)))
+            return;
+        TmrAutoSend->setEnabled(true);
+        break;
+    }
+    case Qt::Unchecked:
+        TmrAutoSend->setEnabled(false);
+        break;
+    default:
+        break;
+    }
+}
+
+void MainForm::onTmrAutoSendTimer()
+{
+    if (c.TxtSend->toPlainText().isEmpty()) {
+        c.ChkAutoSend->setCheckState(Qt::Unchecked); // stops the timer first
+        m_dialogs->message(kNothingToSend, Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
+        return;
+    }
+    sendSendBox();
 }
 
 // ---- clock and quit ---------------------------------------------------------
@@ -298,7 +376,7 @@ void MainForm::onCmdQuitClick()
     if (m_comm->portOpen())
         m_comm->setPortOpen(false);
     TmrNowTime->stop();
-    TmrAutoSend->stop();
+    TmrAutoSend->setEnabled(false);
     close();
     emit quitRequested();
 }

@@ -4,7 +4,6 @@
 #include "app/window_layout.h"
 #include "serial/port_settings.h"
 
-#include <QBasicTimer>
 #include <QDateTime>
 #include <QLocale>
 #include <QTimer>
@@ -13,6 +12,8 @@
 #include <memory>
 #include <optional>
 
+class CounterBox;
+class IntervalTimer;
 class SerialControl;
 
 // The program's one window. Handlers are short: the rules live in the pure
@@ -58,10 +59,18 @@ private:
     void ShowReceivedHex();
     void applyAutoClear();
     void CountSentText();
-    void showRxCount();
+
+    // Sending.
+    QString sendBoxText() const;
+    void sendSendBox();
+    void SendHexText();
 
     // Handlers.
     void onComm();
+    void onCmdSendClick();
+    void onCmdClearSendClick();
+    void onChkAutoSendChanged();
+    void onTmrAutoSendTimer();
     void onCmdStopdispClick();
     void onCmdClearReceiveClick();
     void onCmdClearCounterClick();
@@ -71,15 +80,13 @@ private:
     void onCmdQuitClick();
     void onPortLost();
 
-    void timerEvent(QTimerEvent *event) override;
-
     SerialControl *m_comm;
     Dialogs *m_dialogs;
     MainFormControls c{};
-    static constexpr int kCounterPaintMs = 50;
-    QBasicTimer m_rxCountPaint;
+    CounterBox *m_rxCount;
+    CounterBox *m_txCount;
     QTimer *TmrNowTime;
-    QTimer *TmrAutoSend;
+    IntervalTimer *TmrAutoSend;
     std::function<QDateTime()> m_now;
     QLocale m_locale;
 

@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QtSerialPort/QSerialPort>
+#include <algorithm>
 #include <atomic>
 
 // Lives on the I/O thread; every member but pending is touched there only.
@@ -169,8 +170,16 @@ bool QtSerialControl::configureDevice(const LineSettings &settings, QString *err
     return ok;
 }
 
-bool QtSerialControl::writeDevice(const QByteArray &bytes, QString *)
+bool QtSerialControl::writeDevice(const QByteArray &bytes, QString *error)
 {
+    // The transmit queue holds at most the output buffer's size, so a sender that
+    // outpaces the line cannot grow memory without end; a single write into an
+    // empty queue goes out whole, however large.
+    const qint64 pending = m_worker->pending.load();
+    if (pending > 0 && pending + bytes.size() > std::max(outBufferSize(), 1)) {
+        *error = QStringLiteral("the transmit buffer is full");
+        return false;
+    }
     m_worker->pending += bytes.size();
     QMetaObject::invokeMethod(
         m_worker, [w = m_worker, bytes] { w->write(bytes); }, Qt::QueuedConnection);

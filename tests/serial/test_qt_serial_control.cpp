@@ -114,6 +114,41 @@ private slots:
         QCOMPARE(again.read(2), QByteArray("ok"));
     }
 
+    // A device that stops reading cannot make the transmit queue grow without
+    // end; a single large write into an empty queue still goes out whole.
+    void transmitQueueIsBounded()
+    {
+        PtyPair pty;
+        QtSerialControl c;
+        QVERIFY(openOn(c, pty));
+        c.setOutBufferSize(4096);
+        const QByteArray chunk(1024, 'x');
+        int refused = 0;
+        for (int i = 0; i < 2000; ++i) {
+            if (!c.output(chunk))
+                ++refused;
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(refused > 0);
+        QVERIFY(c.pendingOutput() <= 4096 + 1024);
+
+        pty.read(1 << 22, 200); // the device reads what was let through
+        QTRY_COMPARE(c.pendingOutput(), 0);
+        QByteArray big(5 << 20, Qt::Uninitialized);
+        for (qsizetype i = 0; i < big.size(); ++i)
+            big[i] = char(i % 253);
+        QVERIFY(c.output(big));
+        QByteArray got;
+        QElapsedTimer t;
+        t.start();
+        while (got.size() < big.size() && t.elapsed() < 20000) {
+            got += pty.read(big.size() - got.size(), 0);
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(got.size(), big.size());
+        QVERIFY(got == big);
+    }
+
     // A window thread that is busy for two seconds loses nothing: the I/O thread
     // keeps draining the device.
     void nothingLostWhileTheWindowIsBusy()

@@ -1,5 +1,8 @@
 #include "support/pty_pair.h"
 
+#include <QElapsedTimer>
+#include <QCoreApplication>
+#include <QThread>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -64,6 +67,21 @@ QByteArray PtyPair::read(qsizetype n, int timeoutMs)
             break;
         }
         out.append(buf, got);
+    }
+    return out;
+}
+
+QByteArray PtyPair::readWithEvents(qsizetype n, int timeoutMs)
+{
+    QByteArray out;
+    QElapsedTimer t;
+    t.start();
+    while (out.size() < n && t.elapsed() < timeoutMs) {
+        out += read(n - out.size(), 0);
+        if (out.size() < n) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            QThread::msleep(1);
+        }
     }
     return out;
 }

@@ -20,6 +20,9 @@ public:
     bool write(const QByteArray &bytes);
     // Reads until n bytes have come or timeoutMs passed without any.
     QByteArray read(qsizetype n, int timeoutMs = 2000);
+    // The same, while the program's events go on being handled (for data the
+    // program sends from its own timers).
+    QByteArray readWithEvents(qsizetype n, int timeoutMs = 2000);
     // The device goes away.
     void closeDevice();
 
