@@ -1,6 +1,15 @@
 #include "app/dialogs.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QLabel>
 #include <QMessageBox>
+#include <QTreeView>
+#include <QVBoxLayout>
 
 void QtDialogs::message(const QString &text, Icon icon, Buttons buttons)
 {
@@ -11,4 +20,50 @@ void QtDialogs::message(const QString &text, Icon icon, Buttons buttons)
                     m_owner);
     box.setObjectName(QStringLiteral("Tarvolin"));
     box.exec();
+}
+
+QString QtDialogs::chooseFileToOpen()
+{
+    QFileDialog dialog(m_owner);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Shown as "文本文件（*.txt）"; the pattern in ASCII brackets is what Qt matches.
+    dialog.setNameFilter(QStringLiteral("文本文件（*.txt） (*.txt)"));
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
+}
+
+std::optional<QString> QtDialogs::chooseFolder(const QString &title, const QString &root)
+{
+    QDialog dialog(m_owner);
+    dialog.setWindowTitle(title);
+    dialog.setObjectName(QStringLiteral("FolderPicker"));
+    auto *layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(QDir::toNativeSeparators(root), &dialog));
+
+    auto *model = new QFileSystemModel(&dialog);
+    model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+    model->setRootPath(root);
+    auto *tree = new QTreeView(&dialog);
+    tree->setObjectName(QStringLiteral("FolderTree"));
+    tree->setModel(model);
+    tree->setRootIndex(model->index(root));
+    for (int column = 1; column < model->columnCount(); ++column)
+        tree->hideColumn(column);
+    tree->setHeaderHidden(true);
+    layout->addWidget(tree);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog.resize(360, 420);
+
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    // With no folder selected, the root itself is the choice.
+    const QModelIndex chosen = tree->currentIndex();
+    return chosen.isValid() ? model->filePath(chosen) : QDir(root).absolutePath();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 class QWidget;
 
@@ -16,6 +17,14 @@ public:
 
     // A modal message box captioned "Tarvolin"; its answer is never used.
     virtual void message(const QString &text, Icon icon, Buttons buttons) = 0;
+
+    // A file-open dialog offering text files; the chosen file's full path, or an
+    // empty name when the user cancels.
+    virtual QString chooseFileToOpen() = 0;
+
+    // A folder picker titled title showing root and the folders below it; the
+    // chosen folder's path, or nothing when the user cancels.
+    virtual std::optional<QString> chooseFolder(const QString &title, const QString &root) = 0;
 };
 
 // The real dialogs, modal to the given window.
@@ -25,6 +34,8 @@ public:
     explicit QtDialogs(QWidget *owner = nullptr) : m_owner(owner) {}
     void setOwner(QWidget *owner) { m_owner = owner; }
     void message(const QString &text, Icon icon, Buttons buttons) override;
+    QString chooseFileToOpen() override;
+    std::optional<QString> chooseFolder(const QString &title, const QString &root) override;
 
 private:
     QWidget *m_owner;

@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/clock_text.h"
+#include "capture/save_file.h"
 #include "receive/counter_box.h"
 #include "receive/counters.h"
 #include "receive/receive_display.h"
@@ -10,6 +11,9 @@
 #include "transmit/interval_timer.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QComboBox>
 #include <QIcon>
 #include <QLabel>
@@ -24,6 +28,19 @@ const QString kCaptionClose = QStringLiteral("关闭串口");
 const QString kCaptionOpen = QStringLiteral("打开串口");
 const QString kPortClosed = QStringLiteral("串口没有打开，请打开串口");
 const QString kNothingToSend = QStringLiteral("发送数据不能为空");
+const QString kEmptyFile = QStringLiteral("发送的文件为空");
+
+// The bytes without the spaces (0x20) at their ends; 0x20 never occurs inside a
+// two-byte character of code page 936, so this is the text trimmed.
+QByteArray trimSpaceBytes(const QByteArray &bytes)
+{
+    qsizetype from = 0, to = bytes.size();
+    while (from < to && bytes[from] == ' ')
+        ++from;
+    while (to > from && bytes[to - 1] == ' ')
+        --to;
+    return from == 0 && to == bytes.size() ? bytes : bytes.sliced(from, to - from);
+}
 
 // Only a tick counts; clear and grey do not.
 bool ticked(const QCheckBox *box)
@@ -64,6 +81,13 @@ MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
     connect(c.CmdClearSend, &QPushButton::clicked, this, &MainForm::onCmdClearSendClick);
     // Ticking or unticking from the program runs the same handling as a click.
     connect(c.ChkAutoSend, &QCheckBox::stateChanged, this, &MainForm::onChkAutoSendChanged);
+    connect(c.CmdSelectFile, &QPushButton::clicked, this, &MainForm::onCmdSelectFileClick);
+    connect(c.CmdSendFile, &QPushButton::clicked, this, &MainForm::onCmdSendFileClick);
+    connect(c.CmdSaveDisp, &QPushButton::clicked, this, &MainForm::onCmdSaveDispClick);
+    connect(c.CmdAmend, &QPushButton::clicked, this, &MainForm::onCmdAmendClick);
+    m_saveNotice = new QTimer(this);
+    m_saveNotice->setSingleShot(true);
+    connect(m_saveNotice, &QTimer::timeout, this, &MainForm::endSaveNotice);
     connect(c.CmdStopdisp, &QPushButton::clicked, this, &MainForm::onCmdStopdispClick);
     connect(c.CmdClearReceive, &QPushButton::clicked, this, &MainForm::onCmdClearReceiveClick);
     connect(c.CmdClearCounter, &QPushButton::clicked, this, &MainForm::onCmdClearCounterClick);
@@ -251,10 +275,16 @@ void MainForm::applyAutoClear()
         c.TxtReceive->clear();
 }
 
+// A file send counts the file's bytes, as they went out; SentText then keeps the
+// send box text counted last.
 void MainForm::CountSentText()
 {
-    SentText = LastSendWasFile ? SendFileText : sendBoxText();
-    TXCount = addCount(TXCount, cp936::byteLength(SentText));
+    if (LastSendWasFile) {
+        TXCount = addCount(TXCount, SendFileText.size());
+    } else {
+        SentText = sendBoxText();
+        TXCount = addCount(TXCount, cp936::byteLength(SentText));
+    }
     m_txCount->show(TXCount);
 }
 
@@ -361,6 +391,79 @@ void MainForm::onTmrAutoSendTimer()
         return;
     }
     sendSendBox();
+}
+
+// ---- sending a file -----------------------------------------------------------
+
+// The file is read whole when chosen. A file that cannot be read leaves the
+// previous content; QFile closes it either way.
+void MainForm::onCmdSelectFileClick()
+{
+    c.TxtSendPath->setText(m_dialogs->chooseFileToOpen());
+    QFile file(c.TxtSendPath->text());
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return;
+    SendFileText = std::move(bytes);
+}
+
+void MainForm::onCmdSendFileClick()
+{
+    if (!m_comm->portOpen()) {
+        m_dialogs->message(kPortClosed, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
+        return;
+    }
+    if (SendFileText.isEmpty()) {
+        m_dialogs->message(kEmptyFile, Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
+        return;
+    }
+    m_comm->setInputMode(ticked(c.ChkHexReceive) ? SerialControl::BinaryMode
+                                                 : SerialControl::TextMode);
+    if (m_comm->output(trimSpaceBytes(SendFileText)))
+        LastSendWasFile = true;
+}
+
+// ---- saving the display ------------------------------------------------------
+
+QString MainForm::folderPickerRoot()
+{
+    const QString scripts = QDir::homePath() + QStringLiteral("/Scripts");
+    return QFileInfo(scripts).isDir() ? scripts : QDir::homePath();
+}
+
+// A save that fails (no such folder and none can be made, no room, no
+// permission) changes nothing visible and leaves the previous file whole.
+void MainForm::onCmdSaveDispClick()
+{
+    SavePath = c.TxtSavePath->text();
+    const bool saved = writeSaveFile(SavePath, m_now(), [this](const auto &put) {
+        c.TxtReceive->forEachPiece(put);
+    });
+    if (!saved)
+        return;
+    c.TxtSavePath->setText(QStringLiteral("OK,1.txt Save"));
+    c.CmdSaveDisp->setEnabled(false);
+    SaveNoticeStart = m_now().toMSecsSinceEpoch() / 1000.0;
+    // A timer instead of a waiting loop: everything else goes on meanwhile, and
+    // closing the window during the notice simply drops it.
+    m_saveNotice->start(m_saveNoticeMs);
+}
+
+void MainForm::endSaveNotice()
+{
+    c.TxtSavePath->setText(SavePath);
+    c.CmdSaveDisp->setEnabled(true);
+}
+
+void MainForm::onCmdAmendClick()
+{
+    const auto folder = m_dialogs->chooseFolder(QStringLiteral("选择目录:"), folderPickerRoot());
+    if (!folder)
+        return;
+    c.TxtSavePath->setText(*folder);
+    SavePath = c.TxtSavePath->text();
 }
 
 // ---- clock and quit ---------------------------------------------------------

@@ -35,6 +35,12 @@ public:
     void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
     void setLocale(const QLocale &locale) { m_locale = locale; }
 
+    // How long the save notice stays (tests shorten it).
+    void setSaveNoticeDuration(int ms) { m_saveNoticeMs = ms; }
+
+    // The folder picker's root: Scripts in the home folder, or the home folder.
+    static QString folderPickerRoot();
+
     // The text start-up puts into the send box.
     static QString startupSendText();
 
@@ -66,6 +72,11 @@ private:
     void SendHexText();
 
     // Handlers.
+    void onCmdSelectFileClick();
+    void onCmdSendFileClick();
+    void onCmdSaveDispClick();
+    void onCmdAmendClick();
+    void endSaveNotice();
     void onComm();
     void onCmdSendClick();
     void onCmdClearSendClick();
@@ -90,8 +101,13 @@ private:
     std::function<QDateTime()> m_now;
     QLocale m_locale;
 
+    QTimer *m_saveNotice;
+    int m_saveNoticeMs = 5000;
+
     // Window state.
-    QString SendFileText;
+    // The chosen file's own bytes: it is sent exactly as it is on disk (without
+    // the spaces at its ends), never decoded and encoded again.
+    QByteArray SendFileText;
     qint64 TXCount = 0;
     qint64 RXCount = 0;
     QString ReceivedText;

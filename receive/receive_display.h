@@ -37,6 +37,14 @@ public:
     void clear();
     qint64 length() const { return m_doc.size(); }
     QString textRange(qint64 from, qint64 to) const { return m_doc.text(from, to); }
+    // Hands the whole text over in pieces, without making it in one string.
+    void forEachPiece(const std::function<void(QStringView)> &f) const
+    {
+        m_doc.scan(0, m_doc.size(), [&f](const char16_t *c, qsizetype n) {
+            f(QStringView(c, n));
+            return true;
+        });
+    }
 
     // The caret and the selection, in characters; the selection runs between the
     // anchor and the caret.

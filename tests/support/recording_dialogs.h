@@ -4,7 +4,7 @@
 
 #include <QList>
 
-// Answers every question at once and remembers what was asked.
+// Answers every question at once, as set beforehand, and remembers what was asked.
 class RecordingDialogs : public Dialogs
 {
 public:
@@ -15,8 +15,24 @@ public:
     };
     QList<Message> messages;
 
+    QString fileAnswer;                  // what the file dialog reports ("" = cancelled)
+    int fileQuestions = 0;
+    std::optional<QString> folderAnswer; // nothing = cancelled
+    QString folderTitle, folderRoot;     // what the picker was asked
+
     void message(const QString &text, Icon icon, Buttons buttons) override
     {
         messages.append({text, icon, buttons});
+    }
+    QString chooseFileToOpen() override
+    {
+        ++fileQuestions;
+        return fileAnswer;
+    }
+    std::optional<QString> chooseFolder(const QString &title, const QString &root) override
+    {
+        folderTitle = title;
+        folderRoot = root;
+        return folderAnswer;
     }
 };

@@ -1,0 +1,46 @@
+#include "capture/save_file.h"
+
+#include <QDir>
+#include <QSaveFile>
+#include <QStringEncoder>
+
+QString saveTimestamp(const QDateTime &now)
+{
+    const QDate d = now.date();
+    const QTime t = now.time();
+    return QStringLiteral("%1年%2月%3日%4时%5分%6秒")
+        .arg(d.year())
+        .arg(d.month())
+        .arg(d.day())
+        .arg(t.hour())
+        .arg(t.minute())
+        .arg(t.second());
+}
+
+QString saveFilePath(const QString &folder)
+{
+    return folder + QStringLiteral("/1.txt");
+}
+
+bool writeSaveFile(const QString &folder, const QDateTime &now,
+                   const std::function<void(const std::function<void(QStringView)> &)> &writeText)
+{
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return false;
+    QSaveFile file(saveFilePath(folder));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // One encoder for the whole file, so a character split between two pieces
+    // of the display's text is encoded whole.
+    QStringEncoder encoder("windows-936");
+    auto put = [&](QStringView s) {
+        const QByteArray bytes = encoder.encode(s);
+        if (file.write(bytes) != bytes.size())
+            file.cancelWriting();
+    };
+    put(saveTimestamp(now));
+    put(u"\r\n");
+    writeText(put);
+    put(u"\r\n");
+    return file.commit();
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <functional>
+
+// The first line of a saved file: 2024年3月5日9时7分2秒 (no leading zeros, 24-hour).
+QString saveTimestamp(const QDateTime &now);
+
+// Writes "1.txt" in folder: the timestamp, CR LF, the display's text, CR LF, all
+// in code page 936. The folder is created (with its parents) when missing. The
+// file is replaced only once it is written whole, so a failed save leaves the
+// previous "1.txt" as it was. writeText hands the display's text over in pieces.
+bool writeSaveFile(const QString &folder, const QDateTime &now,
+                   const std::function<void(const std::function<void(QStringView)> &)> &writeText);
+
+// The file a save writes to.
+QString saveFilePath(const QString &folder);

@@ -1,0 +1,215 @@
+#include "app/app_setup.h"
+#include "app/main_window.h"
+#include "capture/save_file.h"
+#include "receive/receive_display.h"
+#include "support/fake_serial_control.h"
+#include "support/recording_dialogs.h"
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <memory>
+#include <sys/resource.h>
+
+// Saving the display, with the clock fixed.
+class TestSave : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<FakeSerialControl> comm;
+    std::unique_ptr<RecordingDialogs> dialogs;
+    std::unique_ptr<MainForm> form;
+    const QDateTime now{QDate(2024, 3, 5), QTime(9, 7, 2)};
+
+    template <typename T = QWidget>
+    T *w(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
+    QLineEdit *pathBox() { return w<QLineEdit>("TxtSavePath"); }
+    void save() { QTest::mouseClick(w("CmdSaveDisp"), Qt::LeftButton); }
+    QByteArray saved(const QString &folder)
+    {
+        QFile f(folder + "/1.txt");
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
+    }
+    QByteArray expectedStamp()
+    {
+        return QByteArray("2024\xc4\xea" "3\xd4\xc2" "5\xc8\xd5" "9\xca\xb1" "7\xb7\xd6" "2\xc3\xeb\r\n");
+    }
+
+private slots:
+    void initTestCase() { configureApplication(); }
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        comm = std::make_unique<FakeSerialControl>();
+        dialogs = std::make_unique<RecordingDialogs>();
+        form = std::make_unique<MainForm>(comm.get(), dialogs.get());
+        form->setClock([this] { return now; });
+        form->setSaveNoticeDuration(300);
+        form->show();
+    }
+    void cleanup() { form.reset(); }
+
+    void timestamps_data()
+    {
+        QTest::addColumn<QDateTime>("at");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no leading zeros") << QDateTime(QDate(2024, 3, 5), QTime(9, 7, 2))
+                                          << "2024年3月5日9时7分2秒";
+        QTest::newRow("24-hour") << QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59))
+                                 << "1999年12月31日23时59分59秒";
+        QTest::newRow("midnight") << QDateTime(QDate(2026, 1, 1), QTime(0, 0, 0))
+                                  << "2026年1月1日0时0分0秒";
+    }
+    void timestamps()
+    {
+        QFETCH(QDateTime, at);
+        QFETCH(QString, text);
+        QCOMPARE(saveTimestamp(at), text);
+    }
+
+    void exactFileBytes_data()
+    {
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("text") << QString::fromUtf8("温度 OK\r\n") << QByteArray("\xce\xc2\xb6\xc8 OK\r\n");
+        QTest::newRow("empty display") << "" << QByteArray();
+    }
+    void exactFileBytes()
+    {
+        QFETCH(QString, display);
+        QFETCH(QByteArray, body);
+        const QString folder = dir->filePath("out");
+        pathBox()->setText(folder); // missing: made with its parents
+        w<ReceiveDisplay>("TxtReceive")->setText(display);
+        save();
+        QCOMPARE(saved(folder), expectedStamp() + body + "\r\n");
+    }
+
+    void hexDisplaySavedAsShown()
+    {
+        pathBox()->setText(dir->path());
+        w<ReceiveDisplay>("TxtReceive")->appendReceivedHex(QByteArray("\x01\xff", 2));
+        save();
+        QCOMPARE(saved(dir->path()), expectedStamp() + "01 FF \r\n");
+    }
+
+    void noticeThenFolderBack()
+    {
+        form->setSaveNoticeDuration(5000);
+        pathBox()->setText(dir->path());
+        QElapsedTimer t;
+        t.start();
+        save();
+        QCOMPARE(pathBox()->text(), QStringLiteral("OK,1.txt Save"));
+        QVERIFY(!w("CmdSaveDisp")->isEnabled());
+        // Other events are handled meanwhile.
+        comm->available << "/dev/fake";
+        w<ReceiveDisplay>("TxtReceive")->appendReceivedText(u"later");
+        QTRY_COMPARE_WITH_TIMEOUT(pathBox()->text(), dir->path(), 7000);
+        QVERIFY(t.elapsed() >= 4900);
+        QVERIFY(w("CmdSaveDisp")->isEnabled());
+    }
+
+    void twoSavesInARow()
+    {
+        pathBox()->setText(dir->path());
+        auto *display = w<ReceiveDisplay>("TxtReceive");
+        display->setText("first, longer text");
+        save();
+        QTRY_VERIFY(w("CmdSaveDisp")->isEnabled());
+        display->setText("second");
+        save();
+        QCOMPARE(saved(dir->path()), expectedStamp() + "second\r\n");
+    }
+
+    void folderChosenDuringTheNotice()
+    {
+        pathBox()->setText(dir->path());
+        save();
+        dialogs->folderAnswer = dir->filePath("picked");
+        QTest::mouseClick(w("CmdAmend"), Qt::LeftButton);
+        pathBox()->setText("typed during the notice");
+        QTRY_VERIFY(w("CmdSaveDisp")->isEnabled());
+        QCOMPARE(pathBox()->text(), dir->filePath("picked"));
+    }
+
+    void picker()
+    {
+        QCOMPARE(dialogs->folderTitle, QString());
+        dialogs->folderAnswer = std::nullopt; // cancelled: nothing changes
+        const QString before = pathBox()->text();
+        QTest::mouseClick(w("CmdAmend"), Qt::LeftButton);
+        QCOMPARE(dialogs->folderTitle, QStringLiteral("选择目录:"));
+        QCOMPARE(dialogs->folderRoot, MainForm::folderPickerRoot());
+        QCOMPARE(pathBox()->text(), before);
+        dialogs->folderAnswer = dir->path();
+        QTest::mouseClick(w("CmdAmend"), Qt::LeftButton);
+        QCOMPARE(pathBox()->text(), dir->path());
+        save();
+        QVERIFY(QFile::exists(dir->path() + "/1.txt"));
+    }
+
+    // Nothing visible happens, and an older file stays whole.
+    void failedSaves_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("path names a file") << "file";
+        QTest::newRow("cannot make folder") << "proc";
+        QTest::newRow("empty path") << "empty";
+    }
+    void failedSaves()
+    {
+        QFETCH(QString, kind);
+        QString folder;
+        if (kind == "file") {
+            folder = dir->filePath("plain");
+            QFile f(folder);
+            f.open(QIODevice::WriteOnly);
+        } else if (kind == "proc") {
+            folder = "/proc/quorvex-cannot/exist";
+        }
+        pathBox()->setText(folder);
+        save();
+        QCOMPARE(pathBox()->text(), folder);
+        QVERIFY(w("CmdSaveDisp")->isEnabled());
+    }
+
+    void failingWriteLeavesTheOldFile()
+    {
+        pathBox()->setText(dir->path());
+        w<ReceiveDisplay>("TxtReceive")->setText("old");
+        save();
+        QTRY_VERIFY(w("CmdSaveDisp")->isEnabled());
+        const QByteArray old = saved(dir->path());
+
+        // A disk that fills up: files may not grow past 4 KB while saving.
+        w<ReceiveDisplay>("TxtReceive")->setText(QString(100000, u'x'));
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit small = before;
+        small.rlim_cur = 4096;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        save();
+        setrlimit(RLIMIT_FSIZE, &before);
+        QCOMPARE(saved(dir->path()), old);
+        QCOMPARE(pathBox()->text(), dir->path());
+        QVERIFY(w("CmdSaveDisp")->isEnabled());
+    }
+
+    void quitDuringTheNotice()
+    {
+        pathBox()->setText(dir->path());
+        save();
+        QTest::mouseClick(w("CmdQuit"), Qt::LeftButton);
+        form.reset();
+        QTest::qWait(400); // the notice's end must not touch the window that is gone
+    }
+};
+
+QTEST_MAIN(TestSave)
+#include "test_save.moc"

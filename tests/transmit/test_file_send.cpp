@@ -1,0 +1,161 @@
+#include "app/app_setup.h"
+#include "app/main_window.h"
+#include "serial/qt_serial_control.h"
+#include "support/pty_pair.h"
+#include "support/recording_dialogs.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+// Choosing and sending a file, through the window to a pseudo-terminal.
+class TestFileSend : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<PtyPair> device;
+    std::unique_ptr<QtSerialControl> comm;
+    std::unique_ptr<RecordingDialogs> dialogs;
+    std::unique_ptr<MainForm> form;
+
+    template <typename T = QWidget>
+    T *w(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
+    QString tx() { return w<QLineEdit>("TxtTXCount")->text(); }
+    QString file(const char *name, const QByteArray &content)
+    {
+        QFile f(dir->filePath(QString::fromUtf8(name)));
+        f.open(QIODevice::WriteOnly);
+        f.write(content);
+        return f.fileName();
+    }
+    void choose(const QString &path)
+    {
+        dialogs->fileAnswer = path;
+        QTest::mouseClick(w("CmdSelectFile"), Qt::LeftButton);
+    }
+    void sendFile() { QTest::mouseClick(w("CmdSendFile"), Qt::LeftButton); }
+
+private slots:
+    void initTestCase() { configureApplication(); }
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        device = std::make_unique<PtyPair>();
+        qputenv("QUORVEX_COM1", device->devicePath().toLocal8Bit());
+        comm = std::make_unique<QtSerialControl>();
+        dialogs = std::make_unique<RecordingDialogs>();
+        form = std::make_unique<MainForm>(comm.get(), dialogs.get());
+        form->formLoad();
+    }
+    void cleanup()
+    {
+        form.reset();
+        comm.reset();
+        device.reset();
+    }
+
+    void nothingToSend_data()
+    {
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<bool>("emptyFile");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no file yet") << true << false << "发送的文件为空";
+        QTest::newRow("empty file") << true << true << "发送的文件为空";
+        QTest::newRow("port closed, no file") << false << false << "串口没有打开，请打开串口";
+    }
+    void nothingToSend()
+    {
+        QFETCH(bool, open);
+        QFETCH(bool, emptyFile);
+        QFETCH(QString, message);
+        if (emptyFile)
+            choose(file("empty.txt", ""));
+        if (!open)
+            QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
+        QVERIFY(dialogs->messages.isEmpty()); // choosing an empty file says nothing
+        sendFile();
+        QCOMPARE(dialogs->messages.size(), 1);
+        QCOMPARE(dialogs->messages[0].text, message);
+        QCOMPARE(device->read(1, 100), QByteArray());
+    }
+
+    // The file's own bytes go out without the spaces at its ends, and are counted
+    // whole when the send event comes.
+    void bytesOnTheWire_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::newRow("A B CR LF") << QByteArray("AB\r\n") << QByteArray("AB\r\n");
+        QTest::newRow("spaces at the ends") << QByteArray("  AB  ") << QByteArray("AB");
+        QTest::newRow("code page 936") << QByteArray("\xd6\xd0 \xce\xc4") << QByteArray("\xd6\xd0 \xce\xc4");
+        QTest::newRow("not code page 936") << QByteArray("\xc3\xa9\x80\xff\x81\x20", 6)
+                                           << QByteArray("\xc3\xa9\x80\xff\x81", 5);
+        QTest::newRow("binary") << QByteArray("\x00\x01\x02\xfe", 4) << QByteArray("\x00\x01\x02\xfe", 4);
+    }
+    void bytesOnTheWire()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, wire);
+        choose(file("data.txt", content));
+        QCOMPARE(w<QLineEdit>("TxtSendPath")->text(), dir->filePath("data.txt"));
+        sendFile();
+        QCOMPARE(device->read(wire.size()), wire);
+        QTRY_COMPARE(tx(), "TX:" + QString::number(content.size()));
+        QVERIFY(dialogs->messages.isEmpty());
+    }
+
+    void sentWithHexSendTickedIsNotCounted()
+    {
+        choose(file("a.txt", "hello"));
+        w<QCheckBox>("ChkHexSend")->setCheckState(Qt::Checked);
+        sendFile();
+        QCOMPARE(device->read(5), QByteArray("hello"));
+        QTest::qWait(150);
+        QCOMPARE(tx(), QStringLiteral("TX:0"));
+    }
+
+    void fileChangedAfterChoosing()
+    {
+        const QString path = file("live.txt", "old");
+        choose(path);
+        file("live.txt", "new!");
+        sendFile();
+        QCOMPARE(device->read(3), QByteArray("old"));
+        choose(path);
+        sendFile();
+        QCOMPARE(device->read(4), QByteArray("new!"));
+    }
+
+    void cancelledOrUnreadableKeepsTheContent_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("cancelled") << "";
+        QTest::newRow("missing file") << "/nonexistent/quorvex.txt";
+        QTest::newRow("a folder") << "/tmp";
+    }
+    void cancelledOrUnreadableKeepsTheContent()
+    {
+        QFETCH(QString, answer);
+        choose(file("kept.txt", "kept"));
+        choose(answer);
+        QCOMPARE(w<QLineEdit>("TxtSendPath")->text(), answer);
+        sendFile();
+        QCOMPARE(device->read(4), QByteArray("kept"));
+        QVERIFY(dialogs->messages.isEmpty());
+    }
+
+    void folderAndFileNamesWithChineseAndSpaces()
+    {
+        QVERIFY(QDir(dir->path()).mkpath(QString::fromUtf8("测试 数据")));
+        choose(file("测试 数据/样本 1.txt", "ok"));
+        sendFile();
+        QCOMPARE(device->read(2), QByteArray("ok"));
+    }
+};
+
+QTEST_MAIN(TestFileSend)
+#include "test_file_send.moc"
