@@ -58,6 +58,7 @@ MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
     QIcon icon;
     icon.addFile(QStringLiteral(":/pictures/icon_32.xpm"), QSize(32, 32));
     icon.addFile(QStringLiteral(":/pictures/icon_16.xpm"), QSize(16, 16));
+    icon.addFile(QStringLiteral(":/pictures/icon_48.xpm"), QSize(48, 48));
     setWindowIcon(icon);
     setFixedSize(layout::kClientSize);
     buildMainForm(this, c);

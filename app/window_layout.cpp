@@ -218,6 +218,21 @@ void buildMainForm(QWidget *form, MainFormControls &c)
     c.CmdClearCounter =
         button(form, "CmdClearCounter", 5640, 6080, 865, 300, QStringLiteral("计数清零"));
 
+    // Assistive technology reads each control by the label beside it; a check
+    // box's own caption ("Check1" and so on) is never seen.
+    const std::pair<QWidget *, QLabel *> named[] = {
+        {c.ChkAutoClear, c.LblArtoclear}, {c.ChkHexReceive, c.Label10},
+        {c.ChkHexSend, c.Label11},        {c.ChkAutoSend, c.LblAutoSend},
+        {c.CboCom, c.Label4},             {c.CboBaudrate, c.Label5},
+        {c.CboParitybit, c.Label6},       {c.CboDatabit, c.Label7},
+        {c.CboStopbit, c.Label8},         {c.TxtReceive, c.LblReceive},
+        {c.TxtSend, c.LblSend},           {c.TxtAutoSendTime, c.LblArtoSendCyc}};
+    for (const auto &[control, lbl] : named) {
+        control->setAccessibleName(lbl->text());
+        if (auto *cbo = qobject_cast<QComboBox *>(control)) // its field is what takes the focus
+            cbo->lineEdit()->setAccessibleName(lbl->text());
+    }
+
     const QList<QWidget *> tabOrder{
         c.TxtReceive,    c.CmdSwitch,     c.CmdClearReceive, c.CmdStopdisp,   c.ChkAutoClear,
         c.ChkHexReceive, c.TxtSavePath,   c.TxtSend,         c.CmdClearSend,  c.CmdSend,

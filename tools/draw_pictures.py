@@ -96,3 +96,4 @@ if __name__ == "__main__":
     write_xpm("lamp_off.xpm", *lamp(False))
     write_xpm("icon_32.xpm", *dsub(32))
     write_xpm("icon_16.xpm", *dsub(16))
+    write_xpm("icon_48.xpm", *dsub(48))

@@ -3,6 +3,7 @@
 #include "support/fake_serial_control.h"
 #include "support/recording_dialogs.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -156,6 +157,30 @@ private slots:
             at = at->nextInFocusChain();
         } while (at != w("TxtReceive"));
         QCOMPARE(seen, expected);
+    }
+
+    // Check boxes and selectors are named by the labels beside them.
+    void accessibleNames_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("ChkAutoClear") << "ChkAutoClear" << "自动清空";
+        QTest::newRow("ChkHexReceive") << "ChkHexReceive" << "十六进制显示";
+        QTest::newRow("ChkHexSend") << "ChkHexSend" << "十六进制发送";
+        QTest::newRow("ChkAutoSend") << "ChkAutoSend" << "自动发送(周期改变后重选)";
+        QTest::newRow("CboBaudrate") << "CboBaudrate" << "波特率";
+        QTest::newRow("TxtReceive") << "TxtReceive" << "接收区";
+    }
+    void accessibleNames()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, name);
+        QWidget *widget = w(control.toLatin1());
+        if (auto *cbo = qobject_cast<QComboBox *>(widget))
+            widget = cbo->lineEdit();
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY(iface);
+        QCOMPARE(iface->text(QAccessible::Name), name);
     }
 
     void startUpOpensCom1()

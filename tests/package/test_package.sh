@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the .deb from the build tree, unpacks it into a scratch root and checks
+# that everything is where a Debian system expects it.
+#   test_package.sh BUILD_DIR
+set -euo pipefail
+build=$1
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+(cd "$build" && cpack -G DEB -B "$scratch/out" >/dev/null)
+deb=$(ls "$scratch"/out/*.deb)
+dpkg-deb -x "$deb" "$scratch/root"
+
+fail=0
+for f in usr/bin/quorvex usr/bin/quorvex-devsim \
+         usr/share/applications/example.quorvex.Quorvex.desktop \
+         usr/share/metainfo/example.quorvex.Quorvex.metainfo.xml \
+         usr/share/icons/hicolor/16x16/apps/quorvex.png \
+         usr/share/icons/hicolor/32x32/apps/quorvex.png \
+         usr/share/icons/hicolor/48x48/apps/quorvex.png \
+         usr/share/icons/hicolor/scalable/apps/quorvex.svg; do
+    [ -s "$scratch/root/$f" ] || { echo "missing from the package: /$f"; fail=1; }
+done
+[ -x "$scratch/root/usr/bin/quorvex" ] || { echo "/usr/bin/quorvex is not executable"; fail=1; }
+
+desktop="$scratch/root/usr/share/applications/example.quorvex.Quorvex.desktop"
+for line in 'Exec=quorvex' 'Icon=quorvex' 'Name=Quorvex Serial Terminal' \
+            'Name[zh_CN]=Quorvex 串口调试助手' 'Categories=Development;Electronics;'; do
+    grep -qxF "$line" "$desktop" || { echo "desktop entry lacks: $line"; fail=1; }
+done
+grep -q '<launchable type="desktop-id">example.quorvex.Quorvex.desktop</launchable>' \
+    "$scratch/root/usr/share/metainfo/example.quorvex.Quorvex.metainfo.xml" ||
+    { echo "metainfo does not name the desktop entry"; fail=1; }
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for dep in libqt6widgets6 libqt6serialport6 libqt6gui6 libqt6core6; do
+    grep -q "$dep" <<<"$depends" || { echo "Depends lacks $dep: $depends"; fail=1; }
+done
+for size in 16 32 48; do
+    file "$scratch/root/usr/share/icons/hicolor/${size}x${size}/apps/quorvex.png" |
+        grep -q "PNG image data, $size x $size" || { echo "icon $size is not a ${size}px PNG"; fail=1; }
+done
+
+if [ $fail -eq 0 ]; then
+    echo "1 passed, 0 failed"
+else
+    echo "0 passed, 1 failed"
+fi
+exit $fail
