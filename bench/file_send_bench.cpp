@@ -2,6 +2,7 @@
 // program's peak memory against the file's size.
 //   file_send_bench [MB, default 100]
 #include "app/app_setup.h"
+#include "bench_support.h"
 #include "app/main_window.h"
 #include "serial/qt_serial_control.h"
 #include "support/pty_pair.h"
@@ -18,18 +19,6 @@
 #include <atomic>
 #include <cstdio>
 #include <thread>
-
-namespace {
-qint64 procStatusKb(const char *key)
-{
-    QFile f("/proc/self/status");
-    f.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(qstrlen(key)).trimmed().split(' ').first().toLongLong();
-    return 0;
-}
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -73,10 +62,7 @@ int main(int argc, char *argv[])
     });
 
     const qint64 baseKb = procStatusKb("VmRSS:");
-    QFile clear("/proc/self/clear_refs");
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-    clear.close();
+    resetPeakRss();
 
     QElapsedTimer t;
     t.start();

@@ -5,6 +5,7 @@
 //
 //   receive_bench [MB for the floods, default 50]
 #include "app/app_setup.h"
+#include "bench_support.h"
 #include "app/main_window.h"
 #include "receive/receive_display.h"
 #include "serial/qt_serial_control.h"
@@ -37,16 +38,6 @@ double cpuSeconds()
     return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-qint64 procStatusKb(const char *key)
-{
-    QFile f("/proc/self/status");
-    f.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(qstrlen(key)).trimmed().split(' ').first().toLongLong();
-    return 0;
-}
-
 // CPU seconds of each thread of this process, by name.
 QString threadCpu()
 {
@@ -65,13 +56,6 @@ QString threadCpu()
             out += QStringLiteral(" %1=%2s").arg(QString::fromLatin1(name)).arg(cpu, 0, 'f', 2);
     }
     return out;
-}
-
-void resetPeakRss()
-{
-    QFile f("/proc/self/clear_refs");
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
 }
 
 double percentile(std::vector<double> v, double p)

@@ -1,9 +1,5 @@
-#include "app/app_setup.h"
-#include "app/main_window.h"
 #include "receive/receive_display.h"
-#include "serial/qt_serial_control.h"
-#include "support/pty_pair.h"
-#include "support/recording_dialogs.h"
+#include "support/pty_window.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -14,24 +10,12 @@
 #include <thread>
 
 // Received data through the real path: pseudo-terminal, control, handler, display.
-class TestReceiveFlows : public QObject
+class TestReceiveFlows : public PtyWindowTest
 {
     Q_OBJECT
 
-    std::unique_ptr<PtyPair> device;
-    std::unique_ptr<QtSerialControl> comm;
-    std::unique_ptr<RecordingDialogs> dialogs;
-    std::unique_ptr<MainForm> form;
 
-    template <typename T = QWidget>
-    T *w(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
     ReceiveDisplay *display() { return w<ReceiveDisplay>("TxtReceive"); }
-    QString rx() { return w<QLineEdit>("TxtRXCount")->text(); }
-    QString tx() { return w<QLineEdit>("TxtTXCount")->text(); }
-    void tick(const char *box, bool on)
-    {
-        w<QCheckBox>(box)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
-    }
     // Sends from the device and waits until the window has counted it all.
     void feed(const QByteArray &bytes, qint64 countAfter)
     {
@@ -40,24 +24,13 @@ class TestReceiveFlows : public QObject
     }
 
 private slots:
-    void initTestCase() { configureApplication(); }
 
     void init()
     {
-        device = std::make_unique<PtyPair>();
-        qputenv("QUORVEX_COM1", device->devicePath().toLocal8Bit());
-        comm = std::make_unique<QtSerialControl>();
-        dialogs = std::make_unique<RecordingDialogs>();
-        form = std::make_unique<MainForm>(comm.get(), dialogs.get());
-        form->formLoad();
+        openWindow();
         QVERIFY(comm->portOpen());
     }
-    void cleanup()
-    {
-        form.reset();
-        comm.reset();
-        device.reset();
-    }
+    void cleanup() { closeWindow(); }
 
     void textAndHexDisplay()
     {

@@ -1,8 +1,4 @@
-#include "app/app_setup.h"
-#include "app/main_window.h"
-#include "serial/qt_serial_control.h"
-#include "support/pty_pair.h"
-#include "support/recording_dialogs.h"
+#include "support/pty_window.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -12,19 +8,12 @@
 #include <memory>
 
 // Choosing and sending a file, through the window to a pseudo-terminal.
-class TestFileSend : public QObject
+class TestFileSend : public PtyWindowTest
 {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<PtyPair> device;
-    std::unique_ptr<QtSerialControl> comm;
-    std::unique_ptr<RecordingDialogs> dialogs;
-    std::unique_ptr<MainForm> form;
 
-    template <typename T = QWidget>
-    T *w(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
-    QString tx() { return w<QLineEdit>("TxtTXCount")->text(); }
     QString file(const char *name, const QByteArray &content)
     {
         QFile f(dir->filePath(QString::fromUtf8(name)));
@@ -40,23 +29,12 @@ class TestFileSend : public QObject
     void sendFile() { QTest::mouseClick(w("CmdSendFile"), Qt::LeftButton); }
 
 private slots:
-    void initTestCase() { configureApplication(); }
     void init()
     {
         dir = std::make_unique<QTemporaryDir>();
-        device = std::make_unique<PtyPair>();
-        qputenv("QUORVEX_COM1", device->devicePath().toLocal8Bit());
-        comm = std::make_unique<QtSerialControl>();
-        dialogs = std::make_unique<RecordingDialogs>();
-        form = std::make_unique<MainForm>(comm.get(), dialogs.get());
-        form->formLoad();
+        openWindow();
     }
-    void cleanup()
-    {
-        form.reset();
-        comm.reset();
-        device.reset();
-    }
+    void cleanup() { closeWindow(); }
 
     void nothingToSend_data()
     {

@@ -1,8 +1,4 @@
-#include "app/app_setup.h"
-#include "app/main_window.h"
-#include "serial/qt_serial_control.h"
-#include "support/pty_pair.h"
-#include "support/recording_dialogs.h"
+#include "support/pty_window.h"
 #include "transmit/interval_timer.h"
 
 #include <QCheckBox>
@@ -15,45 +11,23 @@
 
 // Sending the send box, once and automatically, through the window to a
 // pseudo-terminal whose other end the test reads.
-class TestSendFlows : public QObject
+class TestSendFlows : public PtyWindowTest
 {
     Q_OBJECT
 
-    std::unique_ptr<PtyPair> device;
-    std::unique_ptr<QtSerialControl> comm;
-    std::unique_ptr<RecordingDialogs> dialogs;
-    std::unique_ptr<MainForm> form;
 
-    template <typename T = QWidget>
-    T *w(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
-    QString tx() { return w<QLineEdit>("TxtTXCount")->text(); }
-    void tick(const char *box, bool on)
-    {
-        w<QCheckBox>(box)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
-    }
     void setSendBox(const QString &text) { w<QPlainTextEdit>("TxtSend")->setPlainText(text); }
     void send() { QTest::mouseClick(w("CmdSend"), Qt::LeftButton); }
     void closePort() { QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton); }
     IntervalTimer *autoTimer() { return form->findChild<IntervalTimer *>("TmrAutoSend"); }
 
 private slots:
-    void initTestCase() { configureApplication(); }
     void init()
     {
-        device = std::make_unique<PtyPair>();
-        qputenv("QUORVEX_COM1", device->devicePath().toLocal8Bit());
-        comm = std::make_unique<QtSerialControl>();
-        dialogs = std::make_unique<RecordingDialogs>();
-        form = std::make_unique<MainForm>(comm.get(), dialogs.get());
-        form->formLoad();
+        openWindow();
         QVERIFY(comm->portOpen());
     }
-    void cleanup()
-    {
-        form.reset();
-        comm.reset();
-        device.reset();
-    }
+    void cleanup() { closeWindow(); }
 
     void startUpTextGoesOutAtOnce()
     {
