@@ -68,6 +68,7 @@ MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
     TmrNowTime = new QTimer(this);
     TmrNowTime->setObjectName(QStringLiteral("TmrNowTime"));
     TmrNowTime->setInterval(1000);
+    TmrNowTime->setTimerType(Qt::PreciseTimer);
     connect(TmrNowTime, &QTimer::timeout, this, &MainForm::onClockTick);
     TmrNowTime->start();
     TmrAutoSend = new IntervalTimer(this);
@@ -88,6 +89,7 @@ MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
     connect(c.CmdAmend, &QPushButton::clicked, this, &MainForm::onCmdAmendClick);
     m_saveNotice = new QTimer(this);
     m_saveNotice->setSingleShot(true);
+    m_saveNotice->setTimerType(Qt::PreciseTimer); // a coarse timer may end the notice early
     connect(m_saveNotice, &QTimer::timeout, this, &MainForm::endSaveNotice);
     connect(c.CmdStopdisp, &QPushButton::clicked, this, &MainForm::onCmdStopdispClick);
     connect(c.CmdClearReceive, &QPushButton::clicked, this, &MainForm::onCmdClearReceiveClick);
