@@ -1,9 +1,9 @@
 #include "receive/counter_box.h"
 
 #include "receive/counters.h"
+#include "receive/frame_clock.h"
 
 #include <QLineEdit>
-#include <QTimerEvent>
 
 CounterBox::CounterBox(QLineEdit *box, QString prefix, QObject *parent)
     : QObject(parent), m_box(box), m_prefix(std::move(prefix))
@@ -12,20 +12,10 @@ CounterBox::CounterBox(QLineEdit *box, QString prefix, QObject *parent)
 
 void CounterBox::show(qint64 count)
 {
-    if (!m_paint.isActive()) {
-        // Paints now happen when the timer ends, together.
+    if (!FrameClock::instance().pending(this)) {
+        // The box paints again, once, at the frame's end.
         m_box->setUpdatesEnabled(false);
-        m_paint.start(kPaintMs, this);
+        FrameClock::instance().request(this, [this] { m_box->setUpdatesEnabled(true); });
     }
     m_box->setText(counterText(m_prefix, count));
-}
-
-void CounterBox::timerEvent(QTimerEvent *event)
-{
-    if (event->timerId() != m_paint.timerId()) {
-        QObject::timerEvent(event);
-        return;
-    }
-    m_paint.stop();
-    m_box->setUpdatesEnabled(true);
 }

@@ -1,5 +1,6 @@
 #include "receive/receive_display.h"
 
+#include "receive/frame_clock.h"
 #include "receive/receive_display_accessible.h"
 
 #include <QAccessible>
@@ -19,7 +20,6 @@
 
 namespace {
 constexpr int kMargin = 4;           // space between the frame and the text
-constexpr int kRefreshMs = 50;       // appends repaint at most this often (20 Hz)
 
 // How a character is drawn: control characters take no room, a tab shows as a space.
 char16_t shown(char16_t c)
@@ -67,9 +67,6 @@ ReceiveDisplay::ReceiveDisplay(QWidget *parent)
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
-    m_refresh.setSingleShot(true);
-    m_refresh.setInterval(kRefreshMs);
-    connect(&m_refresh, &QTimer::timeout, this, &ReceiveDisplay::refreshNow);
 }
 
 ReceiveDisplay::~ReceiveDisplay() = default;
@@ -360,15 +357,14 @@ qint64 ReceiveDisplay::positionAt(const QPoint &p) const
 
 // ---- refresh -------------------------------------------------------------------
 
+// Appends repaint once a frame, together with the counters.
 void ReceiveDisplay::scheduleRefresh()
 {
-    if (!m_refresh.isActive())
-        m_refresh.start();
+    FrameClock::instance().request(this, [this] { refreshNow(); });
 }
 
 void ReceiveDisplay::refreshNow()
 {
-    m_refresh.stop();
     updateScrollRange();
     if (m_followCaret)
         ensureCaretVisible();

@@ -17,7 +17,7 @@ class QAccessibleEvent;
 // The receive box: an editable multi-line text box that received data is
 // appended to. It holds its content in a DisplayDocument and lays out only the
 // rows on screen, so appending costs the same however much it holds. Appends
-// repaint on a short timer instead of at once, so a flood of small reads costs a
+// repaint once a frame (FrameClock) instead of at once, so a flood of small reads costs a
 // few repaints a second.
 class ReceiveDisplay : public QAbstractScrollArea
 {
@@ -135,5 +135,4 @@ private:
     bool m_caretOn = true;
     bool m_followCaret = false;
     QBasicTimer m_blink;
-    QTimer m_refresh;
 };

@@ -30,8 +30,7 @@ bool SerialControl::setPortOpen(bool open)
         ++m_session;
         m_receiveDelay.stop();
         QMutexLocker lock(&m_rxLock);
-        m_rx.clear();
-        m_rxEventPosted = false;
+        dropReceived();
         return true;
     }
     if (m_open)
@@ -43,8 +42,7 @@ bool SerialControl::setPortOpen(bool open)
     m_receiveDelay.stop();
     {
         QMutexLocker lock(&m_rxLock);
-        m_rx.clear();
-        m_rxEventPosted = false;
+        dropReceived();
     }
     m_decoder.reset();
     QString error;
@@ -105,6 +103,15 @@ void SerialControl::setInBufferCount(int count)
         return;
     QMutexLocker lock(&m_rxLock);
     m_rx.clear();
+    m_arrived.clear();
+}
+
+void SerialControl::dropReceived()
+{
+    m_rx.clear();
+    m_arrived.clear();
+    m_rxEventPosted = false;
+    m_backlog = false;
 }
 
 void SerialControl::setOutBufferCount(int count)
@@ -154,7 +161,7 @@ void SerialControl::deliverReceived(quint64 session, const QByteArray &bytes)
     QMutexLocker lock(&m_rxLock);
     if (session != m_session.load() || bytes.isEmpty())
         return;
-    m_rx.append(bytes);
+    m_arrived.push_back(bytes);
     if (m_rxEventPosted)
         return;
     m_rxEventPosted = true;
@@ -163,18 +170,38 @@ void SerialControl::deliverReceived(quint64 session, const QByteArray &bytes)
 
 void SerialControl::raiseReceiveEvent()
 {
-    if (m_lastReceiveEvent.isValid()) {
-        const qint64 since = m_lastReceiveEvent.elapsed();
-        if (since < kReceiveSpacingMs) {
-            // Still marked as posted, so the I/O thread does not post again meanwhile.
-            m_receiveDelay.start(int(kReceiveSpacingMs - since));
-            return;
-        }
-    }
     qsizetype waiting;
     {
         QMutexLocker lock(&m_rxLock);
+        if (!m_backlog && m_lastReceiveEvent.isValid() &&
+            m_lastReceiveEvent.elapsed() < kReceiveSpacingMs) {
+            // Still marked as posted, so the I/O thread does not post again meanwhile.
+            m_receiveDelay.start(int(kReceiveSpacingMs - m_lastReceiveEvent.elapsed()));
+            return;
+        }
         m_rxEventPosted = false;
+        qsizetype moved = 0;
+        while (!m_arrived.empty() && moved < kMaxPerEvent) {
+            QByteArray &front = m_arrived.front();
+            const qsizetype room = kMaxPerEvent - moved;
+            if (front.size() > room) {
+                m_rx.append(front.first(room));
+                front.remove(0, room);
+                moved += room;
+                break;
+            }
+            moved += front.size();
+            if (m_rx.isEmpty())
+                m_rx = std::move(front);
+            else
+                m_rx.append(front);
+            m_arrived.pop_front();
+        }
+        m_backlog = !m_arrived.empty();
+        if (m_backlog) {
+            m_rxEventPosted = true;
+            QMetaObject::invokeMethod(this, &SerialControl::raiseReceiveEvent, Qt::QueuedConnection);
+        }
         waiting = m_rx.size();
     }
     if (m_open && m_rThreshold > 0 && waiting >= m_rThreshold) {

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QVariant>
 #include <atomic>
+#include <deque>
 
 // The serial control: owns one port, its settings, its receive buffer and the
 // communication events. The window only ever talks to this class; the device
@@ -128,14 +129,23 @@ private:
     QString m_error;
     cp936::StreamDecoder m_decoder;
 
-    // Under a flood, receive events come at most this often; the first bytes
+    // Under a trickle, receive events come at most this often; the first bytes
     // after a quiet spell raise one at once.
     static constexpr int kReceiveSpacingMs = 10;
+    // Under a flood, each event hands over at most this much, and the next event
+    // follows as soon as the window has handled what else was waiting, so the
+    // window never spends long on one event however fast the data comes.
+    static constexpr qsizetype kMaxPerEvent = 128 * 1024;
     QElapsedTimer m_lastReceiveEvent;
     QTimer m_receiveDelay;
 
     std::atomic<quint64> m_session{0};
     mutable QMutex m_rxLock;
-    QByteArray m_rx;              // guarded by m_rxLock
-    bool m_rxEventPosted = false; // guarded by m_rxLock
+    // Bytes waiting for the program (what Input takes), and bytes the I/O thread
+    // has taken off the device but not yet handed over.
+    QByteArray m_rx;                   // guarded by m_rxLock
+    std::deque<QByteArray> m_arrived;  // guarded by m_rxLock
+    bool m_rxEventPosted = false;      // guarded by m_rxLock
+    bool m_backlog = false;            // guarded by m_rxLock
+    void dropReceived();               // with m_rxLock held
 };

@@ -108,15 +108,45 @@ private slots:
         FakeSerialControl c;
         c.available << dev1;
         QVERIFY(c.setPortOpen(true));
+        // Bytes are handed to the program through the event queue.
         c.receive(QByteArray("\xd6", 1));
+        QTRY_COMPARE(c.inBufferCount(), 1);
         QCOMPARE(c.input().toString(), QString());
         c.receive(QByteArray("\xd0", 1));
+        QTRY_COMPARE(c.inBufferCount(), 1);
         QCOMPARE(c.input().toString(), QString::fromUtf8("中"));
         c.setInputMode(SerialControl::BinaryMode);
         c.receive(QByteArray("\x00\xff", 2));
+        QTRY_COMPARE(c.inBufferCount(), 2);
         const QVariant v = c.input();
         QCOMPARE(v.typeId(), QMetaType::QByteArray);
         QCOMPARE(v.toByteArray(), QByteArray("\x00\xff", 2));
+    }
+
+    // A flood is handed over in bounded portions, one event each, in order.
+    void floodInPortions()
+    {
+        FakeSerialControl c;
+        c.available << dev1;
+        c.setRThreshold(1);
+        QVERIFY(c.setPortOpen(true));
+        QByteArray all;
+        for (int i = 0; i < 40; ++i) {
+            const QByteArray chunk(16 * 1024, char('a' + i % 26));
+            c.receive(chunk);
+            all += chunk;
+        }
+        QByteArray got;
+        int events = 0;
+        connect(&c, &SerialControl::comm, this, [&] {
+            ++events;
+            const QByteArray part = c.takeInput();
+            QVERIFY(part.size() <= 128 * 1024);
+            got += part;
+        });
+        QTRY_COMPARE(got.size(), all.size());
+        QCOMPARE(got, all);
+        QVERIFY(events >= 5);
     }
 
     void thresholdZeroRaisesNothing()
