@@ -7,7 +7,6 @@
 #include <QBasicTimer>
 #include <QByteArrayView>
 #include <QTextLayout>
-#include <QTimer>
 #include <unordered_map>
 #include <memory>
 

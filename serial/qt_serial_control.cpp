@@ -20,10 +20,6 @@ public:
             connect(m_port, &QSerialPort::errorOccurred, this,
                     [this](QSerialPort::SerialPortError e) { failed(e); });
         }
-        if (ls.dataBits < QSerialPort::Data5) {
-            *error = QStringLiteral("unsupported number of data bits");
-            return false;
-        }
         m_port->setPortName(path);
         m_port->setReadBufferSize(0);
         if (!apply(ls, error))
