@@ -263,8 +263,8 @@ void MainForm::ShowReceivedText()
 // Hexadecimal display: shown whether or not the display is stopped.
 void MainForm::ShowReceivedHex()
 {
-    if (m_comm->inBufferCount() > 0) {
-        const QByteArray bytes = m_comm->takeInput();
+    const QByteArray bytes = m_comm->takeInput(); // empty when nothing is waiting
+    if (!bytes.isEmpty()) {
         c.TxtReceive->appendReceivedHex(bytes);
         RXCount = addCount(RXCount, bytes.size());
     }

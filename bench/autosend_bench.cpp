@@ -2,10 +2,7 @@
 // whose other end a thread of this benchmark reads and timestamps.
 //   autosend_bench [seconds per period, default 10]
 #include "app/app_setup.h"
-#include "app/main_window.h"
-#include "serial/qt_serial_control.h"
-#include "support/pty_pair.h"
-#include "support/recording_dialogs.h"
+#include "bench_support.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -102,26 +99,10 @@ private:
     std::vector<double> m_arrivals;
 };
 
-struct Window {
-    PtyPair pty;
-    QtSerialControl comm;
-    RecordingDialogs dialogs;
-    std::unique_ptr<MainForm> form;
-    Window()
-    {
-        qputenv("QUORVEX_COM1", pty.devicePath().toLocal8Bit());
-        form = std::make_unique<MainForm>(&comm, &dialogs);
-        form->formLoad();
-        form->show();
-    }
-    template <typename T = QWidget>
-    T *w(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
-};
-
 // CPU seconds the window with an open port uses when nothing is sent.
 double idleCpu(int seconds)
 {
-    Window win;
+    BenchWindow win;
     Device device(win.pty);
     const double cpu0 = cpuSeconds();
     runFor(seconds * 1000);
@@ -131,7 +112,7 @@ double idleCpu(int seconds)
 
 void autoSend(int periodMs, int seconds, double idle)
 {
-    Window win;
+    BenchWindow win;
     Device device(win.pty);
     win.w<QCheckBox>("ChkHexSend")->setCheckState(Qt::Checked);
     win.w<QPlainTextEdit>("TxtSend")->setPlainText("A5");
@@ -157,7 +138,7 @@ void autoSend(int periodMs, int seconds, double idle)
 
 void largeSend(bool hex, qint64 bytes)
 {
-    Window win;
+    BenchWindow win;
     Device device(win.pty);
     // Text in lines of 64 bytes on the wire (62 letters, CR LF); hex on one line,
     // since a line break ends what is read as hexadecimal.

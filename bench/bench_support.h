@@ -1,8 +1,14 @@
 #pragma once
 
+#include "app/main_window.h"
+#include "serial/qt_serial_control.h"
+#include "support/pty_pair.h"
+#include "support/recording_dialogs.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QList>
+#include <memory>
 
 // A figure from /proc/self/status in kB, such as "VmRSS:" or "VmHWM:".
 inline qint64 procStatusKb(const char *key)
@@ -23,3 +29,22 @@ inline void resetPeakRss()
     if (f.open(QIODevice::WriteOnly))
         f.write("5");
 }
+
+// The window after start-up with the real serial control, COM1 on a
+// pseudo-terminal whose other end the benchmark plays.
+struct BenchWindow {
+    PtyPair pty;
+    QtSerialControl comm;
+    RecordingDialogs dialogs;
+    std::unique_ptr<MainForm> form;
+
+    BenchWindow()
+    {
+        qputenv("QUORVEX_COM1", pty.devicePath().toLocal8Bit());
+        form = std::make_unique<MainForm>(&comm, &dialogs);
+        form->formLoad();
+        form->show();
+    }
+    template <typename T = QWidget>
+    T *w(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
+};

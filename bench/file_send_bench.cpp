@@ -3,10 +3,6 @@
 //   file_send_bench [MB, default 100]
 #include "app/app_setup.h"
 #include "bench_support.h"
-#include "app/main_window.h"
-#include "serial/qt_serial_control.h"
-#include "support/pty_pair.h"
-#include "support/recording_dialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -43,13 +39,8 @@ int main(int argc, char *argv[])
         }
     }
 
-    PtyPair pty;
-    qputenv("QUORVEX_COM1", pty.devicePath().toLocal8Bit());
-    QtSerialControl comm;
-    RecordingDialogs dialogs;
-    MainForm form(&comm, &dialogs);
-    form.formLoad();
-    form.show();
+    BenchWindow win;
+    PtyPair &pty = win.pty;
     QApplication::processEvents();
 
     std::atomic<qint64> received{0};
@@ -66,10 +57,10 @@ int main(int argc, char *argv[])
 
     QElapsedTimer t;
     t.start();
-    dialogs.fileAnswer = path;
-    form.findChild<QPushButton *>("CmdSelectFile")->click();
+    win.dialogs.fileAnswer = path;
+    win.w<QPushButton>("CmdSelectFile")->click();
     const qint64 readMs = t.elapsed();
-    form.findChild<QPushButton *>("CmdSendFile")->click();
+    win.w<QPushButton>("CmdSendFile")->click();
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {

@@ -6,11 +6,7 @@
 //   receive_bench [MB for the floods, default 50]
 #include "app/app_setup.h"
 #include "bench_support.h"
-#include "app/main_window.h"
 #include "receive/receive_display.h"
-#include "serial/qt_serial_control.h"
-#include "support/pty_pair.h"
-#include "support/recording_dialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -128,16 +124,11 @@ struct Result {
 
 Result flood(Data kind, bool hex, qint64 total, double bytesPerSecond)
 {
-    PtyPair pty;
-    qputenv("QUORVEX_COM1", pty.devicePath().toLocal8Bit());
-    QtSerialControl comm;
-    RecordingDialogs dialogs;
-    MainForm form(&comm, &dialogs);
-    form.formLoad();
-    form.show();
-    form.findChild<QCheckBox *>("ChkHexReceive")->setCheckState(hex ? Qt::Checked : Qt::Unchecked);
-    auto *rx = form.findChild<QLineEdit *>("TxtRXCount");
-    auto *display = form.findChild<ReceiveDisplay *>("TxtReceive");
+    BenchWindow win;
+    PtyPair &pty = win.pty;
+    win.w<QCheckBox>("ChkHexReceive")->setCheckState(hex ? Qt::Checked : Qt::Unchecked);
+    auto *rx = win.w<QLineEdit>("TxtRXCount");
+    auto *display = win.w<ReceiveDisplay>("TxtReceive");
     QApplication::processEvents();
 
     Result r;

@@ -127,16 +127,11 @@ void ReceiveDisplay::afterAppend(qint64 oldSize)
 void ReceiveDisplay::setText(const QString &text)
 {
     const QString old = announcing() ? m_doc.toString() : QString();
-    m_doc.clear();
-    m_doc.appendText(text);
-    m_layout.reset(m_doc);
-    dropRowCache();
-    m_cursor = m_anchor = 0;
+    replaceAll(text);
     if (announcing()) {
         QAccessibleTextUpdateEvent ev(this, 0, old, text);
         announce(&ev);
     }
-    refreshNow();
 }
 
 void ReceiveDisplay::clear()
@@ -147,7 +142,13 @@ void ReceiveDisplay::clear()
         QAccessibleTextRemoveEvent ev(this, 0, m_doc.toString());
         announce(&ev);
     }
+    replaceAll({});
+}
+
+void ReceiveDisplay::replaceAll(QStringView text)
+{
     m_doc.clear();
+    m_doc.appendText(text);
     m_layout.reset(m_doc);
     dropRowCache();
     m_cursor = m_anchor = 0;

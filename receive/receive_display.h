@@ -102,6 +102,7 @@ private:
     void layoutRow(QTextLayout &layout, const QString &text) const;
     qint64 caretRow() const;
     void afterAppend(qint64 oldSize);
+    void replaceAll(QStringView text);
     void edit(qint64 from, qint64 to, const QString &text);
     void refreshNow();
     void scheduleRefresh();

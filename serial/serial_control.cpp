@@ -27,10 +27,7 @@ bool SerialControl::setPortOpen(bool open)
             closeDevice();
             m_open = false;
         }
-        ++m_session;
-        m_receiveDelay.stop();
-        QMutexLocker lock(&m_rxLock);
-        dropReceived();
+        startSession();
         return true;
     }
     if (m_open)
@@ -38,13 +35,7 @@ bool SerialControl::setPortOpen(bool open)
     const QString path = deviceName();
     if (path.isEmpty())
         return fail(tr("there is no port %1").arg(m_commPort));
-    ++m_session;
-    m_receiveDelay.stop();
-    {
-        QMutexLocker lock(&m_rxLock);
-        dropReceived();
-    }
-    m_decoder.reset();
+    startSession();
     QString error;
     if (!openDevice(path, m_line, &error))
         return fail(error);
@@ -106,12 +97,45 @@ void SerialControl::setInBufferCount(int count)
     m_arrived.clear();
 }
 
-void SerialControl::dropReceived()
+// Whatever belonged to the previous opening is dropped, and data still on its
+// way from it is ignored.
+void SerialControl::startSession()
 {
+    ++m_session;
+    m_receiveDelay.stop();
+    m_decoder.reset();
+    QMutexLocker lock(&m_rxLock);
     m_rx.clear();
     m_arrived.clear();
     m_rxEventPosted = false;
     m_backlog = false;
+}
+
+void SerialControl::postReceiveEvent()
+{
+    m_rxEventPosted = true;
+    QMetaObject::invokeMethod(this, &SerialControl::raiseReceiveEvent, Qt::QueuedConnection);
+}
+
+void SerialControl::handOver()
+{
+    qsizetype moved = 0;
+    while (!m_arrived.empty() && moved < kMaxPerEvent) {
+        QByteArray &front = m_arrived.front();
+        const qsizetype room = kMaxPerEvent - moved;
+        if (front.size() > room) {
+            m_rx.append(front.first(room));
+            front.remove(0, room);
+            break;
+        }
+        moved += front.size();
+        if (m_rx.isEmpty())
+            m_rx = std::move(front);
+        else
+            m_rx.append(front);
+        m_arrived.pop_front();
+    }
+    m_backlog = !m_arrived.empty();
 }
 
 void SerialControl::setOutBufferCount(int count)
@@ -162,10 +186,8 @@ void SerialControl::deliverReceived(quint64 session, const QByteArray &bytes)
     if (session != m_session.load() || bytes.isEmpty())
         return;
     m_arrived.push_back(bytes);
-    if (m_rxEventPosted)
-        return;
-    m_rxEventPosted = true;
-    QMetaObject::invokeMethod(this, &SerialControl::raiseReceiveEvent, Qt::QueuedConnection);
+    if (!m_rxEventPosted)
+        postReceiveEvent();
 }
 
 void SerialControl::raiseReceiveEvent()
@@ -180,28 +202,9 @@ void SerialControl::raiseReceiveEvent()
             return;
         }
         m_rxEventPosted = false;
-        qsizetype moved = 0;
-        while (!m_arrived.empty() && moved < kMaxPerEvent) {
-            QByteArray &front = m_arrived.front();
-            const qsizetype room = kMaxPerEvent - moved;
-            if (front.size() > room) {
-                m_rx.append(front.first(room));
-                front.remove(0, room);
-                moved += room;
-                break;
-            }
-            moved += front.size();
-            if (m_rx.isEmpty())
-                m_rx = std::move(front);
-            else
-                m_rx.append(front);
-            m_arrived.pop_front();
-        }
-        m_backlog = !m_arrived.empty();
-        if (m_backlog) {
-            m_rxEventPosted = true;
-            QMetaObject::invokeMethod(this, &SerialControl::raiseReceiveEvent, Qt::QueuedConnection);
-        }
+        handOver();
+        if (m_backlog)
+            postReceiveEvent(); // the rest follows once other pending events had their turn
         waiting = m_rx.size();
     }
     if (m_open && m_rThreshold > 0 && waiting >= m_rThreshold) {

@@ -147,5 +147,7 @@ private:
     std::deque<QByteArray> m_arrived;  // guarded by m_rxLock
     bool m_rxEventPosted = false;      // guarded by m_rxLock
     bool m_backlog = false;            // guarded by m_rxLock
-    void dropReceived();               // with m_rxLock held
+    void startSession();
+    void postReceiveEvent(); // with m_rxLock held
+    void handOver();         // moves at most kMaxPerEvent to m_rx; with m_rxLock held
 };
