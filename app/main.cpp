@@ -4,8 +4,26 @@
 #include "serial/qt_serial_control.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QPixmap>
 #include <QTimer>
 #include <cstdio>
+
+namespace {
+// QUORVEX_SNAPSHOT=DIR: once the window is up, write what it shows (window.png)
+// and its icon (icon-16.png, icon-32.png, icon-48.png) into DIR and quit, so a
+// test can see the program exactly as built or installed.
+void snapshotAndQuit(QWidget *window, const QString &dir)
+{
+    QTimer::singleShot(300, window, [window, dir] {
+        bool ok = QDir().mkpath(dir) && window->grab().save(dir + QStringLiteral("/window.png"));
+        for (int size : {16, 32, 48})
+            ok = ok && window->windowIcon().pixmap(size, size).save(
+                           dir + QStringLiteral("/icon-%1.png").arg(size));
+        QCoreApplication::exit(ok ? 0 : 1);
+    });
+}
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -25,5 +43,7 @@ int main(int argc, char *argv[])
             std::puts("shown");
             std::fflush(stdout);
         });
+    if (const QString dir = qEnvironmentVariable("QUORVEX_SNAPSHOT"); !dir.isEmpty())
+        snapshotAndQuit(&window, dir);
     return app.exec();
 }

@@ -7,8 +7,10 @@
 #include "receive/receive_display.h"
 #include "serial/numeric_value.h"
 #include "serial/serial_control.h"
+#include "serial/settings_selector.h"
 #include "transmit/hex_send.h"
 #include "transmit/interval_timer.h"
+#include "transmit/send_file.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -55,13 +57,9 @@ MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("QuorvexV1.0"));
-    QIcon icon;
-    icon.addFile(QStringLiteral(":/pictures/icon_32.xpm"), QSize(32, 32));
-    icon.addFile(QStringLiteral(":/pictures/icon_16.xpm"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/pictures/icon_48.xpm"), QSize(48, 48));
-    setWindowIcon(icon);
     setFixedSize(layout::kClientSize);
     buildMainForm(this, c);
+    setWindowIcon(windowIconPicture());
     m_rxCount = new CounterBox(c.TxtRXCount, QStringLiteral("RX:"), this);
     m_txCount = new CounterBox(c.TxtTXCount, QStringLiteral("TX:"), this);
 
@@ -76,8 +74,8 @@ MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
     connect(TmrAutoSend, &IntervalTimer::timeout, this, &MainForm::onTmrAutoSendTimer);
 
     connect(c.CmdSwitch, &QPushButton::clicked, this, &MainForm::onCmdSwitchClick);
-    for (QComboBox *cbo : {c.CboCom, c.CboBaudrate, c.CboParitybit, c.CboDatabit, c.CboStopbit})
-        connect(cbo, &QComboBox::activated, this, &MainForm::onSelectorClick);
+    for (SettingsSelector *cbo : {c.CboCom, c.CboBaudrate, c.CboParitybit, c.CboDatabit, c.CboStopbit})
+        connect(cbo, &SettingsSelector::itemChosen, this, &MainForm::onSelectorClick);
     connect(c.CmdQuit, &QPushButton::clicked, this, &MainForm::onCmdQuitClick);
     connect(c.CmdSend, &QPushButton::clicked, this, &MainForm::onCmdSendClick);
     connect(c.CmdClearSend, &QPushButton::clicked, this, &MainForm::onCmdClearSendClick);
@@ -156,7 +154,7 @@ void MainForm::OpenPortAtStart(const PortSettings &s)
         ClosePort();
         return;
     }
-    c.TxtStatus->setText(m_comm->portOpen() ? openStatusLine(selectorTexts()) : closedStatusLine());
+    showText(c.TxtStatus, m_comm->portOpen() ? openStatusLine(selectorTexts()) : closedStatusLine());
 }
 
 void MainForm::ApplyPortSettings(const PortSettings &s)
@@ -172,10 +170,10 @@ void MainForm::ApplyPortSettings(const PortSettings &s)
     }
     if (m_comm->portOpen()) {
         setOpenLook();
-        c.TxtStatus->setText(openStatusLine(selectorTexts()));
+        showText(c.TxtStatus, openStatusLine(selectorTexts()));
     } else {
         setClosedLook();
-        c.TxtStatus->setText(closedStatusLine());
+        showText(c.TxtStatus, closedStatusLine());
     }
 }
 
@@ -183,7 +181,7 @@ void MainForm::ClosePort()
 {
     if (m_comm->portOpen())
         m_comm->setPortOpen(false);
-    c.TxtStatus->setText(closedStatusLine());
+    showText(c.TxtStatus, closedStatusLine());
     setClosedLook();
 }
 
@@ -398,18 +396,13 @@ void MainForm::onTmrAutoSendTimer()
 
 // ---- sending a file -----------------------------------------------------------
 
-// The file is read whole when chosen. A file that cannot be read leaves the
-// previous content; QFile closes it either way.
+// The file is read whole when chosen. A file that cannot be read, or that is
+// not an ordinary file or too large to hold, leaves the previous content.
 void MainForm::onCmdSelectFileClick()
 {
-    c.TxtSendPath->setText(m_dialogs->chooseFileToOpen());
-    QFile file(c.TxtSendPath->text());
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return;
-    SendFileText = std::move(bytes);
+    showText(c.TxtSendPath, m_dialogs->chooseFileToOpen());
+    if (auto bytes = readFileToSend(c.TxtSendPath->text()))
+        SendFileText = std::move(*bytes);
 }
 
 void MainForm::onCmdSendFileClick()
@@ -446,7 +439,7 @@ void MainForm::onCmdSaveDispClick()
     });
     if (!saved)
         return;
-    c.TxtSavePath->setText(QStringLiteral("OK,1.txt Save"));
+    showText(c.TxtSavePath, QStringLiteral("OK,1.txt Save"));
     c.CmdSaveDisp->setEnabled(false);
     SaveNoticeStart = m_now().toMSecsSinceEpoch() / 1000.0;
     // A timer instead of a waiting loop: everything else goes on meanwhile, and
@@ -456,7 +449,7 @@ void MainForm::onCmdSaveDispClick()
 
 void MainForm::endSaveNotice()
 {
-    c.TxtSavePath->setText(SavePath);
+    showText(c.TxtSavePath, SavePath);
     c.CmdSaveDisp->setEnabled(true);
 }
 
@@ -465,7 +458,7 @@ void MainForm::onCmdAmendClick()
     const auto folder = m_dialogs->chooseFolder(QStringLiteral("选择目录:"), folderPickerRoot());
     if (!folder)
         return;
-    c.TxtSavePath->setText(*folder);
+    showText(c.TxtSavePath, *folder);
     SavePath = c.TxtSavePath->text();
 }
 

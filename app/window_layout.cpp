@@ -1,6 +1,7 @@
 #include "app/window_layout.h"
 
 #include "receive/receive_display.h"
+#include "serial/settings_selector.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -10,12 +11,15 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFrame>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <cmath>
+#include <limits>
 
 namespace layout {
 int px(int twips)
@@ -50,12 +54,37 @@ QLabel *label(QWidget *parent, const char *name, int l, int t, int w, int h, con
     return lbl;
 }
 
+// Enter presses the focused button, as Space does.
+class EnterPressesButton : public QObject
+{
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+            return false;
+        if (!key->isAutoRepeat())
+            static_cast<QPushButton *>(watched)->click();
+        return true;
+    }
+};
+
 QPushButton *button(QWidget *parent, const char *name, int l, int t, int w, int h,
                     const QString &caption)
 {
     auto *b = place(new QPushButton(caption, parent), name, l, t, w, h);
     b->setAutoDefault(false);
+    b->installEventFilter(new EnterPressesButton(b));
     return b;
+}
+
+// No text box limits its length (Qt's own limit is 32,767 characters).
+void unlimited(QLineEdit *e)
+{
+    e->setMaxLength(std::numeric_limits<int>::max());
 }
 
 // The selectors are 53 pixels wide: a slim arrow leaves room for "115200" and "SPACE".
@@ -88,13 +117,12 @@ QStyle *compactComboStyle(QWidget *owner)
     return s;
 }
 
-QComboBox *combo(QWidget *parent, const char *name, int l, int t, int w, int h,
+SettingsSelector *combo(QWidget *parent, const char *name, int l, int t, int w, int h,
                  const QString &text, const QStringList &items)
 {
-    auto *c = place(new QComboBox(parent), name, l, t, w, h);
-    c->setEditable(true);
+    auto *c = place(new SettingsSelector(parent), name, l, t, w, h);
     c->setStyle(compactComboStyle(parent));
-    c->setInsertPolicy(QComboBox::NoInsert);
+    unlimited(c->lineEdit());
     c->addItems(items);
     c->setCurrentIndex(-1);
     c->setEditText(text);
@@ -111,6 +139,7 @@ QLineEdit *lineEdit(QWidget *parent, const char *name, int l, int t, int w, int 
                     const QString &text, bool centred = false, bool blend = false)
 {
     auto *e = place(new QLineEdit(text, parent), name, l, t, w, h);
+    unlimited(e);
     if (centred)
         e->setAlignment(Qt::AlignHCenter);
     if (blend)
@@ -122,6 +151,7 @@ QPlainTextEdit *multiLine(QWidget *parent, const char *name, int l, int t, int w
 {
     auto *e = place(new QPlainTextEdit(parent), name, l, t, w, h);
     e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    e->setTabChangesFocus(true); // Tab moves on; a tab character never reaches the wire
     return e;
 }
 
@@ -141,8 +171,31 @@ QStringList numbered(const char *prefix, int from, int to)
 }
 } // namespace
 
+// The pictures live in the library's resources; a static library drops them
+// unless something refers to them, so every window asks for them by name.
+static void initPictures()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+void showText(QLineEdit *box, const QString &text)
+{
+    box->setText(text);
+    box->setCursorPosition(0);
+}
+
+QIcon windowIconPicture()
+{
+    initPictures();
+    QIcon icon;
+    for (int size : {16, 32, 48})
+        icon.addPixmap(QPixmap(QStringLiteral(":/pictures/icon_%1.xpm").arg(size)));
+    return icon;
+}
+
 void buildMainForm(QWidget *form, MainFormControls &c)
 {
+    initPictures();
     QPalette pal = form->palette();
     pal.setColor(QPalette::Window, layout::kBackground);
     form->setPalette(pal);

@@ -6,19 +6,21 @@
 class QCheckBox;
 class QComboBox;
 class QFrame;
+class QIcon;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QWidget;
 class ReceiveDisplay;
+class SettingsSelector;
 
 // The window's controls, named as everywhere else in the program. The layout is
 // absolute and fixed: positions and sizes come in twips (15 to a pixel at 96 dpi).
 struct MainFormControls {
     QFrame *Frame1;
     QLabel *Label4, *Label5, *Label6, *Label7, *Label8;
-    QComboBox *CboCom, *CboBaudrate, *CboParitybit, *CboDatabit, *CboStopbit;
+    SettingsSelector *CboCom, *CboBaudrate, *CboParitybit, *CboDatabit, *CboStopbit;
     QLabel *ImgSwitchOn, *ImgSwitchOff;
     QPushButton *CmdSwitch;
 
@@ -58,6 +60,13 @@ inline constexpr QSize kClientSize{506, 424};
 inline const QColor kBackground{202, 202, 145};
 int px(int twips);
 } // namespace layout
+
+// Writes a text box from the program: the box shows the text's start, as a
+// freshly written text box does, even when the text is longer than the box.
+void showText(QLineEdit *box, const QString &text);
+
+// The window's icon in 16, 32 and 48 pixels.
+QIcon windowIconPicture();
 
 // Creates every control on form in its initial state, with its tab order.
 void buildMainForm(QWidget *form, MainFormControls &c);

@@ -18,4 +18,5 @@ void CounterBox::show(qint64 count)
         FrameClock::instance().request(this, [this] { m_box->setUpdatesEnabled(true); });
     }
     m_box->setText(counterText(m_prefix, count));
+    m_box->setCursorPosition(0); // a count wider than the box shows its start
 }

@@ -3,7 +3,7 @@
 
 QUORVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QUORVEX_PACKAGES=(cmake g++ make file qt6-base-dev qt6-serialport-dev libqt6serialport6
-                  fonts-wqy-microhei)
+                  fonts-wqy-microhei qt6-translations-l10n)
 
 quorvex_install_packages() {
     local missing=() p

@@ -1,5 +1,7 @@
 #include "serial/qt_serial_control.h"
 
+#include "serial/parity_marks.h"
+
 #include <QMetaObject>
 #include <QtSerialPort/QSerialPort>
 #include <algorithm>
@@ -37,7 +39,16 @@ public:
         m_port->clearError();
         m_session = session;
         pending = 0;
+        markParityErrors(ls);
         return true;
+    }
+
+    // QSerialPort leaves parity unchecked; the driver's own marking lets a byte
+    // with a parity error show as "?".
+    void markParityErrors(const LineSettings &ls)
+    {
+        m_marking = parity::setMarking(int(m_port->handle()), ls.parity != QSerialPort::NoParity);
+        m_marks.reset();
     }
 
     bool apply(const LineSettings &ls, QString *error)
@@ -51,6 +62,8 @@ public:
         if (!ok) {
             *error = m_port->errorString();
             m_port->clearError();
+        } else if (m_port->isOpen()) {
+            markParityErrors(ls);
         }
         return ok;
     }
@@ -84,7 +97,8 @@ public:
 private:
     void readAll()
     {
-        const QByteArray bytes = m_port->readAll();
+        const QByteArray read = m_port->readAll();
+        const QByteArray bytes = m_marking ? m_marks.take(read) : read;
         if (!bytes.isEmpty())
             m_owner->deliverReceived(m_session, bytes);
     }
@@ -112,6 +126,8 @@ private:
     QtSerialControl *m_owner;
     QSerialPort *m_port = nullptr;
     quint64 m_session = 0;
+    bool m_marking = false;
+    parity::MarkReader m_marks;
 };
 
 namespace {

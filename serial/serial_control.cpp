@@ -144,15 +144,25 @@ void SerialControl::setOutBufferCount(int count)
         discardDeviceOutput();
 }
 
-QByteArray SerialControl::takeInput()
+QByteArray SerialControl::takeWaiting()
 {
     QMutexLocker lock(&m_rxLock);
     return std::exchange(m_rx, QByteArray());
 }
 
+// Bytes taken raw are gone for the text decoder: a character begun before them
+// must not be completed by text that follows them.
+QByteArray SerialControl::takeInput()
+{
+    QByteArray bytes = takeWaiting();
+    if (!bytes.isEmpty())
+        m_decoder.reset();
+    return bytes;
+}
+
 QString SerialControl::takeInputText(qsizetype *byteCount)
 {
-    const QByteArray bytes = takeInput();
+    const QByteArray bytes = takeWaiting();
     if (byteCount)
         *byteCount = bytes.size();
     return m_decoder.decode(bytes);

@@ -73,7 +73,8 @@ public:
     // (a character split across two reads comes out whole), a QByteArray in
     // binary mode.
     QVariant input();
-    // Takes everything waiting as bytes, whatever the input mode.
+    // Takes everything waiting as bytes, whatever the input mode; a character
+    // that text taken before left unfinished is dropped.
     QByteArray takeInput();
     // Takes everything waiting as text decoded in code page 936, whatever the
     // input mode; byteCount receives the number of bytes taken.
@@ -147,6 +148,7 @@ private:
     std::deque<QByteArray> m_arrived;  // guarded by m_rxLock
     bool m_rxEventPosted = false;      // guarded by m_rxLock
     bool m_backlog = false;            // guarded by m_rxLock
+    QByteArray takeWaiting();
     void startSession();
     void postReceiveEvent(); // with m_rxLock held
     void handOver();         // moves at most kMaxPerEvent to m_rx; with m_rxLock held

@@ -1,5 +1,6 @@
 #include "app/app_setup.h"
 #include "app/main_window.h"
+#include "support/choose_item.h"
 #include "support/fake_serial_control.h"
 #include "support/recording_dialogs.h"
 
@@ -51,11 +52,7 @@ class TestMainWindow : public QObject
     }
     void choose(const char *selector, const QString &item)
     {
-        auto *cbo = w<QComboBox>(selector);
-        const int i = cbo->findText(item);
-        QVERIFY(i >= 0);
-        cbo->setCurrentIndex(i);
-        emit cbo->activated(i);
+        QVERIFY(chooseFromList(w<QComboBox>(selector), item));
     }
 
 private slots:
@@ -402,6 +399,131 @@ private slots:
         QCOMPARE(status(), QStringLiteral("STATUS：COM1 OPEND，9600,N,8,1"));
     }
 
+    // Typing, completing, Enter in the field, Tab and the wheel choose nothing:
+    // the port stays as start-up opened it and nothing is asked.
+    void selectorGesturesThatChooseNothing_data()
+    {
+        QTest::addColumn<QString>("selector");
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("baud 1 then Tab") << "CboBaudrate" << "1";
+        QTest::newRow("baud 4800 then Tab") << "CboBaudrate" << "4800";
+        QTest::newRow("parity ODD") << "CboParitybit" << "ODD";
+        QTest::newRow("data bits 7") << "CboDatabit" << "7";
+        QTest::newRow("stop bits 2") << "CboStopbit" << "2";
+        QTest::newRow("port COM2") << "CboCom" << "COM2";
+    }
+    void selectorGesturesThatChooseNothing()
+    {
+        QFETCH(QString, selector);
+        QFETCH(QString, typed);
+        start();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        auto *cbo = w<QComboBox>(selector.toLatin1());
+        const QStringList opened = comm->log;
+        cbo->setFocus();
+        cbo->lineEdit()->selectAll();
+        QTest::keyClicks(cbo->lineEdit(), typed);
+        QCOMPARE(cbo->currentText(), typed); // nothing completed
+        QTest::keyClick(cbo->lineEdit(), Qt::Key_Return);
+        QWheelEvent wheel(QPointF(5, 5), cbo->mapToGlobal(QPointF(5, 5)), {}, QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(cbo, &wheel);
+        QCOMPARE(cbo->currentText(), typed);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(!cbo->hasFocus());
+        QCOMPARE(comm->log, opened);
+        QVERIFY(dialogs->messages.isEmpty());
+        QCOMPARE(status(), QStringLiteral("STATUS：COM1 OPEND，9600,N,8,1"));
+    }
+
+    // After a failed start-up, a keyboard user tabs through all five selectors
+    // (the texts still match their items) without a single message.
+    void tabbingThroughSelectorsAfterAFailedStartUp()
+    {
+        comm->available.clear();
+        start();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        dialogs->messages.clear();
+        w("CmdQuit")->setFocus();
+        for (int i = 0; i < 7; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w("CmdAmend"));
+        QVERIFY(dialogs->messages.isEmpty());
+        QVERIFY(!comm->portOpen());
+    }
+
+    // A typed port takes effect at the switch; leaving the field opens nothing
+    // that the switch would then close.
+    void typedPortThenSwitch()
+    {
+        comm->available << com2;
+        start();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton); // closed
+        auto *cbo = w<QComboBox>("CboCom");
+        cbo->setFocus();
+        cbo->lineEdit()->selectAll();
+        QTest::keyClicks(cbo->lineEdit(), "COM2");
+        w("CmdSwitch")->setFocus(); // the click takes the focus first
+        QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
+        QVERIFY(comm->portOpen());
+        QCOMPARE(comm->deviceName(), com2);
+        QCOMPARE(caption(), closeCaption);
+    }
+
+    // Stepping with the arrow keys over a closed selector chooses, as in the list.
+    void arrowKeysChoose()
+    {
+        start();
+        auto *cbo = w<QComboBox>("CboBaudrate");
+        cbo->setCurrentIndex(cbo->findText("9600"));
+        QTest::keyClick(cbo, Qt::Key_Down);
+        QCOMPARE(cbo->currentText(), QStringLiteral("14400"));
+        QCOMPARE(comm->settings(), QStringLiteral("14400,N,8,1"));
+        QCOMPARE(status(), QStringLiteral("STATUS：COM1 OPEND，14400,N,8,1"));
+    }
+
+    // Tab moves on from the send box; Enter presses the focused button.
+    void tabAndEnter()
+    {
+        start();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        auto *send = w<QPlainTextEdit>("TxtSend");
+        send->setFocus();
+        QTest::keyClick(send, Qt::Key_Tab);
+        QCOMPARE(send->toPlainText(), MainForm::startupSendText());
+        QCOMPARE(QApplication::focusWidget(), w("CmdClearSend"));
+        QTest::keyClick(w("CmdClearSend"), Qt::Key_Return);
+        QVERIFY(send->toPlainText().isEmpty());
+        QTest::keyClick(w("CmdStopdisp"), Qt::Key_Enter);
+        QCOMPARE(w<QPushButton>("CmdStopdisp")->text(), QStringLiteral("继续显示"));
+    }
+
+    // No single-line box stops at Qt's 32,767 characters.
+    void singleLineBoxesHoldLongTexts()
+    {
+        const QString longText(40000, u'7');
+        for (auto *box : form->findChildren<QLineEdit *>()) {
+            box->setText(longText);
+            QVERIFY2(box->text() == longText, qPrintable(box->objectName()));
+        }
+    }
+
+    // The long status line shows its start, as a freshly written text box does.
+    void longStatusLineShowsItsStart()
+    {
+        comm->available << QStringLiteral("/dev/ttyS11");
+        start();
+        w<QComboBox>("CboCom")->setEditText("COM12");
+        w<QComboBox>("CboParitybit")->setEditText("ENEV");
+        w<QComboBox>("CboStopbit")->setEditText("1.5");
+        QVERIFY(chooseFromList(w<QComboBox>("CboBaudrate"), "115200"));
+        auto *box = w<QLineEdit>("TxtStatus");
+        QCOMPARE(box->text(), QStringLiteral("STATUS：COM12 OPEND，115200,E,8,1.5"));
+        QVERIFY(box->fontMetrics().horizontalAdvance(box->text()) > box->width());
+        QCOMPARE(box->cursorPosition(), 0);
+    }
+
     // The real message box, closed by a timer as a person would close it.
     void realMessageBox()
     {
@@ -415,6 +537,9 @@ private slots:
             seenTitle = box->windowTitle();
             QCOMPARE(box->icon(), QMessageBox::Warning);
             QVERIFY(box->button(QMessageBox::Cancel));
+            // Qt's own texts speak the window's language.
+            QCOMPARE(box->button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
+            QCOMPARE(box->button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
             box->button(QMessageBox::Cancel)->click();
         });
         real.message(QStringLiteral("没有发现此串口或被占用"), Dialogs::Icon::Exclamation,

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 // Saving the display, with the clock fixed.
 class TestSave : public QObject
@@ -176,6 +177,22 @@ private slots:
         save();
         QCOMPARE(pathBox()->text(), folder);
         QVERIFY(w("CmdSaveDisp")->isEnabled());
+    }
+
+    // A 1.txt that is a named pipe, or the folder box naming a device, never
+    // makes the window wait: the pipe is replaced by the saved file.
+    void specialNamesDoNotBlock()
+    {
+        const QString pipe = dir->filePath("1.txt");
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        pathBox()->setText(dir->path());
+        save();
+        QCOMPARE(pathBox()->text(), QStringLiteral("OK,1.txt Save"));
+        QCOMPARE(saved(dir->path()), expectedStamp() + "\r\n");
+        QTRY_VERIFY(w("CmdSaveDisp")->isEnabled());
+        pathBox()->setText(QStringLiteral("/dev/zero"));
+        save();
+        QCOMPARE(pathBox()->text(), QStringLiteral("/dev/zero"));
     }
 
     void failingWriteLeavesTheOldFile()

@@ -33,13 +33,20 @@ grep -q '<launchable type="desktop-id">example.quorvex.Quorvex.desktop</launchab
     { echo "metainfo does not name the desktop entry"; fail=1; }
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libqt6widgets6 libqt6serialport6 libqt6gui6 libqt6core6; do
+for dep in libqt6widgets6 libqt6serialport6 libqt6gui6 libqt6core6 qt6-translations-l10n; do
     grep -q "$dep" <<<"$depends" || { echo "Depends lacks $dep: $depends"; fail=1; }
 done
 for size in 16 32 48; do
     file "$scratch/root/usr/share/icons/hicolor/${size}x${size}/apps/quorvex.png" |
         grep -q "PNG image data, $size x $size" || { echo "icon $size is not a ${size}px PNG"; fail=1; }
 done
+
+# The program as unpacked from the package and as installed by cmake shows its
+# pictures: the same check as for the build tree.
+cmake --install "$build" --prefix "$scratch/installed" >/dev/null
+QUORVEX_UNDER_TEST="$scratch/root/usr/bin/quorvex:$scratch/installed/bin/quorvex" \
+    QT_QPA_PLATFORM=offscreen "$build/tests/test_pictures_as_built" >"$scratch/pictures.log" 2>&1 ||
+    { cat "$scratch/pictures.log"; echo "the installed program does not show its pictures"; fail=1; }
 
 if [ $fail -eq 0 ]; then
     echo "1 passed, 0 failed"

@@ -54,6 +54,27 @@ private slots:
         QCOMPARE(c.input().toByteArray(), QByteArray("\x01\x03\x00\xff", 4));
     }
 
+    // With parity on, the driver marks errors and doubles a real FF; the
+    // control undoes the doubling, so FF arrives once. Without parity nothing
+    // is marked.
+    void ffWithAndWithoutParity_data()
+    {
+        QTest::addColumn<QString>("settings");
+        QTest::newRow("even parity") << "9600,E,8,1";
+        QTest::newRow("no parity") << "9600,N,8,1";
+    }
+    void ffWithAndWithoutParity()
+    {
+        QFETCH(QString, settings);
+        PtyPair pty;
+        QtSerialControl c;
+        QVERIFY(openOn(c, pty, settings));
+        const QByteArray sent("\xff\x00\xff\xff" "A", 5);
+        QVERIFY(pty.write(sent));
+        QTRY_COMPARE(c.inBufferCount(), sent.size());
+        QCOMPARE(c.takeInput(), sent);
+    }
+
     void lineSettingsOnAPseudoTerminal_data()
     {
         QTest::addColumn<QString>("settings");

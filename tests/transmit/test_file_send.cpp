@@ -1,4 +1,5 @@
 #include "support/pty_window.h"
+#include "transmit/send_file.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -6,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <sys/stat.h>
 
 // Choosing and sending a file, through the window to a pseudo-terminal.
 class TestFileSend : public PtyWindowTest
@@ -114,16 +116,33 @@ private slots:
         QTest::newRow("cancelled") << "";
         QTest::newRow("missing file") << "/nonexistent/quorvex.txt";
         QTest::newRow("a folder") << "/tmp";
+        QTest::newRow("an endless device") << "/dev/zero";
+        QTest::newRow("a terminal") << "/dev/tty";
+        QTest::newRow("a named pipe nobody writes to") << "fifo";
     }
     void cancelledOrUnreadableKeepsTheContent()
     {
         QFETCH(QString, answer);
+        if (answer == "fifo") {
+            answer = dir->filePath("pipe.txt");
+            QCOMPARE(::mkfifo(QFile::encodeName(answer).constData(), 0600), 0);
+        }
         choose(file("kept.txt", "kept"));
         choose(answer);
         QCOMPARE(w<QLineEdit>("TxtSendPath")->text(), answer);
         sendFile();
         QCOMPARE(device->read(4), QByteArray("kept"));
         QVERIFY(dialogs->messages.isEmpty());
+    }
+
+    // Up to the limit and no further; a file that says it is empty is read to its end.
+    void readingBounds()
+    {
+        const QString eleven = file("eleven.txt", "hello world");
+        QCOMPARE(readFileToSend(eleven, 11), QByteArray("hello world"));
+        QCOMPARE(readFileToSend(eleven, 10), std::nullopt);
+        const auto status = readFileToSend(QStringLiteral("/proc/self/status"));
+        QVERIFY(status && status->startsWith("Name:"));
     }
 
     void folderAndFileNamesWithChineseAndSpaces()

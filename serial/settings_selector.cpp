@@ -1,0 +1,61 @@
+#include "serial/settings_selector.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTimer>
+#include <QWheelEvent>
+
+SettingsSelector::SettingsSelector(QWidget *parent) : QComboBox(parent)
+{
+    setEditable(true);
+    setInsertPolicy(QComboBox::NoInsert);
+    setCompleter(nullptr);
+    // QComboBox also reports an item as activated when the typed text matches
+    // one and the field loses the focus or takes Enter; only the gestures that
+    // choose pass here.
+    connect(this, &QComboBox::activated, this, &SettingsSelector::onActivated);
+}
+
+void SettingsSelector::onActivated()
+{
+    if (!m_choosing)
+        return;
+    m_choosing = false;
+    emit itemChosen();
+}
+
+// The open list closes first and then reports the item taken from it; closing
+// without a choice (Escape, a click elsewhere) reports nothing, and the mark
+// lapses once the current event is handled.
+void SettingsSelector::hidePopup()
+{
+    QComboBox::hidePopup();
+    m_choosing = true;
+    QTimer::singleShot(0, this, [this] { m_choosing = false; });
+}
+
+void SettingsSelector::keyPressEvent(QKeyEvent *event)
+{
+    const bool alt = event->modifiers() & Qt::AltModifier;
+    switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        if (!alt) {
+            m_choosing = true;
+            QComboBox::keyPressEvent(event);
+            m_choosing = false;
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QComboBox::keyPressEvent(event);
+}
+
+void SettingsSelector::wheelEvent(QWheelEvent *event)
+{
+    event->ignore();
+}

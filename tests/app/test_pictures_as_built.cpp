@@ -1,0 +1,81 @@
+#include "support/pty_pair.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+// Runs the program as built (and, from the package test, as installed and as
+// unpacked from the .deb) and looks at what it shows: the unlit lamp beside the
+// switch and the window's icon, pixel for pixel against the pictures' sources.
+// QUORVEX_UNDER_TEST names the executables, separated by ':'.
+class TestPicturesAsBuilt : public QObject
+{
+    Q_OBJECT
+
+    static QImage source(const char *name)
+    {
+        return QImage(QStringLiteral(QUORVEX_SOURCE_DIR "/resources/%1.xpm").arg(name))
+            .convertToFormat(QImage::Format_ARGB32);
+    }
+
+    // Every opaque pixel of the picture appears at offset in the shot.
+    static int mismatches(const QImage &shot, const QImage &picture, QPoint offset)
+    {
+        int bad = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x) {
+                const QRgb want = picture.pixel(x, y);
+                if (qAlpha(want) == 255 && shot.pixel(offset + QPoint(x, y)) != want)
+                    ++bad;
+            }
+        return bad;
+    }
+
+private slots:
+    void pictures_data()
+    {
+        QTest::addColumn<QString>("executable");
+        QString list = qEnvironmentVariable("QUORVEX_UNDER_TEST");
+        if (list.isEmpty())
+            list = QStringLiteral(QUORVEX_EXECUTABLE);
+        for (const QString &exe : list.split(u':', Qt::SkipEmptyParts))
+            QTest::newRow(qPrintable(exe)) << exe;
+    }
+
+    void pictures()
+    {
+        QFETCH(QString, executable);
+        QVERIFY2(QFileInfo(executable).isExecutable(), qPrintable(executable));
+        PtyPair com1; // start-up opens COM1 without a question
+        QTemporaryDir out;
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QUORVEX_COM1"), com1.devicePath());
+        env.insert(QStringLiteral("QUORVEX_SNAPSHOT"), out.path());
+        program.setProcessEnvironment(env);
+        program.start(executable, {});
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitCode(), 0);
+
+        const QImage shot = QImage(out.filePath("window.png")).convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(shot.size(), QSize(506, 424));
+        // The unlit lamp: 8 px in and 112 px down in the frame, whose top is 7 px above the window.
+        const QImage lamp = source("lamp_off");
+        QCOMPARE(lamp.size(), QSize(30, 28));
+        QCOMPARE(mismatches(shot, lamp, QPoint(8, 105)), 0);
+
+        for (int size : {16, 32, 48}) {
+            const QImage icon = QImage(out.filePath(QStringLiteral("icon-%1.png").arg(size)))
+                                    .convertToFormat(QImage::Format_ARGB32);
+            QCOMPARE(icon.size(), QSize(size, size));
+            QCOMPARE(mismatches(icon, source(qPrintable(QStringLiteral("icon_%1").arg(size))),
+                                QPoint(0, 0)),
+                     0);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPicturesAsBuilt)
+#include "test_pictures_as_built.moc"
