@@ -10,7 +10,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -522,6 +524,23 @@ private slots:
         QCOMPARE(box->text(), QStringLiteral("STATUS：COM12 OPEND，115200,E,8,1.5"));
         QVERIFY(box->fontMetrics().horizontalAdvance(box->text()) > box->width());
         QCOMPARE(box->cursorPosition(), 0);
+    }
+
+    // The boxes' own context menus speak Chinese too (a mnemonic letter and a
+    // shortcut aside).
+    void contextMenusInChinese()
+    {
+        const QRegularExpression english(QStringLiteral("[A-Za-z]{2,}"));
+        std::unique_ptr<QMenu> menus[] = {
+            std::unique_ptr<QMenu>(w<QPlainTextEdit>("TxtSend")->createStandardContextMenu()),
+            std::unique_ptr<QMenu>(w<QComboBox>("CboCom")->lineEdit()->createStandardContextMenu()),
+            std::unique_ptr<QMenu>(w<QLineEdit>("TxtAutoSendTime")->createStandardContextMenu())};
+        for (const auto &menu : menus) {
+            QVERIFY(menu->actions().size() > 3);
+            for (QAction *a : menu->actions())
+                QVERIFY2(a->isSeparator() || !a->text().split(u'\t').first().contains(english),
+                         qPrintable(a->text()));
+        }
     }
 
     // The real message box, closed by a timer as a person would close it.
