@@ -6,6 +6,8 @@
 #include "receive/counters.h"
 #include "receive/receive_display.h"
 #include "serial/numeric_value.h"
+#include "serial/port_lister.h"
+#include "serial/port_watcher.h"
 #include "serial/serial_control.h"
 #include "serial/settings_selector.h"
 #include "transmit/hex_send.h"
@@ -31,6 +33,7 @@ const QString kCaptionOpen = QStringLiteral("打开串口");
 const QString kPortClosed = QStringLiteral("串口没有打开，请打开串口");
 const QString kNothingToSend = QStringLiteral("发送数据不能为空");
 const QString kEmptyFile = QStringLiteral("发送的文件为空");
+constexpr int kComItems = 16; // COM1 to COM16 lead the port list
 
 // The bytes without the spaces (0x20) at their ends; 0x20 never occurs inside a
 // two-byte character of code page 936, so this is the text trimmed.
@@ -94,6 +97,17 @@ MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
     connect(c.CmdClearCounter, &QPushButton::clicked, this, &MainForm::onCmdClearCounterClick);
     connect(m_comm, &SerialControl::comm, this, &MainForm::onComm);
     connect(m_comm, &SerialControl::portLost, this, &MainForm::onPortLost);
+
+    m_ownLister = std::make_unique<QtPortLister>();
+    m_lister = m_ownLister.get();
+    m_watcher = new PortWatcher(m_lister, this);
+    connect(c.CboCom, &SettingsSelector::listAboutToShow, this, &MainForm::refreshPortList);
+}
+
+void MainForm::setPortLister(PortLister *lister)
+{
+    m_lister = lister;
+    m_watcher->setLister(lister);
 }
 
 MainForm::~MainForm() = default;
@@ -155,6 +169,7 @@ void MainForm::OpenPortAtStart(const PortSettings &s)
         return;
     }
     showText(c.TxtStatus, m_comm->portOpen() ? openStatusLine(selectorTexts()) : closedStatusLine());
+    rememberOpened();
 }
 
 void MainForm::ApplyPortSettings(const PortSettings &s)
@@ -171,6 +186,7 @@ void MainForm::ApplyPortSettings(const PortSettings &s)
     if (m_comm->portOpen()) {
         setOpenLook();
         showText(c.TxtStatus, openStatusLine(selectorTexts()));
+        rememberOpened();
     } else {
         setClosedLook();
         showText(c.TxtStatus, closedStatusLine());
@@ -201,6 +217,7 @@ void MainForm::setClosedLook()
 
 void MainForm::onCmdSwitchClick()
 {
+    m_watcher->stop();
     if (m_comm->portOpen()) {
         ClosePort();
         return;
@@ -213,14 +230,48 @@ void MainForm::onCmdSwitchClick()
 // Texts that cannot be read leave the port as it is, as the switch does.
 void MainForm::onSelectorClick()
 {
+    m_watcher->stop();
     if (const auto s = ReadPortSettings())
         ApplyPortSettings(*s);
 }
 
-// A device that disappears closes the port without a question; the window shows it.
+// A device that disappears closes the port without a question; the window shows
+// it, and takes the device up again when it returns, until the user decides
+// otherwise (the switch, a selector, quitting).
 void MainForm::onPortLost()
 {
     ClosePort();
+    m_watcher->waitForReturn([this](const QString &path) { return reopenReturned(path); });
+}
+
+bool MainForm::reopenReturned(const QString &path)
+{
+    if (m_comm->portOpen())
+        return true;
+    if (path != m_comm->deviceName() && !m_comm->setDevicePath(path))
+        return false;
+    if (!m_comm->setPortOpen(true))
+        return false;
+    setOpenLook();
+    showText(c.TxtStatus, m_openStatus);
+    return true;
+}
+
+void MainForm::rememberOpened()
+{
+    m_openStatus = c.TxtStatus->text();
+    m_watcher->remember(m_comm->deviceName());
+}
+
+// COM1 to COM16 first, then the machine's serial devices as they are now.
+void MainForm::refreshPortList()
+{
+    QList<PortInfo> ports = m_lister->ports();
+    sortPorts(ports);
+    QList<SettingsSelector::ExtraItem> items;
+    for (const PortInfo &p : ports)
+        items.append({p.path, portDetails(p)});
+    c.CboCom->setExtraItems(kComItems, items);
 }
 
 // ---- receiving and counting -----------------------------------------------
@@ -472,6 +523,7 @@ void MainForm::onClockTick()
 
 void MainForm::onCmdQuitClick()
 {
+    m_watcher->stop();
     if (m_comm->portOpen())
         m_comm->setPortOpen(false);
     TmrNowTime->stop();

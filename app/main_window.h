@@ -14,6 +14,8 @@
 
 class CounterBox;
 class IntervalTimer;
+class PortLister;
+class PortWatcher;
 class SerialControl;
 
 // The program's one window. Handlers are short: the rules live in the pure
@@ -34,6 +36,9 @@ public:
     // Where the clock reads the time and the regional formats from (tests pass their own).
     void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
     void setLocale(const QLocale &locale) { m_locale = locale; }
+
+    // Where the port list finds the machine's serial devices (tests pass their own).
+    void setPortLister(PortLister *lister);
 
     // How long the save notice stays (tests shorten it).
     void setSaveNoticeDuration(int ms) { m_saveNoticeMs = ms; }
@@ -90,6 +95,9 @@ private:
     void onClockTick();
     void onCmdQuitClick();
     void onPortLost();
+    bool reopenReturned(const QString &path);
+    void rememberOpened();
+    void refreshPortList();
 
     SerialControl *m_comm;
     Dialogs *m_dialogs;
@@ -100,6 +108,11 @@ private:
     IntervalTimer *TmrAutoSend;
     std::function<QDateTime()> m_now;
     QLocale m_locale;
+
+    std::unique_ptr<PortLister> m_ownLister;
+    PortLister *m_lister;
+    PortWatcher *m_watcher;
+    QString m_openStatus; // the status line of the last opening, shown again on a return
 
     QTimer *m_saveNotice;
     int m_saveNoticeMs = 5000;

@@ -59,3 +59,28 @@ void SettingsSelector::wheelEvent(QWheelEvent *event)
 {
     event->ignore();
 }
+
+void SettingsSelector::showPopup()
+{
+    emit listAboutToShow();
+    QComboBox::showPopup();
+}
+
+void SettingsSelector::setExtraItems(int fixedCount, const QList<ExtraItem> &items)
+{
+    const QString text = currentText();
+    const int cursor = lineEdit()->cursorPosition();
+    if (currentIndex() >= fixedCount)
+        setCurrentIndex(-1);
+    while (count() > fixedCount)
+        removeItem(count() - 1);
+    for (const ExtraItem &item : items) {
+        addItem(item.text);
+        setItemData(count() - 1, item.details, Qt::ToolTipRole);
+        setItemData(count() - 1, item.details, Qt::AccessibleDescriptionRole);
+    }
+    if (currentText() != text) {
+        setEditText(text);
+        lineEdit()->setCursorPosition(cursor);
+    }
+}

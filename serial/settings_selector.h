@@ -16,9 +16,22 @@ class SettingsSelector : public QComboBox
 public:
     explicit SettingsSelector(QWidget *parent = nullptr);
 
+    // An item after the selector's own ones: its text and what a tooltip and
+    // assistive technology tell about it.
+    struct ExtraItem {
+        QString text, details;
+    };
+    // Replaces the items after the first fixedCount; the text in the field
+    // stays as it is.
+    void setExtraItems(int fixedCount, const QList<ExtraItem> &items);
+
+    void showPopup() override;
+
 signals:
     // An item was chosen; currentText() is its text.
     void itemChosen();
+    // The list is about to open: the moment to bring it up to date.
+    void listAboutToShow();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -1,6 +1,7 @@
 #include "app/app_setup.h"
 #include "app/main_window.h"
 #include "support/choose_item.h"
+#include "support/fake_port_lister.h"
 #include "support/fake_serial_control.h"
 #include "support/recording_dialogs.h"
 
@@ -541,6 +542,42 @@ private slots:
                 QVERIFY2(a->isSeparator() || !a->text().split(u'\t').first().contains(english),
                          qPrintable(a->text()));
         }
+    }
+
+    // COM1 to COM16, then the machine's devices in natural order, brought up to
+    // date at each opening of the list without touching the typed text.
+    void portListShowsTheMachinesDevices()
+    {
+        FakePortLister lister;
+        lister.list = {{"/dev/ttyUSB10", "", "", "", {}, {}},
+                       {"/dev/ttyUSB2", "USB Serial", "FTDI", "A10K", 0x0403, 0x6001},
+                       {"/dev/ttyACM0", "", "", "", {}, {}}};
+        form->setPortLister(&lister);
+        start();
+        auto *cbo = w<QComboBox>("CboCom");
+        cbo->setEditText("COM7x");
+        cbo->showPopup();
+        QStringList items;
+        for (int i = 0; i < cbo->count(); ++i)
+            items << cbo->itemText(i);
+        QCOMPARE(items.size(), 19);
+        QCOMPARE(items.first(), QStringLiteral("COM1"));
+        QCOMPARE(items[15], QStringLiteral("COM16"));
+        QCOMPARE(items.mid(16), QStringList({"/dev/ttyACM0", "/dev/ttyUSB2", "/dev/ttyUSB10"}));
+        QCOMPARE(cbo->currentText(), QStringLiteral("COM7x"));
+        const QString details = QStringLiteral("描述：USB Serial\n制造商：FTDI\n序列号：A10K\nUSB：VID 0403，PID 6001");
+        QCOMPARE(cbo->itemData(17, Qt::ToolTipRole).toString(), details);
+        QCOMPARE(cbo->itemData(17, Qt::AccessibleDescriptionRole).toString(), details);
+        QVERIFY(cbo->itemData(16, Qt::ToolTipRole).toString().isEmpty());
+        cbo->hidePopup();
+        QCOMPARE(comm->log.size(), 1); // opening the list chose nothing
+
+        lister.list.removeFirst(); // ttyUSB10 unplugged
+        comm->available << QStringLiteral("/dev/ttyUSB2");
+        QVERIFY(chooseFromList(cbo, "/dev/ttyUSB2"));
+        QCOMPARE(cbo->count(), 18);
+        QCOMPARE(comm->deviceName(), QStringLiteral("/dev/ttyUSB2"));
+        QCOMPARE(status(), QStringLiteral("STATUS：/dev/ttyUSB2 OPEND，9600,N,8,1"));
     }
 
     // The real message box, closed by a timer as a person would close it.

@@ -1,7 +1,10 @@
 #include "app/app_setup.h"
 #include "app/main_window.h"
 #include "serial/qt_serial_control.h"
+#include "receive/receive_display.h"
+#include "serial/port_watcher.h"
 #include "support/choose_item.h"
+#include "support/fake_port_lister.h"
 #include "support/pty_pair.h"
 #include "support/recording_dialogs.h"
 
@@ -52,6 +55,99 @@ private slots:
         QVERIFY(!comm.portOpen());
         QCOMPARE(form.findChild<QPushButton *>("CmdSwitch")->text(), QStringLiteral("打开串口"));
         QVERIFY(dialogs.messages.isEmpty());
+    }
+
+    // An adapter pulled and plugged in again: its link goes and comes back. The
+    // window takes it up again by itself, also after a moment when another
+    // program held it, and shows what it sends.
+    void deviceThatComesBackIsTakenUpAgain()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("ttyUSB0");
+        auto device = std::make_unique<PtyPair>();
+        QVERIFY(QFile::link(device->devicePath(), link));
+        qputenv("QUORVEX_COM1", link.toLocal8Bit());
+        QtSerialControl comm;
+        RecordingDialogs dialogs;
+        FakePortLister lister;
+        MainForm form(&comm, &dialogs);
+        form.setPortLister(&lister);
+        form.formLoad();
+        QVERIFY(comm.portOpen());
+
+        device.reset(); // pulled
+        QVERIFY(QFile::remove(link));
+        QTRY_COMPARE(status(form), QStringLiteral("STATUS：COM Port Cloced"));
+        device = std::make_unique<PtyPair>(); // plugged in, first taken by someone else
+        QVERIFY(QFile::link(device->devicePath(), link));
+        QtSerialControl other;
+        other.setDevicePath(link);
+        QVERIFY(other.setPortOpen(true));
+        QTest::qWait(3 * PortWatcher::kLookEveryMs);
+        QVERIFY(!comm.portOpen());
+        other.setPortOpen(false);
+        QTRY_VERIFY(comm.portOpen());
+        QCOMPARE(status(form), QStringLiteral("STATUS：COM1 OPEND，9600,N,8,1"));
+        QCOMPARE(form.findChild<QPushButton *>("CmdSwitch")->text(), QStringLiteral("关闭串口"));
+        QVERIFY(form.findChild<QWidget *>("ImgSwitchOn")->isVisibleTo(&form));
+        QVERIFY(device->write("hello\r\n"));
+        QTRY_COMPARE(form.findChild<ReceiveDisplay *>("TxtReceive")->text(), QStringLiteral("hello\r\n"));
+        QVERIFY(dialogs.messages.isEmpty());
+    }
+
+    // A USB adapter that returns under another name is known by its ids and
+    // serial number.
+    void usbAdapterBackUnderAnotherName()
+    {
+        auto first = std::make_unique<PtyPair>();
+        PtyPair second;
+        const PortInfo identity{first->devicePath(), "USB Serial", "QinHeng", "X9", 0x1a86, 0x7523};
+        qputenv("QUORVEX_COM1", first->devicePath().toLocal8Bit());
+        QtSerialControl comm;
+        RecordingDialogs dialogs;
+        FakePortLister lister;
+        lister.list = {identity};
+        MainForm form(&comm, &dialogs);
+        form.setPortLister(&lister);
+        form.formLoad();
+        QTRY_VERIFY(lister.asked > 0); // the identity of what was opened
+
+        PortInfo stranger = identity;
+        stranger.path = QStringLiteral("/dev/quorvex-none");
+        stranger.serialNumber = QStringLiteral("OTHER");
+        PortInfo back = identity;
+        back.path = second.devicePath();
+        lister.list = {stranger, back};
+        first.reset();
+        QTRY_VERIFY(comm.portOpen() && comm.deviceName() == second.devicePath());
+        QVERIFY(second.write("ok"));
+        QTRY_COMPARE(form.findChild<ReceiveDisplay *>("TxtReceive")->text(), QStringLiteral("ok"));
+    }
+
+    // Pressing the switch ends the waiting: a device that returns afterwards stays closed.
+    void switchEndsTheWait()
+    {
+        auto device = std::make_unique<PtyPair>();
+        QTemporaryDir dir;
+        const QString link = dir.filePath("ttyACM0");
+        QVERIFY(QFile::link(device->devicePath(), link));
+        qputenv("QUORVEX_COM1", link.toLocal8Bit());
+        QtSerialControl comm;
+        RecordingDialogs dialogs;
+        FakePortLister lister;
+        MainForm form(&comm, &dialogs);
+        form.setPortLister(&lister);
+        form.formLoad();
+        device.reset();
+        QVERIFY(QFile::remove(link));
+        QTRY_VERIFY(!comm.portOpen());
+        QTest::mouseClick(form.findChild<QPushButton *>("CmdSwitch"), Qt::LeftButton);
+        QCOMPARE(dialogs.messages.size(), 1); // nothing there to open yet
+        device = std::make_unique<PtyPair>();
+        QVERIFY(QFile::link(device->devicePath(), link));
+        QTest::qWait(3 * PortWatcher::kLookEveryMs);
+        QVERIFY(!comm.portOpen());
+        QCOMPARE(status(form), QStringLiteral("STATUS：COM Port Cloced"));
     }
 
     // Typed paths that are no serial device are refused at once, never waited on.

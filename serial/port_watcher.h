@@ -1,0 +1,46 @@
+#pragma once
+
+#include "serial/port_lister.h"
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+// Takes a lost device up again when it returns. It remembers the device of
+// every opening: its path and, for a USB device, its vendor and product ids and
+// serial number, so that an adapter plugged back under another name is still
+// found. While waiting it looks a few times a second (a stat of the path, and
+// the port list, which is only listed anew when /dev changed).
+class PortWatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Tries to open the device at path; true when it is open.
+    using Opener = std::function<bool(const QString &path)>;
+
+    explicit PortWatcher(PortLister *lister, QObject *parent = nullptr);
+    void setLister(PortLister *lister) { m_lister = lister; }
+
+    // The device just opened.
+    void remember(const QString &path);
+    // Waits for the remembered device; open is tried whenever a candidate is
+    // there, until it succeeds or stop() is called.
+    void waitForReturn(Opener open);
+    void stop();
+    bool isWaiting() const { return m_timer.isActive(); }
+    // The device being waited for, or open now.
+    QString path() const { return m_path; }
+
+    static constexpr int kLookEveryMs = 250;
+
+private:
+    void look();
+    QString candidate();
+
+    PortLister *m_lister;
+    QString m_path;
+    std::optional<PortInfo> m_identity;
+    QTimer m_timer;
+    Opener m_open;
+};
