@@ -11,7 +11,7 @@ FrameClock &FrameClock::instance()
 FrameClock::FrameClock()
 {
     m_timer.setSingleShot(true);
-    m_timer.setInterval(kFrameMs);
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &FrameClock::tick);
 }
 
@@ -26,12 +26,15 @@ void FrameClock::request(QObject *owner, std::function<void()> f)
     if (pending(owner))
         return;
     m_requests.push_back({owner, std::move(f)});
-    if (!m_timer.isActive())
-        m_timer.start();
+    if (m_timer.isActive())
+        return;
+    const qint64 since = m_lastFrame.isValid() ? m_lastFrame.elapsed() : kFrameMs;
+    m_timer.start(int(std::max<qint64>(0, kFrameMs - since)));
 }
 
 void FrameClock::tick()
 {
+    m_lastFrame.start();
     std::vector<Request> due;
     due.swap(m_requests);
     for (Request &r : due)

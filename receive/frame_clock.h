@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -8,11 +9,13 @@
 
 // Paces the repaints that streaming data causes: everything asked for during one
 // frame (the receive box, the counters) is done together at the frame's end, so
-// the window is painted and flushed once per frame, at most 20 times a second.
+// the window is painted and flushed once per frame, at most every kFrameMs. A
+// request after a quiet spell is done once the current event is handled, in the
+// same wake-up, so the data it shows is not held back.
 class FrameClock : public QObject
 {
 public:
-    static constexpr int kFrameMs = 50;
+    static constexpr int kFrameMs = 30;
 
     static FrameClock &instance();
 
@@ -31,4 +34,5 @@ private:
     };
     std::vector<Request> m_requests;
     QTimer m_timer;
+    QElapsedTimer m_lastFrame;
 };

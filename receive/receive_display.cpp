@@ -11,10 +11,14 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionSlider>
+#include <optional>
 #include <QTextLayout>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -47,6 +51,54 @@ std::function<int(char16_t)> measurer(const QFont &font)
     };
 }
 
+// A scroll bar that paints again only when it would look different: as data
+// streams in, its range grows at every frame while the slider stays on the
+// same pixels for many frames.
+class QuietScrollBar : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    // Several changes in a row (the range grows, then the value follows it) are
+    // looked at once, when they are all made.
+    void sliderChange(SliderChange change) override
+    {
+        if (change == SliderOrientationChange || !m_look) {
+            m_look = appearance();
+            QScrollBar::sliderChange(change);
+            return;
+        }
+        if (m_checkPending)
+            return;
+        m_checkPending = true;
+        QTimer::singleShot(0, this, [this] {
+            m_checkPending = false;
+            const Look look = appearance();
+            if (look != *m_look) {
+                m_look = look;
+                update();
+            }
+        });
+    }
+
+private:
+    struct Look {
+        QRect slider;
+        bool atMinimum, atMaximum;
+        bool operator==(const Look &) const = default;
+    };
+    Look appearance() const
+    {
+        QStyleOptionSlider opt;
+        initStyleOption(&opt);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum()};
+    }
+    std::optional<Look> m_look;
+    bool m_checkPending = false;
+};
+
 QFont displayFont(QFont f)
 {
     // Rows are wrapped with per-character advances; without kerning the drawn
@@ -61,6 +113,8 @@ ReceiveDisplay::ReceiveDisplay(QWidget *parent)
 {
     installReceiveDisplayAccessibility();
     setFont(displayFont(font()));
+    m_glyphRows = std::make_unique<GlyphRows>(font(), measurer(font()));
+    setVerticalScrollBar(new QuietScrollBar(Qt::Vertical, this));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFocusPolicy(Qt::StrongFocus);
@@ -113,6 +167,11 @@ void ReceiveDisplay::afterAppend(qint64 oldSize)
 {
     if (m_doc.size() == oldSize)
         return;
+    // Only what changed is painted again: the rows from the old end on, and the
+    // caret's old place (a selection is simply painted whole).
+    m_repaintFrom = std::min({m_repaintFrom < 0 ? oldSize : m_repaintFrom, oldSize, m_cursor});
+    if (hasSelection())
+        m_repaintAll = true;
     m_cursor = m_anchor = m_doc.size();
     m_followCaret = true;
     if (announcing()) {
@@ -326,9 +385,16 @@ QRect ReceiveDisplay::characterRect(qint64 pos) const
     pos = std::clamp<qint64>(pos, 0, m_doc.size());
     const qint64 row = m_layout.rowOf(pos);
     qint64 start;
-    QTextLayout layout;
-    layoutRow(layout, rowText(row, &start));
+    const QString text = rowText(row, &start);
     const int inRow = int(pos - start);
+    const int y0 = int(row - firstVisibleRow()) * lineHeight() + kMargin;
+    if (const auto g = m_glyphRows->row(text)) {
+        const qreal x0 = g->edges()[size_t(std::min(inRow, int(text.size())))];
+        const qreal x1 = inRow < text.size() ? g->edges()[size_t(inRow + 1)] : x0 + 1;
+        return QRect(kMargin + int(x0), y0, std::max(1, int(std::ceil(x1)) - int(x0)), lineHeight());
+    }
+    QTextLayout layout;
+    layoutRow(layout, text);
     const int x = layout.lineCount() ? int(layout.lineAt(0).cursorToX(inRow)) : 0;
     const int next = layout.lineCount() && inRow < layout.text().size()
                          ? int(layout.lineAt(0).cursorToX(inRow + 1))
@@ -348,12 +414,20 @@ qint64 ReceiveDisplay::positionAt(const QPoint &p) const
         return 0;
     if (row >= m_layout.rowCount())
         return m_doc.size();
+    return positionInRow(row, p.x() - kMargin);
+}
+
+qint64 ReceiveDisplay::positionInRow(qint64 row, qreal x) const
+{
     qint64 start;
+    const QString text = rowText(row, &start);
+    if (const auto g = m_glyphRows->row(text))
+        return start + g->positionAt(x);
     QTextLayout layout;
-    layoutRow(layout, rowText(row, &start));
+    layoutRow(layout, text);
     if (!layout.lineCount())
         return start;
-    return start + layout.lineAt(0).xToCursor(p.x() - kMargin);
+    return start + layout.lineAt(0).xToCursor(x);
 }
 
 // ---- refresh -------------------------------------------------------------------
@@ -361,16 +435,26 @@ qint64 ReceiveDisplay::positionAt(const QPoint &p) const
 // Appends repaint once a frame, together with the counters.
 void ReceiveDisplay::scheduleRefresh()
 {
-    FrameClock::instance().request(this, [this] { refreshNow(); });
+    FrameClock::instance().request(this, [this] { refreshNow(false); });
 }
 
-void ReceiveDisplay::refreshNow()
+void ReceiveDisplay::refreshNow(bool all)
 {
     updateScrollRange();
     if (m_followCaret)
-        ensureCaretVisible();
+        ensureCaretVisible(); // scrolls the pixels already drawn
     m_followCaret = false;
-    viewport()->update();
+    if (all || m_repaintAll) {
+        viewport()->update();
+    } else if (m_repaintFrom >= 0) {
+        const qint64 row = m_layout.rowOf(std::min(m_repaintFrom, m_doc.size()));
+        const qint64 y = (row - firstVisibleRow()) * lineHeight() + kMargin;
+        if (y < viewport()->height())
+            viewport()->update(0, int(std::max<qint64>(0, y)), viewport()->width(),
+                               viewport()->height());
+    }
+    m_repaintAll = false;
+    m_repaintFrom = -1;
 }
 
 void ReceiveDisplay::updateScrollRange()
@@ -392,9 +476,14 @@ void ReceiveDisplay::ensureCaretVisible()
         bar->setValue(int(std::min<qint64>(row - visibleRows() + 1, INT_MAX)));
 }
 
-void ReceiveDisplay::scrollContentsBy(int, int)
+// Rows move up as data follows: the pixels drawn already move with them, and
+// only the rows that come into view are painted.
+void ReceiveDisplay::scrollContentsBy(int, int dy)
 {
-    viewport()->update();
+    if (std::abs(dy) < visibleRows())
+        viewport()->scroll(0, dy * lineHeight());
+    else
+        viewport()->update();
 }
 
 void ReceiveDisplay::resizeEvent(QResizeEvent *event)
@@ -411,6 +500,7 @@ void ReceiveDisplay::changeEvent(QEvent *event)
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         m_layout.remeasure(m_doc, measurer(font()));
+        m_glyphRows = std::make_unique<GlyphRows>(font(), measurer(font()));
         dropRowCache();
         refreshNow();
     }
@@ -418,33 +508,59 @@ void ReceiveDisplay::changeEvent(QEvent *event)
 
 // ---- painting ------------------------------------------------------------------
 
-QTextLayout *ReceiveDisplay::cachedRow(qint64 row, qint64 *start,
-                                       std::unordered_map<qint64, CachedRow> &next)
+int ReceiveDisplay::CachedRow::length() const
+{
+    return glyphs ? int(glyphs->edges().size()) - 1 : layout->text().size();
+}
+
+ReceiveDisplay::CachedRow *ReceiveDisplay::cachedRow(qint64 row, qint64 *start,
+                                                     std::unordered_map<qint64, CachedRow> &next)
 {
     *start = m_layout.rowStart(row);
     const qint64 end = m_layout.rowEnd(row, m_doc.size());
     auto it = m_rowCache.find(*start);
     if (it != m_rowCache.end() && it->second.end == end)
-        return next.emplace(*start, std::move(it->second)).first->second.layout.get();
-    auto layout = std::make_unique<QTextLayout>();
+        return &next.emplace(*start, std::move(it->second)).first->second;
     qint64 s;
-    layoutRow(*layout, rowText(row, &s));
-    return next.emplace(*start, CachedRow{end, std::move(layout)}).first->second.layout.get();
+    const QString text = rowText(row, &s);
+    CachedRow made{end, m_glyphRows->row(text), nullptr};
+    if (!made.glyphs) {
+        made.layout = std::make_unique<QTextLayout>();
+        layoutRow(*made.layout, text);
+    }
+    return &next.emplace(*start, std::move(made)).first->second;
 }
 
-void ReceiveDisplay::paintEvent(QPaintEvent *)
+void ReceiveDisplay::paintEvent(QPaintEvent *event)
 {
     QPainter p(viewport());
     const QPalette &pal = palette();
-    const qint64 first = firstVisibleRow();
-    const qint64 last = std::min(m_layout.rowCount(), first + visibleRows() + 1);
+    const qint64 top = firstVisibleRow();
+    const QRect dirty = event->rect();
+    const qint64 first = top + std::max(0, dirty.top() - kMargin) / lineHeight();
+    const qint64 last = std::min({m_layout.rowCount(), top + visibleRows() + 1,
+                                  top + (dirty.bottom() - kMargin) / lineHeight() + 1});
     const qint64 selFrom = selectionStart(), selTo = selectionEnd();
     const bool drawCaret = hasFocus() && m_caretOn;
     const qint64 cRow = caretRow();
     std::unordered_map<qint64, CachedRow> next;
     for (qint64 row = first; row < last; ++row) {
         qint64 start;
-        QTextLayout *layout = cachedRow(row, &start, next);
+        CachedRow *cached = cachedRow(row, &start, next);
+        const QPointF at(kMargin, kMargin + (row - top) * lineHeight());
+        if (cached->glyphs) {
+            const GlyphRow &g = *cached->glyphs;
+            const int n = cached->length();
+            g.draw(p, at, lineHeight(), int(std::clamp<qint64>(selFrom - start, 0, n)),
+                   int(std::clamp<qint64>(selTo - start, 0, n)), pal.brush(QPalette::Highlight),
+                   pal.color(QPalette::Text), pal.color(QPalette::HighlightedText));
+            if (drawCaret && row == cRow)
+                p.fillRect(QRectF(at.x() + g.edges()[size_t(std::clamp<qint64>(m_cursor - start, 0, n))],
+                                  at.y(), 1, lineHeight()),
+                           pal.color(QPalette::Text));
+            continue;
+        }
+        QTextLayout *layout = cached->layout.get();
         QList<QTextLayout::FormatRange> selections;
         const qint64 end = start + layout->text().size();
         if (selTo > start && selFrom < end) {
@@ -455,12 +571,16 @@ void ReceiveDisplay::paintEvent(QPaintEvent *)
             r.format.setForeground(pal.brush(QPalette::HighlightedText));
             selections << r;
         }
-        const QPointF at(kMargin, kMargin + (row - first) * lineHeight());
         p.setPen(pal.color(QPalette::Text));
         layout->draw(&p, at, selections);
         if (drawCaret && row == cRow)
             layout->drawCursor(&p, at, int(m_cursor - start), 1);
     }
+    // Rows kept from the last paint that this one did not reach stay cached.
+    if (first > top || last < std::min(m_layout.rowCount(), top + visibleRows() + 1))
+        for (auto &[start, row] : m_rowCache)
+            if (!next.count(start) && next.size() < 256)
+                next.emplace(start, std::move(row));
     m_rowCache = std::move(next);
 }
 
@@ -472,10 +592,7 @@ void ReceiveDisplay::moveVertically(int rows, bool keepAnchor)
     if (m_targetX < 0)
         m_targetX = r.left();
     const qint64 row = std::clamp<qint64>(caretRow() + rows, 0, m_layout.rowCount() - 1);
-    qint64 start;
-    QTextLayout layout;
-    layoutRow(layout, rowText(row, &start));
-    const qint64 pos = start + (layout.lineCount() ? layout.lineAt(0).xToCursor(m_targetX - kMargin) : 0);
+    const qint64 pos = positionInRow(row, m_targetX - kMargin);
     const int keep = m_targetX;
     setCaretPosition(pos, keepAnchor);
     m_targetX = keep;

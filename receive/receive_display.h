@@ -2,6 +2,7 @@
 
 #include "receive/display_document.h"
 #include "receive/display_layout.h"
+#include "receive/glyph_rows.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -9,6 +10,7 @@
 #include <QTextLayout>
 #include <unordered_map>
 #include <memory>
+#include <optional>
 
 class QAccessibleEvent;
 
@@ -100,11 +102,14 @@ private:
     // The characters of a row as drawn, without its line break.
     QString rowText(qint64 row, qint64 *start) const;
     void layoutRow(QTextLayout &layout, const QString &text) const;
+    // The character boundary in the row nearest to x (pixels from the row's start).
+    qint64 positionInRow(qint64 row, qreal x) const;
     qint64 caretRow() const;
     void afterAppend(qint64 oldSize);
     void replaceAll(QStringView text);
     void edit(qint64 from, qint64 to, const QString &text);
-    void refreshNow();
+    // Repaints what changed since the last refresh, or everything.
+    void refreshNow(bool all = true);
     void scheduleRefresh();
     void updateScrollRange();
     void ensureCaretVisible();
@@ -121,9 +126,12 @@ private:
     // extent is the same (following new data moves rows up without changing them).
     struct CachedRow {
         qint64 end;
-        std::unique_ptr<QTextLayout> layout;
+        std::optional<GlyphRow> glyphs;       // the quick way, when the font allows it
+        std::unique_ptr<QTextLayout> layout;  // otherwise
+        int length() const;
     };
-    QTextLayout *cachedRow(qint64 row, qint64 *start, std::unordered_map<qint64, CachedRow> &next);
+    CachedRow *cachedRow(qint64 row, qint64 *start, std::unordered_map<qint64, CachedRow> &next);
+    std::unique_ptr<GlyphRows> m_glyphRows;
     std::unordered_map<qint64, CachedRow> m_rowCache;
     void dropRowCache() { m_rowCache.clear(); }
 
@@ -134,5 +142,7 @@ private:
     int m_targetX = -1; // the column kept while moving up and down
     bool m_caretOn = true;
     bool m_followCaret = false;
+    bool m_repaintAll = true;
+    qint64 m_repaintFrom = -1; // the content changed from here on (-1: not at all)
     QBasicTimer m_blink;
 };

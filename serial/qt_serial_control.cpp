@@ -2,36 +2,75 @@
 
 #include "serial/parity_marks.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QMetaObject>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QtSerialPort/QSerialPort>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 // Lives on the I/O thread; every member but pending is touched there only.
+//
+// QSerialPort sets the line up and writes; the received bytes are read here from
+// a descriptor of our own, so that reading can be paced: under a trickle the
+// device is read at most every kReadPauseMs (the driver keeps what arrives
+// meanwhile), which spares the machine hundreds of wake-ups a second at the
+// usual rates; under a flood it is read as fast as data comes.
 class SerialWorker : public QObject
 {
 public:
-    explicit SerialWorker(QtSerialControl *owner) : m_owner(owner) {}
+    static constexpr int kReadPauseMs = 40;
+    // The driver hands over at most 4 KB a read (and keeps up to 64 KB more
+    // behind it). The pause is cut short so that no more than kPauseFill is
+    // expected to gather meanwhile, at the rate seen so far, and a read of
+    // kBusyRead or more (a flood) is followed by no pause.
+    static constexpr qsizetype kPauseFill = 3072;
+    static constexpr qsizetype kBusyRead = 3584;
+
+    // Created before the move to the I/O thread: its timer, a child, moves along.
+    explicit SerialWorker(QtSerialControl *owner) : m_owner(owner), m_pause(new QTimer(this))
+    {
+        m_pause->setSingleShot(true);
+        m_pause->setTimerType(Qt::PreciseTimer);
+        connect(m_pause, &QTimer::timeout, this, [this] {
+            if (m_reader)
+                m_reader->setEnabled(true);
+        });
+    }
 
     bool open(const QString &path, const LineSettings &ls, quint64 session, QString *error)
     {
         if (!m_port) {
             m_port = new QSerialPort(this);
-            connect(m_port, &QSerialPort::readyRead, this, [this] { readAll(); });
             connect(m_port, &QSerialPort::bytesWritten, this, [this](qint64 n) { written(n); });
             connect(m_port, &QSerialPort::errorOccurred, this,
                     [this](QSerialPort::SerialPortError e) { failed(e); });
         }
         m_port->setPortName(path);
-        m_port->setReadBufferSize(0);
         if (!apply(ls, error))
             return false;
         m_port->setFlowControl(QSerialPort::NoFlowControl);
-        if (!m_port->open(QIODevice::ReadWrite)) {
+        if (!m_port->open(QIODevice::WriteOnly)) {
             *error = m_port->errorString();
             m_port->clearError();
             return false;
         }
+        m_readFd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (m_readFd < 0) {
+            *error = QString::fromLocal8Bit(strerror(errno));
+            m_port->close();
+            return false;
+        }
+        m_reader = new QSocketNotifier(m_readFd, QSocketNotifier::Read, this);
+        connect(m_reader, &QSocketNotifier::activated, this, [this] { readAll(); });
         // Pseudo-terminals and some adapters have no modem lines; that is no reason
         // to refuse the port.
         m_port->setDataTerminalReady(true);
@@ -40,6 +79,8 @@ public:
         m_session = session;
         pending = 0;
         markParityErrors(ls);
+        m_sinceOpen.start();
+        m_lastRead = 0;
         return true;
     }
 
@@ -70,6 +111,7 @@ public:
 
     void close()
     {
+        stopReading();
         if (m_port && m_port->isOpen())
             m_port->close();
         pending = 0;
@@ -95,12 +137,60 @@ public:
     std::atomic<qint64> pending{0};
 
 private:
+    void stopReading()
+    {
+        m_pause->stop();
+        delete m_reader;
+        m_reader = nullptr;
+        if (m_readFd >= 0)
+            ::close(m_readFd);
+        m_readFd = -1;
+    }
+
     void readAll()
     {
-        const QByteArray read = m_port->readAll();
-        const QByteArray bytes = m_marking ? m_marks.take(read) : read;
-        if (!bytes.isEmpty())
-            m_owner->deliverReceived(m_session, bytes);
+        QByteArray got;
+        bool gone = false;
+        for (;;) {
+            const qsizetype room = 64 * 1024;
+            const qsizetype at = got.size();
+            got.resize(at + room);
+            const ssize_t n = ::read(m_readFd, got.data() + at, size_t(room));
+            got.resize(at + std::max<ssize_t>(n, 0));
+            if (n == room)
+                continue; // there may be more
+            if (n > 0)
+                break; // all that was there; what comes now waits for the next read
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN)
+                gone = true; // EIO: the far end of a pseudo-terminal closed, a device unplugged
+            else if (got.isEmpty())
+                gone = hungUp(); // woken with nothing to read: hung up, or nothing at all
+            break;
+        }
+        if (!got.isEmpty())
+            m_owner->deliverReceived(m_session, m_marking ? m_marks.take(got) : got);
+        if (gone) {
+            lost();
+            return;
+        }
+        const qint64 now = m_sinceOpen.elapsed();
+        const qint64 since = std::max<qint64>(1, now - m_lastRead);
+        m_lastRead = now;
+        if (got.size() >= kBusyRead)
+            return;
+        const qint64 pause = got.isEmpty() ? kReadPauseMs
+                                           : std::clamp<qint64>(kPauseFill * since / got.size(), 1,
+                                                                kReadPauseMs);
+        m_reader->setEnabled(false);
+        m_pause->start(int(pause));
+    }
+
+    bool hungUp() const
+    {
+        pollfd p{m_readFd, POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
     }
 
     void written(qint64 n)
@@ -112,19 +202,29 @@ private:
 
     void failed(QSerialPort::SerialPortError e)
     {
-        // A device that went away (adapter pulled, far end of a pseudo-terminal
-        // closed) keeps signalling, as a resource error or as reads that fail
-        // (EIO); close at once so nothing spins on it.
-        const bool gone = e == QSerialPort::ResourceError || e == QSerialPort::ReadError;
-        if (!gone || !m_port->isOpen())
-            return;
-        m_port->close();
+        // A device that went away fails the writes too; close at once so nothing
+        // spins on it.
+        const bool gone = e == QSerialPort::ResourceError || e == QSerialPort::WriteError;
+        if (gone && m_port->isOpen())
+            lost();
+    }
+
+    void lost()
+    {
+        stopReading();
+        if (m_port->isOpen())
+            m_port->close();
         pending = 0;
         m_owner->deliverLost(m_session);
     }
 
     QtSerialControl *m_owner;
     QSerialPort *m_port = nullptr;
+    int m_readFd = -1;
+    QSocketNotifier *m_reader = nullptr;
+    QTimer *m_pause;
+    QElapsedTimer m_sinceOpen;
+    qint64 m_lastRead = 0;
     quint64 m_session = 0;
     bool m_marking = false;
     parity::MarkReader m_marks;
