@@ -355,8 +355,8 @@ void MainForm::onCmdClearCounterClick()
 {
     TXCount = 0;
     RXCount = 0;
-    m_rxCount->show(RXCount);
-    m_txCount->show(TXCount);
+    m_rxCount->show(RXCount, true);
+    m_txCount->show(TXCount, true);
 }
 
 // ---- sending ----------------------------------------------------------------

@@ -10,6 +10,7 @@
 //   steady_bench [seconds per run, default 20]
 #include "app/app_setup.h"
 #include "bench_support.h"
+#include "receive/receive_display.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -126,16 +127,29 @@ pid_t startDevice(PtyPair &pty, bool binary, double bytesPerSecond, qint64 ms, W
     _exit(0);
 }
 
+// What the display holds at each paint, in characters.
 struct PaintLog : QObject {
-    QLineEdit *rx;
+    ReceiveDisplay *display;
     std::vector<Write> paints;
     bool eventFilter(QObject *, QEvent *e) override
     {
         if (e->type() == QEvent::Paint)
-            paints.push_back({nowNs(), rx->text().mid(3).toLongLong()});
+            paints.push_back({nowNs(), display->length()});
         return false;
     }
 };
+
+// Characters shown for the first n bytes the device sent: three per byte in hex;
+// in text, the 50-byte line holds 48 characters (two of them two bytes each, and
+// half a character is not shown).
+qint64 shownChars(bool hex, qint64 n)
+{
+    if (hex)
+        return 3 * n;
+    const qint64 k = n % 50;
+    const qint64 partial = k <= 29 ? k : k <= 33 ? 29 + (k - 29) / 2 : 31 + (k - 33);
+    return n / 50 * 48 + partial;
+}
 
 void run(int baud, bool hex, int seconds, bool probeStalls)
 {
@@ -143,7 +157,7 @@ void run(int baud, bool hex, int seconds, bool probeStalls)
     win.w<QCheckBox>("ChkHexReceive")->setCheckState(hex ? Qt::Checked : Qt::Unchecked);
     QWidget *display = win.w<QWidget>("TxtReceive");
     PaintLog paints;
-    paints.rx = win.w<QLineEdit>("TxtRXCount");
+    paints.display = win.w<ReceiveDisplay>("TxtReceive");
     display->findChild<QWidget *>("qt_scrollarea_viewport")->installEventFilter(&paints);
     runFor(300);
     if (qEnvironmentVariableIsSet("QUORVEX_BENCH_NOPAINT")) // for finding where the time goes
@@ -190,7 +204,7 @@ void run(int baud, bool hex, int seconds, bool probeStalls)
         const Write &w = log[i];
         if (w.ns < t0 || w.ns > t0 + qint64(wall * 1e9))
             continue;
-        while (p < paints.paints.size() && (paints.paints[p].ns < w.ns || paints.paints[p].total < w.total))
+        while (p < paints.paints.size() && (paints.paints[p].ns < w.ns || paints.paints[p].total < shownChars(hex, w.total)))
             ++p;
         if (p == paints.paints.size())
             break;

@@ -1,22 +1,30 @@
 #include "receive/counter_box.h"
 
 #include "receive/counters.h"
-#include "receive/frame_clock.h"
 
 #include <QLineEdit>
 
 CounterBox::CounterBox(QLineEdit *box, QString prefix, QObject *parent)
     : QObject(parent), m_box(box), m_prefix(std::move(prefix))
 {
+    m_settle.setSingleShot(true);
+    connect(&m_settle, &QTimer::timeout, this, &CounterBox::write);
 }
 
-void CounterBox::show(qint64 count)
+void CounterBox::show(qint64 count, bool now)
 {
-    if (!FrameClock::instance().pending(this)) {
-        // The box paints again, once, at the frame's end.
-        m_box->setUpdatesEnabled(false);
-        FrameClock::instance().request(this, [this] { m_box->setUpdatesEnabled(true); });
+    m_count = count;
+    if (now || !m_written.isValid() || m_written.elapsed() >= kEveryMs) {
+        write();
+        return;
     }
-    m_box->setText(counterText(m_prefix, count));
+    m_settle.start(kSettleMs);
+}
+
+void CounterBox::write()
+{
+    m_settle.stop();
+    m_written.start();
+    m_box->setText(counterText(m_prefix, m_count));
     m_box->setCursorPosition(0); // a count wider than the box shows its start
 }

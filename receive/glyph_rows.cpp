@@ -5,8 +5,9 @@
 
 GlyphRows::GlyphRows(const QFont &font, std::function<int(char16_t)> advance)
     : m_font(QRawFont::fromFont(font)), m_ascent(m_font.ascent()), m_advance(std::move(advance)),
-      m_glyph(std::make_unique<quint32[]>(65536))
+      m_glyph(std::make_unique<quint32[]>(65536)), m_advances(std::make_unique<qint32[]>(65536))
 {
+    std::fill_n(m_advances.get(), 65536, -1);
 }
 
 std::optional<GlyphRow> GlyphRows::row(QStringView text)
@@ -40,7 +41,10 @@ std::optional<GlyphRow> GlyphRows::row(QStringView text)
             return std::nullopt;
         r.m_glyphs[size_t(i)] = g - 1;
         r.m_edges[size_t(i)] = x / 64.0;
-        x += m_advance(c);
+        qint32 &a = m_advances[c];
+        if (a < 0)
+            a = m_advance(c);
+        x += a;
     }
     r.m_edges[size_t(text.size())] = x / 64.0;
     return r;

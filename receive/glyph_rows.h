@@ -50,5 +50,6 @@ private:
     qreal m_ascent;
     std::function<int(char16_t)> m_advance;
     std::unique_ptr<quint32[]> m_glyph; // per character: glyph + 1, 0 unknown, kNone lacking
+    std::unique_ptr<qint32[]> m_advances; // per character, -1 until measured
     static constexpr quint32 kNone = 0xffffffffu;
 };

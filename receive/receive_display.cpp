@@ -544,6 +544,7 @@ void ReceiveDisplay::paintEvent(QPaintEvent *event)
     const bool drawCaret = hasFocus() && m_caretOn;
     const qint64 cRow = caretRow();
     std::unordered_map<qint64, CachedRow> next;
+    next.reserve(size_t(visibleRows()) * 2 + 8);
     for (qint64 row = first; row < last; ++row) {
         qint64 start;
         CachedRow *cached = cachedRow(row, &start, next);

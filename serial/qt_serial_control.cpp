@@ -26,7 +26,7 @@
 class SerialWorker : public QObject
 {
 public:
-    static constexpr int kReadPauseMs = 40;
+    static constexpr int kReadPauseMs = 50;
     // The driver hands over at most 4 KB a read (and keeps up to 64 KB more
     // behind it). The pause is cut short so that no more than kPauseFill is
     // expected to gather meanwhile, at the rate seen so far, and a read of
