@@ -176,7 +176,7 @@ void ReceiveDisplay::afterAppend(qint64 oldSize)
     m_followCaret = true;
     if (announcing()) {
         QAccessibleTextInsertEvent ev(this, int(std::min<qint64>(oldSize, INT_MAX)),
-                                      m_doc.text(oldSize, m_doc.size()));
+                                      boundedText(oldSize, m_doc.size()));
         announce(&ev);
         notifyCaret();
     }
@@ -185,7 +185,7 @@ void ReceiveDisplay::afterAppend(qint64 oldSize)
 
 void ReceiveDisplay::setText(const QString &text)
 {
-    const QString old = announcing() ? m_doc.toString() : QString();
+    const QString old = announcing() ? boundedText(0, m_doc.size()) : QString();
     replaceAll(text);
     if (announcing()) {
         QAccessibleTextUpdateEvent ev(this, 0, old, text);
@@ -198,7 +198,7 @@ void ReceiveDisplay::clear()
     if (m_doc.isEmpty())
         return;
     if (announcing()) {
-        QAccessibleTextRemoveEvent ev(this, 0, m_doc.toString());
+        QAccessibleTextRemoveEvent ev(this, 0, boundedText(0, m_doc.size()));
         announce(&ev);
     }
     replaceAll({});
@@ -216,8 +216,7 @@ void ReceiveDisplay::replaceAll(QStringView text)
 
 void ReceiveDisplay::edit(qint64 from, qint64 to, const QString &text)
 {
-    const QString removed =
-        announcing() && to > from ? m_doc.text(from, to) : QString();
+    const QString removed = announcing() && to > from ? boundedText(from, to) : QString();
     m_doc.replace(from, to, text);
     m_layout.edited(m_doc, from, to - from, text.size());
     dropRowCache();
@@ -268,18 +267,18 @@ void ReceiveDisplay::selectAll()
     setSelection(0, m_doc.size());
 }
 
-void ReceiveDisplay::copy() const
+bool ReceiveDisplay::copy() const
 {
-    if (hasSelection())
-        QApplication::clipboard()->setText(selectedText());
+    if (!hasSelection() || selectionEnd() - selectionStart() > kMaxCopyChars)
+        return false;
+    QApplication::clipboard()->setText(selectedText());
+    return true;
 }
 
 void ReceiveDisplay::cut()
 {
-    if (!hasSelection())
-        return;
-    copy();
-    insertText(QString());
+    if (copy())
+        insertText(QString());
 }
 
 void ReceiveDisplay::paste()
@@ -753,7 +752,7 @@ QVariant ReceiveDisplay::inputMethodQuery(Qt::InputMethodQuery query) const
         return rowText(caretRow(), &start);
     }
     case Qt::ImCurrentSelection:
-        return selectedText();
+        return selectionEnd() - selectionStart() <= kMaxTextChars ? selectedText() : QString();
     case Qt::ImEnabled:
         return true;
     default:

@@ -58,11 +58,24 @@ public:
     void setSelection(qint64 anchor, qint64 caret);
     void selectAll();
 
+    // The content may run to gigabytes; nothing asks for more of it in one string
+    // than these. A larger selection is not copied (the clipboard keeps what it
+    // had, and cut removes nothing); assistive technology and input methods get at
+    // most kMaxTextChars from where they ask.
+    static constexpr qint64 kMaxCopyChars = qint64(16) << 20;
+    static constexpr qint64 kMaxTextChars = qint64(1) << 20;
+
     // Replaces the selection (or inserts at the caret) as typing does.
     void insertText(const QString &text);
-    void copy() const;
+    // False when nothing was copied (no selection, or one over kMaxCopyChars).
+    bool copy() const;
     void cut();
     void paste();
+    // At most kMaxTextChars from from on.
+    QString boundedText(qint64 from, qint64 to) const
+    {
+        return m_doc.text(from, std::min(to, from + kMaxTextChars));
+    }
 
     // Rows as laid out, and where a character is drawn (for tests and assistive technology).
     qint64 rowCount() const { return m_layout.rowCount(); }

@@ -154,6 +154,34 @@ private slots:
         QCOMPARE(box->text(), QString::fromUtf8(">RX 中FF "));
         ReceiveDisplay::setAnnouncer(nullptr);
     }
+
+    // A display too large to ask for whole: the clipboard keeps what it had and
+    // cut removes nothing; assistive technology gets bounded stretches, and the
+    // words at the far end are still found.
+    void hugeContentIsNeverAskedForWhole()
+    {
+        const qint64 bytes = ReceiveDisplay::kMaxCopyChars / 3 + 1;
+        box->appendReceivedHex(QByteArray(bytes, '\x5a'));
+        box->appendReceivedText(u"\r\nend word");
+        const qint64 size = box->length();
+        QApplication::clipboard()->setText(QStringLiteral("kept"));
+        box->selectAll();
+        QVERIFY(!box->copy());
+        box->cut();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("kept"));
+        QCOMPARE(box->length(), size);
+        QVERIFY(static_cast<QWidget *>(box.get())->inputMethodQuery(Qt::ImCurrentSelection).toString().isEmpty());
+
+        QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(box.get())->textInterface();
+        QCOMPARE(text->text(0, text->characterCount()).size(), ReceiveDisplay::kMaxTextChars);
+        int s = -1, e = -1;
+        QCOMPARE(text->textAtOffset(int(size) - 2, QAccessible::WordBoundary, &s, &e), QStringLiteral("word"));
+        QCOMPARE(QPair(s, e), QPair(int(size) - 4, int(size)));
+
+        box->setSelection(size - 4, size); // a small selection still copies
+        QVERIFY(box->copy());
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("word"));
+    }
 };
 
 QTEST_MAIN(TestReceiveDisplay)
