@@ -7,29 +7,60 @@
 
 namespace {
 constexpr qint64 kTextBlock = qint64(1) << 20; // chars
-constexpr qint64 kHexBlock = qint64(1) << 20;  // bytes
+constexpr qint64 kByteBlock = qint64(1) << 20; // bytes (hex and one-byte text)
+// Blocks kept in memory besides the open ones: enough for a screenful and its
+// neighbourhood, and for a scan to stream through.
+constexpr int kCachedBlocks = 24;
 template <typename T>
 constexpr qint64 blockUnits()
 {
-    return sizeof(T) == 1 ? kHexBlock : kTextBlock;
+    return sizeof(T) == 1 ? kByteBlock : kTextBlock;
+}
+
+bool oneByte(QStringView text)
+{
+    for (QChar c : text)
+        if (c.unicode() > 0xff)
+            return false;
+    return true;
 }
 } // namespace
 
-DisplayDocument::DisplayDocument() = default;
+DisplayDocument::DisplayDocument() : m_spill(std::make_unique<SpillStore>(kCachedBlocks)) {}
 DisplayDocument::~DisplayDocument() = default;
+
+template <typename T>
+void DisplayDocument::makeRoom(Store<T> &store, qint64 need)
+{
+    constexpr qint64 cap = blockUnits<T>();
+    if (store.open && store.used + need <= cap)
+        return;
+    if (store.open) {
+        store.sealed.push_back(m_spill->put(QByteArray(reinterpret_cast<const char *>(store.open.get()),
+                                                       qsizetype(store.used * qint64(sizeof(T))))));
+    } else {
+        store.open = std::make_unique_for_overwrite<T[]>(cap);
+    }
+    store.used = 0;
+}
+
+template <typename T>
+const T *DisplayDocument::blockData(const Store<T> &store, quint32 block) const
+{
+    if (block < store.sealed.size())
+        return reinterpret_cast<const T *>(m_spill->get(store.sealed[block]).constData());
+    return store.open.get();
+}
 
 template <typename T>
 void DisplayDocument::append(Kind kind, Store<T> &store, const T *data, qint64 n)
 {
     constexpr qint64 cap = blockUnits<T>();
     while (n > 0) {
-        if (store.blocks.empty() || store.used == cap) {
-            store.blocks.push_back(std::make_unique_for_overwrite<T[]>(cap));
-            store.used = 0;
-        }
+        makeRoom(store, 1);
         const qint64 take = std::min(n, cap - store.used);
-        const quint32 block = quint32(store.blocks.size() - 1);
-        std::memcpy(store.blocks.back().get() + store.used, data, size_t(take) * sizeof(T));
+        const quint32 block = store.openIndex();
+        std::memcpy(store.open.get() + store.used, data, size_t(take) * sizeof(T));
         // Grow the last piece when it ends exactly where this run begins.
         Piece *last = m_pieces.empty() ? nullptr : &m_pieces.back();
         if (last && last->kind == kind && last->block == block &&
@@ -48,7 +79,18 @@ void DisplayDocument::append(Kind kind, Store<T> &store, const T *data, qint64 n
 
 void DisplayDocument::appendText(QStringView text)
 {
-    append(Kind::Text, m_text, reinterpret_cast<const char16_t *>(text.utf16()), text.size());
+    if (!oneByte(text)) {
+        append(Kind::Text, m_text, reinterpret_cast<const char16_t *>(text.utf16()), text.size());
+        return;
+    }
+    char buf[4096];
+    while (!text.isEmpty()) {
+        const qsizetype n = std::min<qsizetype>(text.size(), sizeof buf);
+        for (qsizetype i = 0; i < n; ++i)
+            buf[i] = char(text[i].unicode());
+        append(Kind::Latin1, m_latin, buf, n);
+        text = text.sliced(n);
+    }
 }
 
 void DisplayDocument::appendHex(QByteArrayView bytes)
@@ -59,9 +101,13 @@ void DisplayDocument::appendHex(QByteArrayView bytes)
 void DisplayDocument::clear()
 {
     m_text = {};
+    m_latin = {};
     m_hex = {};
+    m_spill->clear();
     m_pieces.clear();
+    m_pieces.shrink_to_fit();
     m_starts.clear();
+    m_starts.shrink_to_fit();
     m_size = 0;
 }
 
@@ -98,18 +144,14 @@ std::size_t DisplayDocument::splitAt(qint64 pos)
         // The cut falls inside one byte's "0F ": that byte becomes plain text.
         const qint64 byte = into / 3;
         char16_t shown[3];
-        hexPairsInto(QByteArrayView(m_hex.blocks[p.block].get() + p.offset + byte, 1), shown);
-        const qint64 textOffset = m_text.used;
-        const bool newBlock = m_text.blocks.empty() || m_text.used + 3 > kTextBlock;
-        if (newBlock) {
-            m_text.blocks.push_back(std::make_unique_for_overwrite<char16_t[]>(kTextBlock));
-            m_text.used = 0;
-        }
-        const qint64 off = newBlock ? 0 : textOffset;
-        std::memcpy(m_text.blocks.back().get() + off, shown, sizeof shown);
-        m_text.used = off + 3;
+        hexPairsInto(QByteArrayView(blockData(m_hex, p.block) + p.offset + byte, 1), shown);
+        char one[3] = {char(shown[0]), char(shown[1]), char(shown[2])};
+        makeRoom(m_latin, 3);
+        const qint64 off = m_latin.used;
+        std::memcpy(m_latin.open.get() + off, one, sizeof one);
+        m_latin.used = off + 3;
         const Piece before{Kind::Hex, p.block, p.offset, byte};
-        const Piece asText{Kind::Text, quint32(m_text.blocks.size() - 1), off, 3};
+        const Piece asText{Kind::Latin1, m_latin.openIndex(), off, 3};
         const Piece after{Kind::Hex, p.block, p.offset + byte + 1, p.units - byte - 1};
         std::vector<Piece> repl;
         if (before.units > 0)
@@ -170,13 +212,26 @@ void DisplayDocument::scan(qint64 from, qint64 to,
         start = m_starts[i];
         const qint64 end = std::min(to, start + p.chars());
         if (p.kind == Kind::Text) {
-            const char16_t *base = m_text.blocks[p.block].get() + p.offset;
+            const char16_t *base = blockData(m_text, p.block) + p.offset;
             if (!f(base + (pos - start), qsizetype(end - pos)))
                 return;
             pos = end;
             continue;
         }
-        const char *bytes = m_hex.blocks[p.block].get() + p.offset;
+        if (p.kind == Kind::Latin1) {
+            const char *base = blockData(m_latin, p.block) + p.offset;
+            while (pos < end) {
+                const qint64 n = std::min<qint64>(end - pos, 3 * 1024);
+                const char *from = base + (pos - start);
+                for (qint64 k = 0; k < n; ++k)
+                    buf[k] = char16_t(static_cast<unsigned char>(from[k]));
+                if (!f(buf, qsizetype(n)))
+                    return;
+                pos += n;
+            }
+            continue;
+        }
+        const char *bytes = blockData(m_hex, p.block) + p.offset;
         while (pos < end) {
             const qint64 into = pos - start;
             const qint64 byte = into / 3;
@@ -219,6 +274,7 @@ char16_t DisplayDocument::at(qint64 pos) const
 
 qint64 DisplayDocument::memoryBytes() const
 {
-    return qint64(m_text.blocks.size()) * kTextBlock * 2 + qint64(m_hex.blocks.size()) * kHexBlock +
+    return (m_text.open ? kTextBlock * 2 : 0) + (m_latin.open ? kByteBlock : 0) +
+           (m_hex.open ? kByteBlock : 0) + m_spill->memoryBytes() +
            qint64(m_pieces.capacity() * (sizeof(Piece) + sizeof(qint64)));
 }

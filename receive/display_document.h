@@ -2,15 +2,20 @@
 
 #include <QByteArrayView>
 #include <QString>
+
+#include "receive/spill_store.h"
 #include <functional>
 #include <memory>
 #include <vector>
 
 // The content of the receive box. Received bytes shown as hexadecimal are held
-// once, as bytes; their "0F " text is made only when it is read. Received and
-// typed text is held as UTF-16. Both live in fixed-size blocks, so appending
-// never moves what is already held, and the content is a list of pieces that
-// point into those blocks, so an edit anywhere touches only the pieces it meets.
+// once, as bytes; their "0F " text is made only when it is read. Text that needs
+// no more than one byte per character is held in one byte per character, other
+// text as UTF-16. All of it lives in fixed-size blocks, so appending never moves
+// what is already held, and the content is a list of pieces that point into
+// those blocks, so an edit anywhere touches only the pieces it meets. A block
+// that is full goes to a SpillStore, which keeps only a few in memory: the
+// memory held stays bounded however much is received.
 //
 // Positions are character positions in the text as shown (a hex byte counts 3).
 class DisplayDocument
@@ -41,30 +46,42 @@ public:
     // Bytes held for the content, whatever its kind.
     qint64 memoryBytes() const;
 
+    // The store behind the blocks (tests look at it).
+    const SpillStore &spill() const { return *m_spill; }
+
 private:
-    enum class Kind : quint8 { Text, Hex };
+    enum class Kind : quint8 { Text, Latin1, Hex };
     struct Piece {
         Kind kind;
         quint32 block;
-        qint64 offset; // in units of the block: chars for text, bytes for hex
+        qint64 offset; // in units of the block: chars for text, bytes otherwise
         qint64 units;
         qint64 chars() const { return kind == Kind::Hex ? units * 3 : units; }
     };
     template <typename T>
     struct Store {
-        std::vector<std::unique_ptr<T[]>> blocks;
-        qint64 used = 0; // units used in the last block
+        std::vector<SpillStore::Id> sealed; // full blocks, in the spill store
+        std::unique_ptr<T[]> open;           // the block being filled
+        qint64 used = 0;                     // units used in it
+        quint32 openIndex() const { return quint32(sealed.size()); }
     };
 
     template <typename T>
     void append(Kind kind, Store<T> &store, const T *data, qint64 n);
+    // Starts a new open block when the open one cannot take need more units.
+    template <typename T>
+    void makeRoom(Store<T> &store, qint64 need);
+    template <typename T>
+    const T *blockData(const Store<T> &store, quint32 block) const;
     // Index of the piece holding pos (pos < size), and where that piece starts.
     std::size_t pieceAt(qint64 pos, qint64 *start) const;
     // Makes pos a piece boundary; returns the index of the piece starting there.
     std::size_t splitAt(qint64 pos);
     void rebuildStarts(std::size_t from);
 
+    std::unique_ptr<SpillStore> m_spill;
     Store<char16_t> m_text;
+    Store<char> m_latin;
     Store<char> m_hex;
     std::vector<Piece> m_pieces;
     std::vector<qint64> m_starts; // start position of each piece

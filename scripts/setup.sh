@@ -2,7 +2,7 @@
 # out of tree. Source it; it defines functions only.
 
 QUORVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-QUORVEX_PACKAGES=(cmake g++ make file qt6-base-dev qt6-serialport-dev libqt6serialport6
+QUORVEX_PACKAGES=(cmake g++ make file qt6-base-dev qt6-serialport-dev libqt6serialport6 libssl-dev
                   fonts-wqy-microhei qt6-translations-l10n)
 
 quorvex_install_packages() {

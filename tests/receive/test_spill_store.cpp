@@ -1,0 +1,122 @@
+#include "receive/display_document.h"
+#include "receive/spill_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/resource.h>
+
+// The store behind long histories: pages come back as they went in, the file
+// has no name and holds nothing readable, and a file that cannot grow loses
+// nothing.
+class TestSpillStore : public QObject
+{
+    Q_OBJECT
+
+    static QByteArray page(int i, int size = 64 * 1024)
+    {
+        QByteArray p(size, Qt::Uninitialized);
+        QRandomGenerator rng{quint32(i)};
+        for (char &c : p)
+            c = "SECRET-password-"[rng.bounded(16)];
+        return p;
+    }
+
+    // The store's open file, found through /proc by its folder.
+    static QString openFileIn(const QString &folder)
+    {
+        for (const QFileInfo &fd : QDir("/proc/self/fd").entryInfoList(QDir::System | QDir::Files)) {
+            const QString target = fd.symLinkTarget();
+            if (target.startsWith(folder + "/"))
+                return fd.absoluteFilePath();
+        }
+        return {};
+    }
+
+private slots:
+    void pagesComeBackAndNothingIsReadable()
+    {
+        QTemporaryDir dir;
+        SpillStore store(2, dir.path());
+        std::vector<SpillStore::Id> ids;
+        for (int i = 0; i < 12; ++i)
+            ids.push_back(store.put(page(i)));
+        QVERIFY(store.memoryBytes() <= 2 * 64 * 1024);
+        QCOMPARE(store.pinnedPages(), 0);
+        for (int i : {0, 11, 5, 0, 7})
+            QCOMPARE(store.get(ids[size_t(i)]), page(i));
+
+        QVERIFY(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+        const QString file = openFileIn(dir.path());
+        QVERIFY(!file.isEmpty());
+        QFile raw(file);
+        QVERIFY(raw.open(QIODevice::ReadOnly));
+        const QByteArray onDisk = raw.readAll();
+        QVERIFY(onDisk.size() >= 12 * 64 * 1024);
+        QVERIFY(!onDisk.contains("password"));
+        QVERIFY(!onDisk.contains(page(3).left(64)));
+
+        store.clear();
+        QCOMPARE(store.fileBytes(), 0);
+        QCOMPARE(QFileInfo(file).size(), 0);
+        const SpillStore::Id again = store.put(page(99));
+        QCOMPARE(store.get(again), page(99));
+    }
+
+    // The file stops growing (a size limit, as on a full disk): the pages it
+    // could not take stay in memory, every page comes back.
+    void fullFileLosesNothing()
+    {
+        QTemporaryDir dir;
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = 3 * 64 * 1024 + 100;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        SpillStore store(2, dir.path());
+        std::vector<SpillStore::Id> ids;
+        for (int i = 0; i < 8; ++i)
+            ids.push_back(store.put(page(i)));
+        setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(store.pinnedPages() >= 4);
+        for (int i = 7; i >= 0; --i)
+            QCOMPARE(store.get(ids[size_t(i)]), page(i));
+    }
+
+    // A document far larger than the blocks kept in memory reads back whole,
+    // through edits at both ends, in its one-byte, wide and hexadecimal pieces.
+    void documentBeyondMemory()
+    {
+        DisplayDocument doc;
+        QString reference;
+        const QByteArray bytes = page(1, 1 << 20);
+        const QString hexShown = QString::fromLatin1(bytes.toHex(' ').toUpper()) + u' ';
+        for (int round = 0; round < 20; ++round) {
+            doc.appendHex(bytes);
+            reference += hexShown;
+            const QString wide = QString::fromUtf8("温度=23.5℃ ").repeated(20000);
+            doc.appendText(wide);
+            reference += wide;
+            doc.appendText(QString::fromLatin1(bytes.mid(round, 300000)));
+            reference += QString::fromLatin1(bytes.mid(round, 300000));
+        }
+        doc.replace(1, 4, QStringLiteral("|edit|"));
+        reference.replace(1, 3, QStringLiteral("|edit|"));
+        doc.replace(doc.size() - 10, doc.size() - 2, QString::fromUtf8("尾"));
+        reference.replace(reference.size() - 10, 8, QString::fromUtf8("尾"));
+        QCOMPARE(doc.size(), reference.size());
+        QVERIFY(doc.spill().pageCount() > 24);
+        QVERIFY(doc.memoryBytes() < 64 << 20);
+        QVERIFY(doc.toString() == reference);
+        QCOMPARE(doc.text(reference.size() / 2, reference.size() / 2 + 50),
+                 reference.mid(reference.size() / 2, 50));
+        doc.clear();
+        QCOMPARE(doc.spill().pageCount(), 0);
+        QVERIFY(doc.memoryBytes() < 1 << 20);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSpillStore)
+#include "test_spill_store.moc"
