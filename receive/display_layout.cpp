@@ -140,11 +140,17 @@ void DisplayLayout::edited(const DisplayDocument &doc, qint64 from, qint64 remov
     qint64 row = rowOf(from);
     if (row > 0)
         --row;
-    // Rows that started after the edit, in old positions; the layout meets them
-    // again (shifted by delta) once the wrap past the edit falls into step.
-    std::vector<qint64> old;
-    for (qint64 r = row + 1; r < rowCount(); ++r)
-        old.push_back(rowStart(r));
+    // Rows that started after the edit, in old positions, read back as needed;
+    // the layout meets them again (shifted by delta) once the wrap past the
+    // edit falls into step.
+    const RowIndex::Kept kept = m_rows.keep();
+    struct {
+        const RowIndex &rows;
+        const RowIndex::Kept &kept;
+        std::size_t first;
+        std::size_t size() const { return kept.size - first; }
+        qint64 operator[](std::size_t k) const { return rows.at(kept, first + k); }
+    } old{m_rows, kept, std::size_t(row) + 1};
     m_rows.truncate(std::size_t(row) + 1);
     m_wrap = Wrap{m_rows.back()};
 

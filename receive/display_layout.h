@@ -1,6 +1,6 @@
 #pragma once
 
-#include "receive/chunked_vector.h"
+#include "receive/row_index.h"
 
 #include <QByteArrayView>
 #include <QtGlobal>
@@ -53,7 +53,7 @@ public:
         return w;
     }
 
-    qint64 memoryBytes() const { return qint64(m_rows.memoryBytes()); }
+    qint64 memoryBytes() const { return m_rows.memoryBytes(); }
 
 private:
     struct Wrap {
@@ -73,6 +73,6 @@ private:
     std::unique_ptr<int[]> m_pairWidth; // width of each byte's two digits, once measured
     std::unique_ptr<qint16[]> m_cache;
     int m_width = 1;
-    ChunkedVector<qint64> m_rows;
+    RowIndex m_rows;
     Wrap m_wrap;
 };

@@ -1,4 +1,5 @@
 #include "receive/display_document.h"
+#include "receive/row_index.h"
 #include "receive/spill_store.h"
 
 #include <QDir>
@@ -115,6 +116,42 @@ private slots:
         doc.clear();
         QCOMPARE(doc.spill().pageCount(), 0);
         QVERIFY(doc.memoryBytes() < 1 << 20);
+    }
+
+    // Row starts beyond the blocks kept in memory, cut back and rebuilt as edits
+    // do, against a plain vector.
+    void rowIndexAgainstAVector()
+    {
+        RowIndex index;
+        std::vector<qint64> plain;
+        QRandomGenerator rng{5};
+        qint64 at = 0;
+        auto grow = [&](int n) {
+            for (int i = 0; i < n; ++i) {
+                at += 1 + rng.bounded(60);
+                index.push_back(at);
+                plain.push_back(at);
+            }
+        };
+        grow(int(RowIndex::kBlock) * 12 + 77);
+        for (int round = 0; round < 6; ++round) {
+            const std::size_t keep = rng.bounded(quint32(plain.size()));
+            const RowIndex::Kept kept = index.keep();
+            index.truncate(keep);
+            QCOMPARE(index.at(kept, plain.size() - 1), plain.back());
+            plain.resize(keep);
+            at = plain.empty() ? 0 : plain.back();
+            grow(int(rng.bounded(3 * quint32(RowIndex::kBlock))));
+            QCOMPARE(index.size(), plain.size());
+            for (int probe = 0; probe < 200; ++probe) {
+                const std::size_t i = rng.bounded(quint32(plain.size()));
+                QCOMPARE(index[i], plain[i]);
+                const qint64 v = plain[i] + qint64(rng.bounded(3)) - 1;
+                const auto want = std::upper_bound(plain.begin(), plain.end(), v);
+                QCOMPARE(index.lastNotAbove(v), want == plain.begin() ? 0 : std::size_t(want - plain.begin()) - 1);
+            }
+        }
+        QVERIFY(index.memoryBytes() <= qint64(10 * RowIndex::kBlock * sizeof(qint64))); // bounded, whatever the size
     }
 };
 
