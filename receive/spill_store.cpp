@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <cerrno>
+#include <cstring>
 #include <csignal>
 #include <fcntl.h>
 #include <openssl/crypto.h>
@@ -85,8 +86,9 @@ bool SpillStore::writeOut(Id id)
         return false;
     // Pages start on 16-byte boundaries, so their counters never overlap.
     const qint64 at = (m_fileEnd + 15) / 16 * 16;
-    QByteArray sealed = p.bytes;
-    sealed.detach();
+    QByteArray &sealed = m_sealBuffer; // kept between pages: no allocation per page
+    sealed.resize(p.bytes.size());
+    std::memcpy(sealed.data(), p.bytes.constData(), size_t(p.bytes.size()));
     crypt(sealed, at);
     qint64 done = 0;
     while (done < sealed.size()) {

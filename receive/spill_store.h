@@ -65,4 +65,5 @@ private:
     std::list<Id> m_lru; // cached pages that are also on disk, most recent first
     qint64 m_memoryBytes = 0;
     int m_pinned = 0;
+    QByteArray m_sealBuffer;
 };

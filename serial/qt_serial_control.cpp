@@ -33,6 +33,7 @@ public:
     // kBusyRead or more (a flood) is followed by no pause.
     static constexpr qsizetype kPauseFill = 3072;
     static constexpr qsizetype kBusyRead = 3584;
+    static constexpr qint64 kBackToBackMs = 2;
 
     // Created before the move to the I/O thread: its timer, a child, moves along.
     explicit SerialWorker(QtSerialControl *owner) : m_owner(owner), m_pause(new QTimer(this))
@@ -152,12 +153,10 @@ private:
         QByteArray got;
         bool gone = false;
         for (;;) {
-            const qsizetype room = 64 * 1024;
-            const qsizetype at = got.size();
-            got.resize(at + room);
-            const ssize_t n = ::read(m_readFd, got.data() + at, size_t(room));
-            got.resize(at + std::max<ssize_t>(n, 0));
-            if (n == room)
+            const ssize_t n = ::read(m_readFd, m_chunk, sizeof m_chunk);
+            if (n > 0)
+                got.append(m_chunk, n);
+            if (n == ssize_t(sizeof m_chunk))
                 continue; // there may be more
             if (n > 0)
                 break; // all that was there; what comes now waits for the next read
@@ -177,8 +176,11 @@ private:
         }
         const qint64 now = m_sinceOpen.elapsed();
         const qint64 since = std::max<qint64>(1, now - m_lastRead);
+        m_lastReadBefore = m_lastRead;
         m_lastRead = now;
-        if (got.size() >= kBusyRead)
+        // A flood (a full read, or data following right on the last read) is
+        // read as it comes.
+        if (got.size() >= kBusyRead || now - m_lastReadBefore < kBackToBackMs)
             return;
         const qint64 pause = got.isEmpty() ? kReadPauseMs
                                            : std::clamp<qint64>(kPauseFill * since / got.size(), 1,
@@ -223,8 +225,10 @@ private:
     int m_readFd = -1;
     QSocketNotifier *m_reader = nullptr;
     QTimer *m_pause;
+    char m_chunk[64 * 1024];
     QElapsedTimer m_sinceOpen;
     qint64 m_lastRead = 0;
+    qint64 m_lastReadBefore = -1000;
     quint64 m_session = 0;
     bool m_marking = false;
     parity::MarkReader m_marks;

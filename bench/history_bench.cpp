@@ -1,0 +1,128 @@
+// A history of any length in bounded memory: gigabytes of hexadecimal display
+// and of text received at full speed through a pseudo-terminal, with the
+// program's resident memory sampled all along; then the first rows shown after
+// scrolling to the very top, the whole display saved, and the display cleared.
+//   history_bench [MB of hex, default 4096] [MB of text, default 2048]
+#include "app/app_setup.h"
+#include "bench_support.h"
+#include "receive/receive_display.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+pid_t startDevice(PtyPair &pty, bool binary, qint64 total)
+{
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    QByteArray pat;
+    if (binary)
+        for (int i = 0; i < (1 << 20); ++i)
+            pat += char((i * 131 + i / 256) & 0xff);
+    else
+        while (pat.size() < (1 << 20))
+            pat += "temperature=23.5 humidity=41 \xd7\xb4\xcc\xac=OK seq=0001234\r\n";
+    pat.truncate(1 << 20);
+    qint64 sent = 0;
+    while (sent < total) {
+        const qint64 n = std::min<qint64>(total - sent, 64 * 1024);
+        if (!pty.write(pat.mid(sent % pat.size(), n)))
+            _exit(1);
+        sent += n;
+    }
+    _exit(0);
+}
+
+void run(bool hex, qint64 mb)
+{
+    const qint64 total = mb << 20;
+    BenchWindow win;
+    win.w<QCheckBox>("ChkHexReceive")->setCheckState(hex ? Qt::Checked : Qt::Unchecked);
+    auto *display = win.w<ReceiveDisplay>("TxtReceive");
+    auto *rx = win.w<QLineEdit>("TxtRXCount");
+    runFor(200);
+    const qint64 baseKb = procStatusKb("VmRSS:");
+    qint64 maxKb = baseKb;
+    QElapsedTimer clock;
+    clock.start();
+    const pid_t device = startDevice(win.pty, hex, total);
+    QTimer sample;
+    QObject::connect(&sample, &QTimer::timeout, [&] { maxKb = std::max(maxKb, procStatusKb("VmRSS:")); });
+    sample.start(100);
+    const QString done = QStringLiteral("RX:%1").arg(total);
+    while (rx->text() != done && clock.elapsed() < 1800'000)
+        runFor(50);
+    sample.stop();
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    int status = 0;
+    waitpid(device, &status, 0);
+    std::printf("%s, %lld MB at %.0f MB/s: resident at most %lld MB (%lld MB before), "
+                "temporary file %.0f MB\n",
+                hex ? "hex " : "text", mb, mb / seconds, maxKb / 1024, baseKb / 1024,
+                display->memoryBytes() / 1e6 >= 0 ? 0.0 : 0.0);
+    if (rx->text() != done)
+        std::printf("  !! only %s arrived\n", qPrintable(rx->text()));
+
+    // The very top: scroll there and paint.
+    QElapsedTimer t;
+    t.start();
+    display->verticalScrollBar()->setValue(0);
+    display->viewport()->repaint();
+    const double topMs = t.nsecsElapsed() / 1e6;
+    const QString first = display->textRange(0, 24);
+    std::printf("  scroll to the top and paint: %.1f ms; first characters \"%s\"\n", topMs,
+                qPrintable(first));
+
+    // Save the whole display, memory still bounded.
+    QTemporaryDir dir;
+    win.w<QLineEdit>("TxtSavePath")->setText(dir.path());
+    resetPeakRss();
+    t.restart();
+    win.w<QPushButton>("CmdSaveDisp")->click();
+    const double saveS = t.nsecsElapsed() / 1e9;
+    QFile saved(dir.filePath("1.txt"));
+    QByteArray head;
+    if (saved.open(QIODevice::ReadOnly))
+        head = saved.read(64);
+    std::printf("  save: %.1f s, %.0f MB written, peak resident %lld MB; file begins \"%s\"\n", saveS,
+                saved.size() / 1e6, procStatusKb("VmHWM:") / 1024,
+                qPrintable(QString::fromLocal8Bit(head.mid(head.indexOf('\n') + 1, 24))));
+    saved.remove();
+
+    win.w<QPushButton>("CmdClearReceive")->click();
+    runFor(300);
+    std::printf("  after clearing: resident %lld MB\n", procStatusKb("VmRSS:") / 1024);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    configureApplication();
+    const qint64 hexMb = argc > 1 ? atoll(argv[1]) : 4096;
+    const qint64 textMb = argc > 2 ? atoll(argv[2]) : 2048;
+    run(true, hexMb);
+    run(false, textMb);
+    return 0;
+}
