@@ -6,9 +6,38 @@
 #include "support/recording_dialogs.h"
 
 #include <QByteArray>
+#include <QEventLoop>
 #include <QFile>
 #include <QList>
+#include <QTimer>
+#include <algorithm>
 #include <memory>
+#include <sys/resource.h>
+#include <vector>
+
+// CPU seconds of this process, all its threads.
+inline double cpuSeconds()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs the event loop for ms (QTest::qWait would sleep between rounds).
+inline void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+inline double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * (v.size() - 1) + 0.5))];
+}
 
 // A figure from /proc/self/status in kB, such as "VmRSS:" or "VmHWM:".
 inline qint64 procStatusKb(const char *key)

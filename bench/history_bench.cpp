@@ -21,13 +21,6 @@
 
 namespace {
 
-void runFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 pid_t startDevice(PtyPair &pty, bool binary, qint64 total)
 {
     const pid_t pid = fork();
@@ -77,7 +70,7 @@ void run(bool hex, qint64 mb)
     std::printf("%s, %lld MB at %.0f MB/s: resident at most %lld MB (%lld MB before), "
                 "temporary file %.0f MB\n",
                 hex ? "hex " : "text", mb, mb / seconds, maxKb / 1024, baseKb / 1024,
-                display->memoryBytes() / 1e6 >= 0 ? 0.0 : 0.0);
+                display->temporaryFileBytes() / 1e6);
     if (rx->text() != done)
         std::printf("  !! only %s arrived\n", qPrintable(rx->text()));
 

@@ -27,13 +27,6 @@
 
 namespace {
 
-double cpuSeconds()
-{
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
 // CPU seconds of each thread of this process, by name.
 QString threadCpu()
 {
@@ -52,14 +45,6 @@ QString threadCpu()
             out += QStringLiteral(" %1=%2s").arg(QString::fromLatin1(name)).arg(cpu, 0, 'f', 2);
     }
     return out;
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * (v.size() - 1) + 0.5))];
 }
 
 enum class Data { Binary, TextLines, TextNoBreaks };

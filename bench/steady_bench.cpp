@@ -35,13 +35,6 @@ qint64 nowNs()
     return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
-double cpuSeconds()
-{
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
 // Context switches of each thread: how often it slept and was woken.
 struct ThreadFigures {
     QString name;
@@ -73,21 +66,6 @@ std::vector<ThreadFigures> threadSwitches()
         out.push_back({name + "/" + tid, n, cpuMs});
     }
     return out;
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * (v.size() - 1) + 0.5))];
-}
-
-void runFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 struct Write {

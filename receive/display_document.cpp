@@ -3,6 +3,9 @@
 #include "receive/hex_format.h"
 
 #include <algorithm>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <cstring>
 
 namespace {
@@ -100,6 +103,7 @@ void DisplayDocument::appendHex(QByteArrayView bytes)
 
 void DisplayDocument::clear()
 {
+    const bool wasLarge = m_spill->pageCount() > 0;
     m_text = {};
     m_latin = {};
     m_hex = {};
@@ -109,6 +113,10 @@ void DisplayDocument::clear()
     m_starts.clear();
     m_starts.shrink_to_fit();
     m_size = 0;
+#ifdef __GLIBC__
+    if (wasLarge)
+        malloc_trim(0); // the memory a long history held goes back to the system
+#endif
 }
 
 std::size_t DisplayDocument::pieceAt(qint64 pos, qint64 *start) const

@@ -54,6 +54,7 @@ public:
     }
 
     qint64 memoryBytes() const { return m_rows.memoryBytes(); }
+    qint64 fileBytes() const { return m_rows.fileBytes(); }
 
 private:
     struct Wrap {

@@ -91,6 +91,8 @@ public:
 
     // Memory held for the content and its rows.
     qint64 memoryBytes() const { return m_doc.memoryBytes() + m_layout.memoryBytes(); }
+    // Bytes in the temporary file behind the content and its rows.
+    qint64 temporaryFileBytes() const { return m_doc.spill().fileBytes() + m_layout.fileBytes(); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -26,6 +26,7 @@ public:
     // The index of the last start <= v (0 when none); the starts are ascending.
     std::size_t lastNotAbove(qint64 v) const;
     qint64 memoryBytes() const;
+    qint64 fileBytes() const { return m_store->fileBytes(); }
 
     // The index as it is now, to be read while the index itself is cut back and
     // built again (the blocks stay in the store until clear()).

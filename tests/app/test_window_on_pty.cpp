@@ -22,6 +22,20 @@ class TestWindowOnPty : public QObject
 
     QString status(MainForm &f) { return f.findChild<QLineEdit *>("TxtStatus")->text(); }
 
+    // The window after start-up on COM1 = com1, with a port list the test sets.
+    struct Window {
+        QtSerialControl comm;
+        RecordingDialogs dialogs;
+        FakePortLister lister;
+        MainForm form{&comm, &dialogs};
+        explicit Window(const QString &com1)
+        {
+            qputenv("QUORVEX_COM1", com1.toLocal8Bit());
+            form.setPortLister(&lister);
+            form.formLoad();
+        }
+    };
+
 private slots:
     void initTestCase() { configureApplication(); }
 
@@ -66,13 +80,8 @@ private slots:
         const QString link = dir.filePath("ttyUSB0");
         auto device = std::make_unique<PtyPair>();
         QVERIFY(QFile::link(device->devicePath(), link));
-        qputenv("QUORVEX_COM1", link.toLocal8Bit());
-        QtSerialControl comm;
-        RecordingDialogs dialogs;
-        FakePortLister lister;
-        MainForm form(&comm, &dialogs);
-        form.setPortLister(&lister);
-        form.formLoad();
+        Window win(link);
+        auto &[comm, dialogs, lister, form] = win;
         QVERIFY(comm.portOpen());
 
         device.reset(); // pulled
@@ -102,14 +111,9 @@ private slots:
         auto first = std::make_unique<PtyPair>();
         PtyPair second;
         const PortInfo identity{first->devicePath(), "USB Serial", "QinHeng", "X9", 0x1a86, 0x7523};
-        qputenv("QUORVEX_COM1", first->devicePath().toLocal8Bit());
-        QtSerialControl comm;
-        RecordingDialogs dialogs;
-        FakePortLister lister;
-        lister.list = {identity};
-        MainForm form(&comm, &dialogs);
-        form.setPortLister(&lister);
-        form.formLoad();
+        Window win(first->devicePath());
+        auto &[comm, dialogs, lister, form] = win;
+        lister.list = {identity}; // asked once the opening is done
         QTRY_VERIFY(lister.asked > 0); // the identity of what was opened
 
         PortInfo stranger = identity;
@@ -131,13 +135,8 @@ private slots:
         QTemporaryDir dir;
         const QString link = dir.filePath("ttyACM0");
         QVERIFY(QFile::link(device->devicePath(), link));
-        qputenv("QUORVEX_COM1", link.toLocal8Bit());
-        QtSerialControl comm;
-        RecordingDialogs dialogs;
-        FakePortLister lister;
-        MainForm form(&comm, &dialogs);
-        form.setPortLister(&lister);
-        form.formLoad();
+        Window win(link);
+        auto &[comm, dialogs, lister, form] = win;
         device.reset();
         QVERIFY(QFile::remove(link));
         QTRY_VERIFY(!comm.portOpen());
