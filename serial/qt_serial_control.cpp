@@ -33,7 +33,8 @@ public:
     // kBusyRead or more (a flood) is followed by no pause.
     static constexpr qsizetype kPauseFill = 3072;
     static constexpr qsizetype kBusyRead = 3584;
-    static constexpr qint64 kBackToBackMs = 2;
+    static constexpr qint64 kFloodBytesPerSecond = 256 * 1024;
+    static constexpr qint64 kRateWindowMs = 50;
 
     // Created before the move to the I/O thread: its timer, a child, moves along.
     explicit SerialWorker(QtSerialControl *owner) : m_owner(owner), m_pause(new QTimer(this))
@@ -81,7 +82,7 @@ public:
         pending = 0;
         markParityErrors(ls);
         m_sinceOpen.start();
-        m_lastRead = 0;
+        m_lastRead = m_windowStart = m_windowBytes = m_rate = 0;
         return true;
     }
 
@@ -176,11 +177,17 @@ private:
         }
         const qint64 now = m_sinceOpen.elapsed();
         const qint64 since = std::max<qint64>(1, now - m_lastRead);
-        m_lastReadBefore = m_lastRead;
         m_lastRead = now;
-        // A flood (a full read, or data following right on the last read) is
-        // read as it comes.
-        if (got.size() >= kBusyRead || now - m_lastReadBefore < kBackToBackMs)
+        // The rate over the last stretch of at least kRateWindowMs.
+        m_windowBytes += got.size();
+        if (now - m_windowStart >= kRateWindowMs) {
+            m_rate = m_windowBytes * 1000 / (now - m_windowStart);
+            m_windowStart = now;
+            m_windowBytes = 0;
+        }
+        // A flood (a full read, or a rate no pause could keep up with) is read
+        // as it comes.
+        if (got.size() >= kBusyRead || m_rate >= kFloodBytesPerSecond)
             return;
         const qint64 pause = got.isEmpty() ? kReadPauseMs
                                            : std::clamp<qint64>(kPauseFill * since / got.size(), 1,
@@ -228,7 +235,9 @@ private:
     char m_chunk[64 * 1024];
     QElapsedTimer m_sinceOpen;
     qint64 m_lastRead = 0;
-    qint64 m_lastReadBefore = -1000;
+    qint64 m_windowStart = 0;
+    qint64 m_windowBytes = 0;
+    qint64 m_rate = 0;
     quint64 m_session = 0;
     bool m_marking = false;
     parity::MarkReader m_marks;
