@@ -12,8 +12,9 @@ void PortWatcher::remember(const QString &path)
 {
     m_path = path;
     m_identity.reset();
-    // Listing may take a few milliseconds; it need not hold up the opening.
-    QTimer::singleShot(0, this, [this, path] {
+    // Listing takes a few tens of milliseconds; it need not hold up the opening
+    // or the window's first showing.
+    QTimer::singleShot(kIdentifyAfterMs, this, [this, path] {
         if (m_path != path || !m_lister)
             return;
         if (auto found = findPort(m_lister->ports(), path); found && found->isUsb())

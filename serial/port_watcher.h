@@ -33,6 +33,7 @@ public:
     QString path() const { return m_path; }
 
     static constexpr int kLookEveryMs = 250;
+    static constexpr int kIdentifyAfterMs = 300;
 
 private:
     void look();
