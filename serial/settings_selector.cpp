@@ -1,6 +1,8 @@
 #include "serial/settings_selector.h"
 
+#include <QAbstractItemView>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QLineEdit>
 #include <QTimer>
 #include <QWheelEvent>
@@ -63,6 +65,11 @@ void SettingsSelector::wheelEvent(QWheelEvent *event)
 void SettingsSelector::showPopup()
 {
     emit listAboutToShow();
+    // The list is as wide as its longest item ("COM16", a device path), not
+    // only as wide as the selector.
+    QAbstractItemView *list = view();
+    list->setMinimumWidth(list->sizeHintForColumn(0) + list->verticalScrollBar()->sizeHint().width() +
+                          2 * list->frameWidth() + 4);
     QComboBox::showPopup();
 }
 
