@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 // Lives on the I/O thread; every member but pending is touched there only.
@@ -59,17 +60,26 @@ public:
         if (!apply(ls, error))
             return false;
         m_port->setFlowControl(QSerialPort::NoFlowControl);
-        if (!m_port->open(QIODevice::WriteOnly)) {
-            *error = m_port->errorString();
-            m_port->clearError();
-            return false;
-        }
+        // Our descriptor first: QSerialPort makes the device exclusive once it
+        // has it open, and then only root could open it again.
         m_readFd = ::open(QFile::encodeName(path).constData(),
                           O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (m_readFd < 0) {
             *error = QString::fromLocal8Bit(strerror(errno));
-            m_port->close();
             return false;
+        }
+        if (!m_port->open(QIODevice::WriteOnly)) {
+            *error = m_port->errorString();
+            m_port->clearError();
+            ::close(m_readFd);
+            m_readFd = -1;
+            return false;
+        }
+        // Opened for writing only, QSerialPort leaves the receiver off (CREAD).
+        termios tio{};
+        if (::tcgetattr(m_readFd, &tio) == 0 && !(tio.c_cflag & CREAD)) {
+            tio.c_cflag |= CREAD;
+            ::tcsetattr(m_readFd, TCSANOW, &tio);
         }
         m_reader = new QSocketNotifier(m_readFd, QSocketNotifier::Read, this);
         connect(m_reader, &QSocketNotifier::activated, this, [this] { readAll(); });
