@@ -173,9 +173,15 @@ QStringList numbered(const char *prefix, int from, int to)
 
 // The pictures live in the library's resources; a static library drops them
 // unless something refers to them, so every window asks for them by name.
-static void initPictures()
+static void registerPictures()
 {
     Q_INIT_RESOURCE(resources);
+}
+
+static void initPictures()
+{
+    static const bool registered = (registerPictures(), true);
+    (void)registered;
 }
 
 void showText(QLineEdit *box, const QString &text)

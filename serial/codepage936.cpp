@@ -37,7 +37,7 @@ QString StreamDecoder::decode(QByteArrayView bytes)
 
 void StreamDecoder::reset()
 {
-    m_decoder = QStringDecoder(kName);
+    m_decoder.resetState(); // cheap: it runs at every read shown as hex
 }
 
 } // namespace cp936
