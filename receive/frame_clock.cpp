@@ -26,7 +26,7 @@ void FrameClock::request(QObject *owner, std::function<void()> f)
     if (pending(owner))
         return;
     m_requests.push_back({owner, std::move(f)});
-    if (m_timer.isActive())
+    if (m_timer.isActive() || m_ticking)
         return;
     const qint64 since = m_lastFrame.isValid() ? m_lastFrame.elapsed() : kFrameMs;
     m_timer.start(int(std::max<qint64>(0, kFrameMs - since)));
@@ -34,10 +34,18 @@ void FrameClock::request(QObject *owner, std::function<void()> f)
 
 void FrameClock::tick()
 {
+    m_ticking = true;
     m_lastFrame.start();
-    std::vector<Request> due;
-    due.swap(m_requests);
-    for (Request &r : due)
-        if (r.owner)
-            r.run();
+    // What the frame's own work asks for (a scroll bar looking at its new
+    // range) belongs to the same frame.
+    for (int round = 0; round < 4 && !m_requests.empty(); ++round) {
+        std::vector<Request> due;
+        due.swap(m_requests);
+        for (Request &r : due)
+            if (r.owner)
+                r.run();
+    }
+    m_ticking = false;
+    if (!m_requests.empty())
+        m_timer.start(kFrameMs);
 }

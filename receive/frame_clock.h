@@ -35,4 +35,5 @@ private:
     std::vector<Request> m_requests;
     QTimer m_timer;
     QElapsedTimer m_lastFrame;
+    bool m_ticking = false;
 };

@@ -72,7 +72,7 @@ protected:
         if (m_checkPending)
             return;
         m_checkPending = true;
-        QTimer::singleShot(0, this, [this] {
+        FrameClock::instance().request(this, [this] {
             m_checkPending = false;
             const Look look = appearance();
             if (look != *m_look) {

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMetaObject>
+#include <QMutex>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QtSerialPort/QSerialPort>
@@ -17,28 +18,133 @@
 #include <termios.h>
 #include <unistd.h>
 
-// Lives on the I/O thread; every member but pending is touched there only.
+// The received bytes are read from a descriptor of our own (QSerialPort sets the
+// line up and writes), so that reading can be paced: under a trickle the device
+// is read at most every kReadPauseMs (the driver keeps what arrives meanwhile),
+// which spares the machine hundreds of wake-ups a second at the usual rates;
+// under a flood it is read as fast as data comes.
 //
-// QSerialPort sets the line up and writes; the received bytes are read here from
-// a descriptor of our own, so that reading can be paced: under a trickle the
-// device is read at most every kReadPauseMs (the driver keeps what arrives
-// meanwhile), which spares the machine hundreds of wake-ups a second at the
-// usual rates; under a flood it is read as fast as data comes.
-class SerialWorker : public QObject
+// Who reads: under a trickle the window's thread, on a timer, so the bytes are
+// shown in the same wake-up that reads them; a flood is read by the I/O thread.
+// The I/O thread also takes the reading back when the window's thread has not
+// read for kWatchdogMs (a window busy with something else must not let the
+// driver's buffer overflow).
+class DeviceReader
 {
 public:
     static constexpr int kReadPauseMs = 50;
-    // The driver hands over at most 4 KB a read (and keeps up to 64 KB more
-    // behind it). The pause is cut short so that no more than kPauseFill is
-    // expected to gather meanwhile, at the rate seen so far, and a read of
-    // kBusyRead or more (a flood) is followed by no pause.
-    static constexpr qsizetype kPauseFill = 3072;
-    static constexpr qsizetype kBusyRead = 3584;
+    // The driver hands over at most 4 KB a read (and keeps more behind it, which
+    // it passes on only between reads). The pause is cut short so that no more
+    // than kPauseFill is expected to gather meanwhile, at the rate seen so far,
+    // and a read of kBusyRead or more (a flood) is followed by no pause.
+    static constexpr qsizetype kPauseFill = 3584;
+    static constexpr qsizetype kBusyRead = 4032;
     static constexpr qint64 kFloodBytesPerSecond = 256 * 1024;
     static constexpr qint64 kRateWindowMs = 50;
+    static constexpr int kWatchdogMs = 200;
 
-    // Created before the move to the I/O thread: its timer, a child, moves along.
-    explicit SerialWorker(QtSerialControl *owner) : m_owner(owner), m_pause(new QTimer(this))
+    struct Outcome {
+        QByteArray bytes;
+        bool gone = false; // the device went away
+        int pause = -1;    // before the next read; -1: read as data comes (a flood)
+    };
+
+    // Everything below is guarded by lock.
+    QMutex lock;
+    int fd = -1;
+    quint64 session = 0;
+    bool windowReads = false;    // the window's thread holds the reading
+    bool handOverPosted = false; // the window's thread has been asked to take it
+    qint64 lastWindowRead = 0;
+    bool marking = false;
+    parity::MarkReader marks;
+
+    qint64 now() const { return m_clock.elapsed(); }
+
+    void start(int descriptor, quint64 s, bool mark)
+    {
+        fd = descriptor;
+        session = s;
+        windowReads = handOverPosted = false;
+        marking = mark;
+        marks.reset();
+        m_clock.start();
+        m_lastRead = m_windowStart = m_windowBytes = m_rate = 0;
+    }
+
+    // Takes what the driver holds; with lock held.
+    Outcome read()
+    {
+        Outcome out;
+        for (;;) {
+            const ssize_t n = ::read(fd, m_chunk, sizeof m_chunk);
+            if (n > 0)
+                out.bytes.append(m_chunk, n);
+            if (n == ssize_t(sizeof m_chunk))
+                continue; // there may be more
+            if (n > 0)
+                break; // all that was there; what comes now waits for the next read
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN)
+                out.gone = true; // EIO: the far end of a pseudo-terminal closed, a device unplugged
+            else if (out.bytes.isEmpty())
+                out.gone = hungUp(); // woken with nothing to read: hung up, or nothing at all
+            break;
+        }
+        if (marking && !out.bytes.isEmpty())
+            out.bytes = marks.take(out.bytes);
+        const qint64 t = now();
+        const qint64 since = std::max<qint64>(1, t - m_lastRead);
+        m_lastRead = t;
+        // The rate over the last stretch of at least kRateWindowMs.
+        m_windowBytes += out.bytes.size();
+        if (t - m_windowStart >= kRateWindowMs) {
+            m_rate = m_windowBytes * 1000 / (t - m_windowStart);
+            m_windowStart = t;
+            m_windowBytes = 0;
+        }
+        // A flood (a full read, or a rate no pause could keep up with) is read
+        // as it comes.
+        if (out.gone || out.bytes.size() >= kBusyRead || m_rate >= kFloodBytesPerSecond)
+            return out;
+        out.pause = out.bytes.isEmpty()
+                        ? kReadPauseMs
+                        : int(std::clamp<qint64>(kPauseFill * since / out.bytes.size(), 1, kReadPauseMs));
+        return out;
+    }
+
+    // With lock held.
+    void close()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+        windowReads = false;
+    }
+
+private:
+    bool hungUp() const
+    {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+    }
+
+    QElapsedTimer m_clock;
+    qint64 m_lastRead = 0;
+    qint64 m_windowStart = 0;
+    qint64 m_windowBytes = 0;
+    qint64 m_rate = 0;
+    char m_chunk[64 * 1024];
+};
+
+// Lives on the I/O thread; every member but pending is touched there only.
+class SerialWorker : public QObject
+{
+public:
+    // Created before the move to the I/O thread: its timers, children, move along.
+    SerialWorker(QtSerialControl *owner, DeviceReader *reader)
+        : m_owner(owner), m_in(reader), m_pause(new QTimer(this)), m_watchdog(new QTimer(this))
     {
         m_pause->setSingleShot(true);
         m_pause->setTimerType(Qt::PreciseTimer);
@@ -46,6 +152,8 @@ public:
             if (m_reader)
                 m_reader->setEnabled(true);
         });
+        m_watchdog->setInterval(DeviceReader::kWatchdogMs);
+        connect(m_watchdog, &QTimer::timeout, this, [this] { watch(); });
     }
 
     bool open(const QString &path, const LineSettings &ls, quint64 session, QString *error)
@@ -62,26 +170,25 @@ public:
         m_port->setFlowControl(QSerialPort::NoFlowControl);
         // Our descriptor first: QSerialPort makes the device exclusive once it
         // has it open, and then only root could open it again.
-        m_readFd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (m_readFd < 0) {
+        const int fd = ::open(QFile::encodeName(path).constData(),
+                              O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
             *error = QString::fromLocal8Bit(strerror(errno));
             return false;
         }
         if (!m_port->open(QIODevice::WriteOnly)) {
             *error = m_port->errorString();
             m_port->clearError();
-            ::close(m_readFd);
-            m_readFd = -1;
+            ::close(fd);
             return false;
         }
         // Opened for writing only, QSerialPort leaves the receiver off (CREAD).
         termios tio{};
-        if (::tcgetattr(m_readFd, &tio) == 0 && !(tio.c_cflag & CREAD)) {
+        if (::tcgetattr(fd, &tio) == 0 && !(tio.c_cflag & CREAD)) {
             tio.c_cflag |= CREAD;
-            ::tcsetattr(m_readFd, TCSANOW, &tio);
+            ::tcsetattr(fd, TCSANOW, &tio);
         }
-        m_reader = new QSocketNotifier(m_readFd, QSocketNotifier::Read, this);
+        m_reader = new QSocketNotifier(fd, QSocketNotifier::Read, this);
         connect(m_reader, &QSocketNotifier::activated, this, [this] { readAll(); });
         // Pseudo-terminals and some adapters have no modem lines; that is no reason
         // to refuse the port.
@@ -90,9 +197,9 @@ public:
         m_port->clearError();
         m_session = session;
         pending = 0;
-        markParityErrors(ls);
-        m_sinceOpen.start();
-        m_lastRead = m_windowStart = m_windowBytes = m_rate = 0;
+        const bool marking = parity::setMarking(int(m_port->handle()), ls.parity != QSerialPort::NoParity);
+        QMutexLocker lock(&m_in->lock);
+        m_in->start(fd, session, marking);
         return true;
     }
 
@@ -100,8 +207,10 @@ public:
     // with a parity error show as "?".
     void markParityErrors(const LineSettings &ls)
     {
-        m_marking = parity::setMarking(int(m_port->handle()), ls.parity != QSerialPort::NoParity);
-        m_marks.reset();
+        const bool marking = parity::setMarking(int(m_port->handle()), ls.parity != QSerialPort::NoParity);
+        QMutexLocker lock(&m_in->lock);
+        m_in->marking = marking;
+        m_in->marks.reset();
     }
 
     bool apply(const LineSettings &ls, QString *error)
@@ -152,66 +261,71 @@ private:
     void stopReading()
     {
         m_pause->stop();
+        m_watchdog->stop();
         delete m_reader;
         m_reader = nullptr;
-        if (m_readFd >= 0)
-            ::close(m_readFd);
-        m_readFd = -1;
+        QMutexLocker lock(&m_in->lock);
+        m_in->close();
     }
 
     void readAll()
     {
-        QByteArray got;
-        bool gone = false;
-        for (;;) {
-            const ssize_t n = ::read(m_readFd, m_chunk, sizeof m_chunk);
-            if (n > 0)
-                got.append(m_chunk, n);
-            if (n == ssize_t(sizeof m_chunk))
-                continue; // there may be more
-            if (n > 0)
-                break; // all that was there; what comes now waits for the next read
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno != EAGAIN)
-                gone = true; // EIO: the far end of a pseudo-terminal closed, a device unplugged
-            else if (got.isEmpty())
-                gone = hungUp(); // woken with nothing to read: hung up, or nothing at all
-            break;
+        QMutexLocker lock(&m_in->lock);
+        if (m_in->windowReads || m_in->fd < 0)
+            return;
+        const DeviceReader::Outcome got = m_in->read();
+        if (!got.gone && got.pause >= 0) {
+            m_reader->setEnabled(false);
+            if (m_in->handOverPosted) {
+                // The window's thread has not yet taken the last hand-over: it
+                // is busy, and the reading stays here, paced.
+                m_pause->start(got.pause);
+            } else {
+                // A trickle: the window's thread reads from now on.
+                m_in->windowReads = true;
+                m_in->lastWindowRead = m_in->now();
+                m_in->handOverPosted = true;
+                QMetaObject::invokeMethod(
+                    m_owner, [o = m_owner, s = m_session, p = got.pause] { o->readOnWindowThread(s, p); },
+                    Qt::QueuedConnection);
+                m_watchdog->start();
+            }
         }
-        if (!got.isEmpty())
-            m_owner->deliverReceived(m_session, m_marking ? m_marks.take(got) : got);
-        if (gone) {
+        lock.unlock();
+        if (!got.bytes.isEmpty())
+            m_owner->deliverReceived(m_session, got.bytes);
+        if (got.gone)
             lost();
-            return;
-        }
-        const qint64 now = m_sinceOpen.elapsed();
-        const qint64 since = std::max<qint64>(1, now - m_lastRead);
-        m_lastRead = now;
-        // The rate over the last stretch of at least kRateWindowMs.
-        m_windowBytes += got.size();
-        if (now - m_windowStart >= kRateWindowMs) {
-            m_rate = m_windowBytes * 1000 / (now - m_windowStart);
-            m_windowStart = now;
-            m_windowBytes = 0;
-        }
-        // A flood (a full read, or a rate no pause could keep up with) is read
-        // as it comes.
-        if (got.size() >= kBusyRead || m_rate >= kFloodBytesPerSecond)
-            return;
-        const qint64 pause = got.isEmpty() ? kReadPauseMs
-                                           : std::clamp<qint64>(kPauseFill * since / got.size(), 1,
-                                                                kReadPauseMs);
-        m_reader->setEnabled(false);
-        m_pause->start(int(pause));
     }
 
-    bool hungUp() const
+    // The window's thread has not read for a while: the reading comes back here.
+    void watch()
     {
-        pollfd p{m_readFd, POLLIN, 0};
-        return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+        QMutexLocker lock(&m_in->lock);
+        if (!m_in->windowReads) {
+            m_watchdog->stop();
+            return;
+        }
+        if (m_in->now() - m_in->lastWindowRead < DeviceReader::kWatchdogMs)
+            return;
+        m_in->windowReads = false;
+        m_watchdog->stop();
+        if (m_reader)
+            m_reader->setEnabled(true);
     }
 
+public:
+    // The window's thread hands the reading back (a flood, or the device went away).
+    void readHere(quint64 session)
+    {
+        if (session != m_session || !m_reader)
+            return;
+        m_watchdog->stop();
+        m_pause->stop();
+        m_reader->setEnabled(true);
+    }
+
+private:
     void written(qint64 n)
     {
         pending -= n;
@@ -238,19 +352,12 @@ private:
     }
 
     QtSerialControl *m_owner;
+    DeviceReader *m_in;
     QSerialPort *m_port = nullptr;
-    int m_readFd = -1;
     QSocketNotifier *m_reader = nullptr;
     QTimer *m_pause;
-    char m_chunk[64 * 1024];
-    QElapsedTimer m_sinceOpen;
-    qint64 m_lastRead = 0;
-    qint64 m_windowStart = 0;
-    qint64 m_windowBytes = 0;
-    qint64 m_rate = 0;
+    QTimer *m_watchdog;
     quint64 m_session = 0;
-    bool m_marking = false;
-    parity::MarkReader m_marks;
 };
 
 namespace {
@@ -264,13 +371,18 @@ void runOn(QObject *target, F &&f)
 QtSerialControl::QtSerialControl(QObject *parent) : SerialControl(parent)
 {
     m_thread.setObjectName(QStringLiteral("serial-io"));
-    m_worker = new SerialWorker(this);
+    m_in = std::make_unique<DeviceReader>();
+    m_worker = new SerialWorker(this, m_in.get());
+    m_windowRead.setSingleShot(true);
+    m_windowRead.setTimerType(Qt::PreciseTimer);
+    connect(&m_windowRead, &QTimer::timeout, this, &QtSerialControl::readNow);
     m_worker->moveToThread(&m_thread);
     m_thread.start();
 }
 
 QtSerialControl::~QtSerialControl()
 {
+    m_windowRead.stop();
     // Close and destroy the port on the thread it lives on.
     runOn(m_worker, [w = m_worker] {
         w->close();
@@ -293,8 +405,43 @@ bool QtSerialControl::openDevice(const QString &path, const LineSettings &settin
     return ok;
 }
 
+void QtSerialControl::readOnWindowThread(quint64 session, int pause)
+{
+    {
+        QMutexLocker lock(&m_in->lock);
+        m_in->handOverPosted = false;
+        if (session != m_in->session || !m_in->windowReads)
+            return;
+    }
+    m_windowRead.start(pause);
+}
+
+void QtSerialControl::readNow()
+{
+    QMutexLocker lock(&m_in->lock);
+    if (!m_in->windowReads || m_in->fd < 0)
+        return; // the I/O thread took the reading back
+    const DeviceReader::Outcome got = m_in->read();
+    const quint64 session = m_in->session;
+    m_in->lastWindowRead = m_in->now();
+    const bool keep = !got.gone && got.pause >= 0;
+    if (!keep) {
+        // A flood, or the device went away (the I/O thread finds out again and
+        // closes the port).
+        m_in->windowReads = false;
+        QMetaObject::invokeMethod(
+            m_worker, [w = m_worker, session] { w->readHere(session); }, Qt::QueuedConnection);
+    }
+    lock.unlock();
+    if (!got.bytes.isEmpty())
+        receivedHere(session, got.bytes);
+    if (keep)
+        m_windowRead.start(got.pause);
+}
+
 void QtSerialControl::closeDevice()
 {
+    m_windowRead.stop();
     runOn(m_worker, [&] { m_worker->close(); });
 }
 

@@ -200,6 +200,20 @@ void SerialControl::deliverReceived(quint64 session, const QByteArray &bytes)
         postReceiveEvent();
 }
 
+void SerialControl::receivedHere(quint64 session, const QByteArray &bytes)
+{
+    {
+        QMutexLocker lock(&m_rxLock);
+        if (session != m_session.load() || bytes.isEmpty())
+            return;
+        m_arrived.push_back(bytes);
+        if (m_rxEventPosted)
+            return;
+        m_rxEventPosted = true; // as if posted, for the spacing rule below
+    }
+    raiseReceiveEvent();
+}
+
 void SerialControl::raiseReceiveEvent()
 {
     qsizetype waiting;

@@ -107,6 +107,10 @@ protected:
     // thread through its event queue. A session number that is not the current
     // one belongs to an earlier opening and is ignored.
     void deliverReceived(quint64 session, const QByteArray &bytes);
+    // The same, called on the window's thread: the receive event is raised in
+    // this call (unless one is already on its way), not a turn of the event
+    // loop later.
+    void receivedHere(quint64 session, const QByteArray &bytes);
     void deliverDrained(quint64 session);
     void deliverLost(quint64 session);
     quint64 session() const { return m_session.load(); }

@@ -189,6 +189,71 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(c.inBufferCount(), sent.size(), 5000);
         QCOMPARE(c.takeInput(), sent);
     }
+
+    // Reading passes between the window's thread (a trickle) and the I/O thread
+    // (a flood) and back; every byte arrives once, in order.
+    void trickleFloodTrickle()
+    {
+        PtyPair pty;
+        QtSerialControl c;
+        QVERIFY(openOn(c, pty, "921600,N,8,1"));
+        QByteArray sent;
+        auto piece = [&sent](qsizetype n) {
+            QByteArray b(n, Qt::Uninitialized);
+            for (qsizetype i = 0; i < n; ++i)
+                b[i] = char((sent.size() + i) * 13 / 7);
+            sent += b;
+            return b;
+        };
+        QByteArray got;
+        auto device = [&](qsizetype size, int times, int gapMs) {
+            for (int i = 0; i < times; ++i) {
+                QVERIFY(pty.write(piece(size)));
+                QTest::qWait(gapMs);
+                got += c.takeInput();
+            }
+        };
+        device(100, 15, 20);
+        device(256 * 1024, 2, 0);
+        device(100, 15, 20);
+        QTRY_COMPARE_WITH_TIMEOUT(got.size() + c.inBufferCount(), sent.size(), 5000);
+        got += c.takeInput();
+        QVERIFY(got == sent);
+    }
+
+    // The window's thread reads a trickle; when it is busy, the I/O thread takes
+    // the reading back and the device is never kept waiting for long.
+    void busyWindowDuringATrickle()
+    {
+        PtyPair pty;
+        QtSerialControl c;
+        QVERIFY(openOn(c, pty, "921600,N,8,1"));
+        QVERIFY(pty.write("start"));
+        QTRY_COMPARE(c.inBufferCount(), 5);
+        QCOMPARE(c.takeInput(), QByteArray("start"));
+        QTest::qWait(200); // reading on the window's thread by now
+
+        QByteArray sent(300 * 1024, Qt::Uninitialized);
+        for (qsizetype i = 0; i < sent.size(); ++i)
+            sent[i] = char(i * 31 / 3);
+        QElapsedTimer clock;
+        clock.start();
+        qint64 doneAt = -1;
+        std::thread device([&] {
+            for (qsizetype at = 0; at < sent.size(); at += 2048) {
+                if (!pty.write(sent.mid(at, 2048)))
+                    return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            doneAt = clock.elapsed();
+        });
+        QThread::msleep(4000); // the window's thread handles nothing meanwhile
+        const qint64 unblocked = clock.elapsed();
+        device.join();
+        QVERIFY2(doneAt >= 0 && doneAt < unblocked, "the device waited for the window");
+        QTRY_COMPARE_WITH_TIMEOUT(c.inBufferCount(), sent.size(), 5000);
+        QVERIFY(c.takeInput() == sent);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestQtSerialControl)
