@@ -5,6 +5,7 @@
 #include "receive/counter_box.h"
 #include "receive/counters.h"
 #include "receive/receive_display.h"
+#include "receive/receive_recorder.h"
 #include "serial/numeric_value.h"
 #include "serial/port_lister.h"
 #include "serial/port_watcher.h"
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QAction>
 #include <QComboBox>
 #include <QIcon>
 #include <QLabel>
@@ -97,6 +99,10 @@ MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
     connect(c.CmdClearCounter, &QPushButton::clicked, this, &MainForm::onCmdClearCounterClick);
     connect(m_comm, &SerialControl::comm, this, &MainForm::onComm);
     connect(m_comm, &SerialControl::portLost, this, &MainForm::onPortLost);
+    m_recorder = new ReceiveRecorder(this);
+    connect(m_recorder, &ReceiveRecorder::failed, this, &MainForm::onRecordFailed);
+    connect(c.TxtReceive->recordAction(), &QAction::triggered, this, &MainForm::onRecordTriggered);
+    connect(c.TxtReceive->stampAction(), &QAction::triggered, this, &MainForm::onStampsTriggered);
 
     m_ownLister = std::make_unique<QtPortLister>();
     m_lister = m_ownLister.get();
@@ -300,11 +306,39 @@ void MainForm::onComm()
 // also while the display is stopped.
 void MainForm::ShowReceivedText()
 {
-    qsizetype bytes = 0;
-    ReceivedText = m_comm->takeInputText(&bytes);
-    RXCount = addCount(RXCount, bytes);
-    if (!DisplayStopped)
-        c.TxtReceive->appendReceivedText(ReceivedText);
+    if (!m_stamps && !m_recorder->recording()) {
+        qsizetype bytes = 0;
+        ReceivedText = m_comm->takeInputText(&bytes);
+        RXCount = addCount(RXCount, bytes);
+        if (!DisplayStopped)
+            c.TxtReceive->appendReceivedText(ReceivedText);
+    } else {
+        std::vector<SerialControl::Arrival> arrivals;
+        const QByteArray bytes = m_comm->takeInputForText(&arrivals);
+        recordReceived(bytes);
+        RXCount = addCount(RXCount, bytes.size());
+        if (!m_stamps) {
+            ReceivedText = m_comm->decodeText(bytes);
+            if (!DisplayStopped)
+                c.TxtReceive->appendReceivedText(ReceivedText);
+        } else {
+            // Decoded stretch by stretch, so each line gets the time its first
+            // character was read.
+            if (c.TxtReceive->length() == 0)
+                m_stamper.restart(true);
+            ReceivedText.clear();
+            QString shown;
+            qsizetype from = 0;
+            for (const SerialControl::Arrival &a : arrivals) {
+                const QString text = m_comm->decodeText(QByteArrayView(bytes).sliced(from, a.end - from));
+                ReceivedText += text;
+                shown += m_stamper.text(text, a.msecs);
+                from = a.end;
+            }
+            if (!DisplayStopped)
+                c.TxtReceive->appendReceivedText(shown);
+        }
+    }
     m_rxCount->show(RXCount);
     applyAutoClear();
 }
@@ -312,13 +346,66 @@ void MainForm::ShowReceivedText()
 // Hexadecimal display: shown whether or not the display is stopped.
 void MainForm::ShowReceivedHex()
 {
-    const QByteArray bytes = m_comm->takeInput(); // empty when nothing is waiting
+    std::vector<SerialControl::Arrival> arrivals;
+    const QByteArray bytes = m_comm->takeInput(m_stamps ? &arrivals : nullptr); // empty when nothing is waiting
     if (!bytes.isEmpty()) {
-        c.TxtReceive->appendReceivedHex(bytes);
+        recordReceived(bytes);
+        if (!m_stamps) {
+            c.TxtReceive->appendReceivedHex(bytes);
+        } else {
+            if (c.TxtReceive->length() == 0)
+                m_stamper.restart(true);
+            QString shown;
+            qsizetype from = 0;
+            for (const SerialControl::Arrival &a : arrivals) {
+                shown += m_stamper.hex(QByteArrayView(bytes).sliced(from, a.end - from), a.msecs);
+                from = a.end;
+            }
+            c.TxtReceive->appendReceivedText(shown);
+        }
         RXCount = addCount(RXCount, bytes.size());
     }
     m_rxCount->show(RXCount);
     applyAutoClear();
+}
+
+void MainForm::recordReceived(const QByteArray &bytes)
+{
+    m_recorder->record(bytes);
+}
+
+// ---- long sessions: record to file, timestamps --------------------------------
+
+// The folder 保存显示数据 writes to (during the save notice the box shows the notice).
+QString MainForm::saveFolder() const
+{
+    return m_saveNotice->isActive() ? SavePath : c.TxtSavePath->text();
+}
+
+void MainForm::onRecordTriggered(bool on)
+{
+    if (!on) {
+        m_recorder->stop();
+        return;
+    }
+    const QString path = ReceiveRecorder::recordFilePath(saveFolder(), m_now());
+    if (!m_recorder->start(path))
+        onRecordFailed(path);
+}
+
+void MainForm::onRecordFailed(const QString &path)
+{
+    c.TxtReceive->recordAction()->setChecked(false);
+    m_dialogs->message(QStringLiteral("无法写入记录文件：") + path, Dialogs::Icon::Exclamation,
+                       Dialogs::Buttons::Ok);
+}
+
+void MainForm::onStampsTriggered(bool on)
+{
+    m_stamps = on;
+    if (on)
+        m_stamper.restart(c.TxtReceive->length() == 0);
+    m_comm->setExactReadTimes(on);
 }
 
 void MainForm::applyAutoClear()
@@ -523,6 +610,7 @@ void MainForm::onClockTick()
 
 void MainForm::onCmdQuitClick()
 {
+    m_recorder->stop();
     m_watcher->stop();
     if (m_comm->portOpen())
         m_comm->setPortOpen(false);

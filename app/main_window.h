@@ -2,6 +2,7 @@
 
 #include "app/dialogs.h"
 #include "app/window_layout.h"
+#include "receive/line_stamps.h"
 #include "serial/port_settings.h"
 
 #include <QDateTime>
@@ -16,6 +17,7 @@ class CounterBox;
 class IntervalTimer;
 class PortLister;
 class PortWatcher;
+class ReceiveRecorder;
 class SerialControl;
 
 // The program's one window. Handlers are short: the rules live in the pure
@@ -69,6 +71,12 @@ private:
     void ShowReceivedText();
     void ShowReceivedHex();
     void applyAutoClear();
+    void recordReceived(const QByteArray &bytes);
+    // Long sessions: the receive box's context menu switches.
+    void onRecordTriggered(bool on);
+    void onStampsTriggered(bool on);
+    void onRecordFailed(const QString &path);
+    QString saveFolder() const;
     void CountSentText();
 
     // Sending.
@@ -102,6 +110,9 @@ private:
     SerialControl *m_comm;
     Dialogs *m_dialogs;
     MainFormControls c{};
+    ReceiveRecorder *m_recorder;
+    LineStamper m_stamper;
+    bool m_stamps = false;
     CounterBox *m_rxCount;
     CounterBox *m_txCount;
     QTimer *TmrNowTime;

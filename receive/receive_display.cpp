@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
 #include <QInputMethodEvent>
@@ -121,6 +122,10 @@ ReceiveDisplay::ReceiveDisplay(QWidget *parent)
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
+    m_recordAction = new QAction(QStringLiteral("记录到文件"), this);
+    m_recordAction->setCheckable(true);
+    m_stampAction = new QAction(QStringLiteral("显示时间戳"), this);
+    m_stampAction->setCheckable(true);
 }
 
 ReceiveDisplay::~ReceiveDisplay() = default;
@@ -720,7 +725,13 @@ void ReceiveDisplay::mouseDoubleClickEvent(QMouseEvent *e)
 
 void ReceiveDisplay::contextMenuEvent(QContextMenuEvent *e)
 {
-    QMenu menu(this);
+    contextMenu()->exec(e->globalPos());
+}
+
+std::unique_ptr<QMenu> ReceiveDisplay::contextMenu()
+{
+    auto owned = std::make_unique<QMenu>(this);
+    QMenu &menu = *owned;
     menu.addAction(QStringLiteral("剪切"), this, &ReceiveDisplay::cut)->setEnabled(hasSelection());
     menu.addAction(QStringLiteral("复制"), this, &ReceiveDisplay::copy)->setEnabled(hasSelection());
     menu.addAction(QStringLiteral("粘贴"), this, &ReceiveDisplay::paste)
@@ -729,7 +740,10 @@ void ReceiveDisplay::contextMenuEvent(QContextMenuEvent *e)
         ->setEnabled(hasSelection());
     menu.addSeparator();
     menu.addAction(QStringLiteral("全选"), this, &ReceiveDisplay::selectAll)->setEnabled(!m_doc.isEmpty());
-    menu.exec(e->globalPos());
+    menu.addSeparator();
+    menu.addAction(m_recordAction);
+    menu.addAction(m_stampAction);
+    return owned;
 }
 
 void ReceiveDisplay::inputMethodEvent(QInputMethodEvent *e)

@@ -13,6 +13,8 @@
 #include <optional>
 
 class QAccessibleEvent;
+class QAction;
+class QMenu;
 
 
 // The receive box: an editable multi-line text box that received data is
@@ -32,6 +34,14 @@ public:
     // caret at the end, so the newest data is in view.
     void appendReceivedText(QStringView text);
     void appendReceivedHex(QByteArrayView bytes);
+
+    // The context menu's two switches for long sessions, ticked by the user:
+    // "记录到文件" (record every received byte to a file) and "显示时间戳" (show
+    // when each line arrived). The window acts on their triggered signals.
+    QAction *recordAction() const { return m_recordAction; }
+    QAction *stampAction() const { return m_stampAction; }
+    // The context menu: editing, then the two switches after a separator.
+    std::unique_ptr<QMenu> contextMenu();
 
     QString text() const { return m_doc.toString(); }
     void setText(const QString &text);
@@ -111,6 +121,8 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    QAction *m_recordAction;
+    QAction *m_stampAction;
     int lineHeight() const;
     int visibleRows() const;
     int textWidth() const;

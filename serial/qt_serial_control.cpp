@@ -2,6 +2,7 @@
 
 #include "serial/parity_marks.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMetaObject>
@@ -45,6 +46,7 @@ public:
 
     struct Outcome {
         QByteArray bytes;
+        qint64 msecs = 0;  // when they were read, since the epoch
         bool gone = false; // the device went away
         int pause = -1;    // before the next read; -1: read as data comes (a flood)
     };
@@ -53,6 +55,7 @@ public:
     QMutex lock;
     int fd = -1;
     quint64 session = 0;
+    bool exactTimes = false;     // no pauses: every read as data comes
     bool windowReads = false;    // the window's thread holds the reading
     bool handOverPosted = false; // the window's thread has been asked to take it
     qint64 lastWindowRead = 0;
@@ -92,6 +95,7 @@ public:
                 out.gone = hungUp(); // woken with nothing to read: hung up, or nothing at all
             break;
         }
+        out.msecs = QDateTime::currentMSecsSinceEpoch();
         if (marking && !out.bytes.isEmpty())
             out.bytes = marks.take(out.bytes);
         const qint64 t = now();
@@ -106,7 +110,7 @@ public:
         }
         // A flood (a full read, or a rate no pause could keep up with) is read
         // as it comes.
-        if (out.gone || out.bytes.size() >= kBusyRead || m_rate >= kFloodBytesPerSecond)
+        if (out.gone || exactTimes || out.bytes.size() >= kBusyRead || m_rate >= kFloodBytesPerSecond)
             return out;
         out.pause = out.bytes.isEmpty()
                         ? kReadPauseMs
@@ -293,7 +297,7 @@ private:
         }
         lock.unlock();
         if (!got.bytes.isEmpty())
-            m_owner->deliverReceived(m_session, got.bytes);
+            m_owner->deliverReceived(m_session, got.bytes, got.msecs);
         if (got.gone)
             lost();
     }
@@ -434,9 +438,16 @@ void QtSerialControl::readNow()
     }
     lock.unlock();
     if (!got.bytes.isEmpty())
-        receivedHere(session, got.bytes);
+        receivedHere(session, got.bytes, got.msecs);
     if (keep)
         m_windowRead.start(got.pause);
+}
+
+void QtSerialControl::setExactReadTimes(bool exact)
+{
+    QMutexLocker lock(&m_in->lock);
+    m_in->exactTimes = exact;
+    // The window's thread hands the reading over at its next read.
 }
 
 void QtSerialControl::closeDevice()

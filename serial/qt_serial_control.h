@@ -26,6 +26,8 @@ public:
     // Bytes handed to the device side and not yet written to the device.
     qint64 pendingOutput() const;
 
+    void setExactReadTimes(bool exact) override;
+
 protected:
     bool openDevice(const QString &path, const LineSettings &settings, QString *error) override;
     void closeDevice() override;

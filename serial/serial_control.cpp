@@ -2,6 +2,7 @@
 
 #include "serial/port_names.h"
 
+#include <QDateTime>
 #include <QMetaObject>
 #include <QMutexLocker>
 
@@ -94,6 +95,7 @@ void SerialControl::setInBufferCount(int count)
         return;
     QMutexLocker lock(&m_rxLock);
     m_rx.clear();
+    m_rxTimes.clear();
     m_arrived.clear();
 }
 
@@ -106,6 +108,7 @@ void SerialControl::startSession()
     m_decoder.reset();
     QMutexLocker lock(&m_rxLock);
     m_rx.clear();
+    m_rxTimes.clear();
     m_arrived.clear();
     m_rxEventPosted = false;
     m_backlog = false;
@@ -121,18 +124,25 @@ void SerialControl::handOver()
 {
     qsizetype moved = 0;
     while (!m_arrived.empty() && moved < kMaxPerEvent) {
-        QByteArray &front = m_arrived.front();
+        Piece &front = m_arrived.front();
         const qsizetype room = kMaxPerEvent - moved;
-        if (front.size() > room) {
-            m_rx.append(front.first(room));
-            front.remove(0, room);
+        if (front.bytes.size() > room) {
+            m_rx.append(front.bytes.first(room));
+            front.bytes.remove(0, room);
+            m_rxTimes.push_back({m_rx.size(), front.msecs});
             break;
         }
-        moved += front.size();
+        moved += front.bytes.size();
         if (m_rx.isEmpty())
-            m_rx = std::move(front);
+            m_rx = std::move(front.bytes);
         else
-            m_rx.append(front);
+            m_rx.append(front.bytes);
+        // Reads close together may share an entry: only the time of each
+        // stretch matters, and a flood brings thousands of reads a second.
+        if (!m_rxTimes.empty() && m_rxTimes.back().msecs == front.msecs)
+            m_rxTimes.back().end = m_rx.size();
+        else
+            m_rxTimes.push_back({m_rx.size(), front.msecs});
         m_arrived.pop_front();
     }
     m_backlog = !m_arrived.empty();
@@ -144,20 +154,28 @@ void SerialControl::setOutBufferCount(int count)
         discardDeviceOutput();
 }
 
-QByteArray SerialControl::takeWaiting()
+QByteArray SerialControl::takeWaiting(std::vector<Arrival> *arrivals)
 {
     QMutexLocker lock(&m_rxLock);
+    if (arrivals)
+        arrivals->swap(m_rxTimes);
+    m_rxTimes.clear();
     return std::exchange(m_rx, QByteArray());
 }
 
 // Bytes taken raw are gone for the text decoder: a character begun before them
 // must not be completed by text that follows them.
-QByteArray SerialControl::takeInput()
+QByteArray SerialControl::takeInput(std::vector<Arrival> *arrivals)
 {
-    QByteArray bytes = takeWaiting();
+    QByteArray bytes = takeWaiting(arrivals);
     if (!bytes.isEmpty())
         m_decoder.reset();
     return bytes;
+}
+
+QByteArray SerialControl::takeInputForText(std::vector<Arrival> *arrivals)
+{
+    return takeWaiting(arrivals);
 }
 
 QString SerialControl::takeInputText(qsizetype *byteCount)
@@ -190,23 +208,25 @@ bool SerialControl::output(const QString &text)
     return output(cp936::encode(text));
 }
 
-void SerialControl::deliverReceived(quint64 session, const QByteArray &bytes)
+void SerialControl::deliverReceived(quint64 session, const QByteArray &bytes, qint64 msecs)
 {
+    if (msecs < 0)
+        msecs = QDateTime::currentMSecsSinceEpoch();
     QMutexLocker lock(&m_rxLock);
     if (session != m_session.load() || bytes.isEmpty())
         return;
-    m_arrived.push_back(bytes);
+    m_arrived.push_back({bytes, msecs});
     if (!m_rxEventPosted)
         postReceiveEvent();
 }
 
-void SerialControl::receivedHere(quint64 session, const QByteArray &bytes)
+void SerialControl::receivedHere(quint64 session, const QByteArray &bytes, qint64 msecs)
 {
     {
         QMutexLocker lock(&m_rxLock);
         if (session != m_session.load() || bytes.isEmpty())
             return;
-        m_arrived.push_back(bytes);
+        m_arrived.push_back({bytes, msecs});
         if (m_rxEventPosted)
             return;
         m_rxEventPosted = true; // as if posted, for the spacing rule below

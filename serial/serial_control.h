@@ -12,6 +12,7 @@
 #include <QVariant>
 #include <atomic>
 #include <deque>
+#include <vector>
 
 // The serial control: owns one port, its settings, its receive buffer and the
 // communication events. The window only ever talks to this class; the device
@@ -27,6 +28,12 @@ class SerialControl : public QObject
 public:
     enum InputMode { TextMode = 0, BinaryMode = 1 };
     enum CommEventCode { NoEvent = 0, SendEvent = 1, ReceiveEvent = 2 };
+    // Bytes taken up to end (from the start of what was taken) were read from
+    // the device at msecs (milliseconds since the epoch).
+    struct Arrival {
+        qsizetype end;
+        qint64 msecs;
+    };
 
     explicit SerialControl(QObject *parent = nullptr);
     ~SerialControl() override;
@@ -75,7 +82,13 @@ public:
     QVariant input();
     // Takes everything waiting as bytes, whatever the input mode; a character
     // that text taken before left unfinished is dropped.
-    QByteArray takeInput();
+    // arrivals, when given, receives when each stretch of them was read.
+    QByteArray takeInput(std::vector<Arrival> *arrivals = nullptr);
+    // For showing as text: takes everything waiting as bytes (with their read
+    // times) and leaves them to decodeText, which decodes them in order with the
+    // same decoder as takeInputText.
+    QByteArray takeInputForText(std::vector<Arrival> *arrivals);
+    QString decodeText(QByteArrayView bytes) { return m_decoder.decode(bytes); }
     // Takes everything waiting as text decoded in code page 936, whatever the
     // input mode; byteCount receives the number of bytes taken.
     QString takeInputText(qsizetype *byteCount = nullptr);
@@ -88,6 +101,11 @@ public:
     int commEvent() const { return m_commEvent; }
 
     QString errorString() const { return m_error; }
+
+    // Read received bytes as they come instead of gathering them for a moment,
+    // so that their read times are exact to a few milliseconds (costs more
+    // wake-ups a second).
+    virtual void setExactReadTimes(bool) {}
 
 signals:
     // The communication event: commEvent() says which.
@@ -106,11 +124,12 @@ protected:
     // Called by the device side from any thread; events reach the window's
     // thread through its event queue. A session number that is not the current
     // one belongs to an earlier opening and is ignored.
-    void deliverReceived(quint64 session, const QByteArray &bytes);
+    // msecs: when the bytes were read (milliseconds since the epoch); -1: now.
+    void deliverReceived(quint64 session, const QByteArray &bytes, qint64 msecs = -1);
     // The same, called on the window's thread: the receive event is raised in
     // this call (unless one is already on its way), not a turn of the event
     // loop later.
-    void receivedHere(quint64 session, const QByteArray &bytes);
+    void receivedHere(quint64 session, const QByteArray &bytes, qint64 msecs);
     void deliverDrained(quint64 session);
     void deliverLost(quint64 session);
     quint64 session() const { return m_session.load(); }
@@ -148,11 +167,16 @@ private:
     mutable QMutex m_rxLock;
     // Bytes waiting for the program (what Input takes), and bytes the I/O thread
     // has taken off the device but not yet handed over.
+    struct Piece {
+        QByteArray bytes;
+        qint64 msecs;
+    };
     QByteArray m_rx;                   // guarded by m_rxLock
-    std::deque<QByteArray> m_arrived;  // guarded by m_rxLock
+    std::vector<Arrival> m_rxTimes;    // guarded by m_rxLock; ends within m_rx
+    std::deque<Piece> m_arrived;       // guarded by m_rxLock
     bool m_rxEventPosted = false;      // guarded by m_rxLock
     bool m_backlog = false;            // guarded by m_rxLock
-    QByteArray takeWaiting();
+    QByteArray takeWaiting(std::vector<Arrival> *arrivals = nullptr);
     void startSession();
     void postReceiveEvent(); // with m_rxLock held
     void handOver();         // moves at most kMaxPerEvent to m_rx; with m_rxLock held

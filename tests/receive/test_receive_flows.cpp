@@ -1,7 +1,11 @@
 #include "receive/receive_display.h"
 #include "support/pty_window.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -158,6 +162,38 @@ private slots:
         QVERIFY(wrote);
         QTRY_COMPARE_WITH_TIMEOUT(rx(), "RX:" + QString::number(sent.size()), 20000);
         QCOMPARE(display()->text(), QString::fromLatin1(sent));
+    }
+
+    // With timestamps on, bytes are read as they come: bursts 40 ms apart (less
+    // than the pause between reads under a trickle) come out as lines of their
+    // own, stamped with their read times; the record holds the bytes alone.
+    void burstsOverARealPort()
+    {
+        tick("ChkHexReceive", true);
+        QTemporaryDir folder;
+        w<QLineEdit>("TxtSavePath")->setText(folder.path());
+        display()->stampAction()->trigger();
+        display()->recordAction()->trigger();
+        QTest::qWait(100); // the reading has moved off the window's thread
+        for (const char *burst : {"\x01\x02", "\x03", "\x04\x05"}) {
+            QVERIFY(device->write(burst));
+            QTest::qWait(40);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(rx(), QStringLiteral("RX:5"), 5000);
+        const QStringList lines = display()->text().split("\r\n");
+        QCOMPARE(lines.size(), 3);
+        const QRegularExpression stamped(R"(^\[\d\d:\d\d:\d\d\.\d\d\d\] ([0-9A-F ]+)$)");
+        QStringList pairs;
+        for (const QString &line : lines) {
+            const QRegularExpressionMatch m = stamped.match(line);
+            QVERIFY2(m.hasMatch(), qPrintable(line));
+            pairs << m.captured(1);
+        }
+        QCOMPARE(pairs, (QStringList{"01 02 ", "03 ", "04 05 "}));
+        display()->recordAction()->trigger();
+        QFile record(QDir(folder.path()).entryInfoList({"rx-*.log"}).value(0).filePath());
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QCOMPARE(record.readAll(), QByteArray("\x01\x02\x03\x04\x05"));
     }
 };
 

@@ -20,7 +20,7 @@ public:
     QByteArray written;
     LineSettings lineSettings;
 
-    void receive(const QByteArray &bytes) { deliverReceived(session(), bytes); }
+    void receive(const QByteArray &bytes, qint64 msecs = -1) { deliverReceived(session(), bytes, msecs); }
     void drain() { deliverDrained(session()); }
     void lose() { deliverLost(session()); }
 
