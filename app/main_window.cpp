@@ -388,9 +388,11 @@ void MainForm::onRecordTriggered(bool on)
         m_recorder->stop();
         return;
     }
-    const QString path = ReceiveRecorder::recordFilePath(saveFolder(), m_now());
-    if (!m_recorder->start(path))
-        onRecordFailed(path);
+    const QString folder = saveFolder();
+    const QString path = ReceiveRecorder::recordFilePath(folder, m_now());
+    // An empty save folder box names no folder (not the root of the file system).
+    if (folder.isEmpty() || !m_recorder->start(path))
+        onRecordFailed(folder.isEmpty() ? QFileInfo(path).fileName() : path);
 }
 
 void MainForm::onRecordFailed(const QString &path)

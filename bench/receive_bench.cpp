@@ -3,11 +3,13 @@
 // text display, unpaced and paced at 921600 baud. A child process plays the
 // device, so the figures are the program's own.
 //
-//   receive_bench [MB for the floods, default 50]
+//   receive_bench [MB for the floods, default 50] [paced | record]
+// "record" runs the floods with 记录到文件 ticked and checks the record's size.
 #include "app/app_setup.h"
 #include "bench_support.h"
 #include "receive/receive_display.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -15,6 +17,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
@@ -107,9 +110,14 @@ struct Result {
     qint64 peakKb = 0, displayBytes = 0;
 };
 
-Result flood(Data kind, bool hex, qint64 total, double bytesPerSecond)
+Result flood(Data kind, bool hex, qint64 total, double bytesPerSecond, bool record = false)
 {
     BenchWindow win;
+    QTemporaryDir recordDir;
+    if (record) {
+        win.w<QLineEdit>("TxtSavePath")->setText(recordDir.path());
+        win.w<ReceiveDisplay>("TxtReceive")->recordAction()->trigger();
+    }
     PtyPair &pty = win.pty;
     win.w<QCheckBox>("ChkHexReceive")->setCheckState(hex ? Qt::Checked : Qt::Unchecked);
     auto *rx = win.w<QLineEdit>("TxtRXCount");
@@ -158,6 +166,13 @@ Result flood(Data kind, bool hex, qint64 total, double bytesPerSecond)
     waitpid(device, &status, 0);
     if (rx->text() != QStringLiteral("RX:%1").arg(total))
         std::printf("  !! only %s of %lld bytes arrived\n", qPrintable(rx->text()), total);
+    if (record) {
+        win.w<ReceiveDisplay>("TxtReceive")->recordAction()->trigger(); // closes the record
+        const QFileInfoList files = QDir(recordDir.path()).entryInfoList({"rx-*.log"});
+        if (files.size() != 1 || files[0].size() != total)
+            std::printf("  !! the record holds %lld of %lld bytes\n",
+                        files.isEmpty() ? 0LL : qint64(files[0].size()), total);
+    }
     return r;
 }
 
@@ -219,6 +234,12 @@ int main(int argc, char *argv[])
     const qint64 total = mb * 1'000'000;
 
     const bool pacedOnly = argc > 2 && qstrcmp(argv[2], "paced") == 0;
+    if (argc > 2 && qstrcmp(argv[2], "record") == 0) {
+        std::printf("Receive path with recording to a file, %lld MB floods\n", mb);
+        report("hex display, unpaced, recording", flood(Data::Binary, true, total, 0, true), true);
+        report("text display, unpaced, recording", flood(Data::TextLines, false, total, 0, true), true);
+        return 0;
+    }
     std::printf("Receive path, %lld MB floods through a pseudo-terminal\n", mb);
     if (!pacedOnly) {
     const Result hex = flood(Data::Binary, true, total, 0);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 ReceiveRecorder::ReceiveRecorder(QObject *parent) : QObject(parent) {}
@@ -44,6 +45,7 @@ bool ReceiveRecorder::start(const QString &path)
     ++m_generation;
     m_stopping = m_failed = false;
     m_waiting.clear();
+    m_waitingBytes = 0;
     m_thread = std::thread([this] { writer(); });
     return true;
 }
@@ -60,10 +62,11 @@ void ReceiveRecorder::stop()
     m_thread.join();
     ::close(m_fd);
     m_fd = -1;
-    m_waiting = QByteArray();
+    m_waiting.clear();
+    m_waitingBytes = 0;
 }
 
-void ReceiveRecorder::record(QByteArrayView bytes)
+void ReceiveRecorder::record(const QByteArray &bytes)
 {
     if (m_fd < 0 || bytes.isEmpty())
         return;
@@ -72,14 +75,45 @@ void ReceiveRecorder::record(QByteArrayView bytes)
         std::lock_guard lock(m_lock);
         if (m_failed)
             return;
-        m_waiting.append(bytes);
-        tooMuch = m_waiting.size() > kMaxWaiting;
+        m_waiting.push_back(bytes);
+        m_waitingBytes += bytes.size();
+        tooMuch = m_waitingBytes > kMaxWaiting;
         if (tooMuch)
             m_failed = true;
     }
     if (tooMuch)
         writerFailed(m_generation);
 }
+
+namespace {
+// Writes the chunks in order, as few calls as it takes; false when the file
+// takes no more (no room, too large, I/O error).
+bool writeAll(int fd, const std::vector<QByteArray> &chunks)
+{
+    std::size_t next = 0;  // first chunk not yet written whole
+    qsizetype skip = 0;    // bytes of it already written
+    while (next < chunks.size()) {
+        iovec iov[256];
+        int n = 0;
+        for (std::size_t i = next; i < chunks.size() && n < 256; ++i, ++n) {
+            const qsizetype from = i == next ? skip : 0;
+            iov[n] = {const_cast<char *>(chunks[i].constData()) + from, size_t(chunks[i].size() - from)};
+        }
+        ssize_t done = ::writev(fd, iov, n);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        while (next < chunks.size() && done >= chunks[next].size() - skip) {
+            done -= chunks[next].size() - skip;
+            skip = 0;
+            ++next;
+        }
+        skip += done;
+    }
+    return true;
+}
+} // namespace
 
 // Writes what has gathered, then has it put on the disk, every kFlushMs (at
 // once when stopping).
@@ -89,22 +123,16 @@ void ReceiveRecorder::writer()
     for (;;) {
         m_wake.wait_for(lock, std::chrono::milliseconds(kFlushMs), [this] { return m_stopping; });
         const bool last = m_stopping;
-        QByteArray out;
+        std::vector<QByteArray> out;
         out.swap(m_waiting);
+        m_waitingBytes = 0;
         if (m_failed)
             return;
         lock.unlock();
-        bool ok = true;
-        for (qsizetype done = 0; ok && done < out.size();) {
-            const ssize_t n = ::write(m_fd, out.constData() + done, size_t(out.size() - done));
-            if (n > 0)
-                done += n;
-            else if (n < 0 && errno == EINTR)
-                continue;
-            else
-                ok = false; // no room, too large, I/O error
-        }
-        if (ok && !out.isEmpty())
+        bool ok = writeAll(m_fd, out);
+        const bool wrote = !out.empty();
+        out.clear(); // the window's thread may still share these; dropped here, not under the lock
+        if (ok && wrote)
             ok = ::fdatasync(m_fd) == 0 || errno == EINVAL || errno == EROFS;
         lock.lock();
         if (!ok) {

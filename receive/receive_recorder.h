@@ -7,9 +7,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // Writes every received byte, as received, to a record file. The window's
-// thread only hands the bytes over (a copy into memory); a thread of its own
+// thread only hands the bytes over (a reference, no copy); a thread of its own
 // writes them out and has the system put them on the disk at least every
 // kFlushMs, so the file is never more than a second behind the data.
 class ReceiveRecorder : public QObject
@@ -36,7 +37,8 @@ public:
     bool recording() const { return m_fd >= 0; }
     QString path() const { return m_path; }
 
-    void record(QByteArrayView bytes);
+    // Takes a reference to bytes (no copy).
+    void record(const QByteArray &bytes);
 
 signals:
     // Writing failed (no room, the disk gone); the recording has stopped, and
@@ -53,7 +55,8 @@ private:
     std::thread m_thread;
     std::mutex m_lock;
     std::condition_variable m_wake;
-    QByteArray m_waiting; // guarded by m_lock
+    std::vector<QByteArray> m_waiting; // guarded by m_lock
+    qsizetype m_waitingBytes = 0;      // guarded by m_lock
     bool m_stopping = false; // guarded by m_lock
     bool m_failed = false;   // guarded by m_lock
 };

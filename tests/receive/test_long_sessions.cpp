@@ -5,7 +5,9 @@
 #include "support/fake_serial_control.h"
 #include "support/recording_dialogs.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -13,6 +15,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
@@ -70,19 +73,45 @@ private slots:
         comm.reset();
     }
 
-    void menuItems()
+    // The menu key opens the menu; the arrow keys and Enter tick an item, and
+    // assistive technology reads it as ticked.
+    void menuByKeyboard()
     {
+        QStringList texts;
+        QAccessible::State stampState;
+        display()->setFocus();
+        QTimer::singleShot(200, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            for (QAction *a : menu->actions())
+                texts << (a->isSeparator() ? QStringLiteral("|") : a->text() + (a->isChecked() ? "+" : ""));
+            QTest::keyClick(menu, Qt::Key_Up); // from the top, up wraps to the last item
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        QTest::keyClick(display(), Qt::Key_Menu);
+        QCOMPARE(texts, (QStringList{"剪切", "复制", "粘贴", "删除", "|", "全选", "|", "记录到文件", "显示时间戳"}));
+        QVERIFY(display()->stampAction()->isChecked());
+        QVERIFY(!display()->recordAction()->isChecked());
+
         const std::unique_ptr<QMenu> menu = display()->contextMenu();
-        const QList<QAction *> items = menu->actions();
-        QCOMPARE(items.size(), 9);
-        QVERIFY(items[6]->isSeparator());
-        QCOMPARE(items[7]->text(), QStringLiteral("记录到文件"));
-        QCOMPARE(items[8]->text(), QStringLiteral("显示时间戳"));
-        for (QAction *a : {items[7], items[8]}) {
-            QVERIFY(a->isCheckable());
-            QVERIFY(!a->isChecked());
-            QVERIFY(a->isEnabled());
-        }
+        menu->popup(QPoint(0, 0));
+        QAccessibleInterface *list = QAccessible::queryAccessibleInterface(menu.get());
+        QVERIFY(list);
+        for (int i = 0; i < list->childCount(); ++i)
+            if (list->child(i)->text(QAccessible::Name) == QStringLiteral("显示时间戳"))
+                stampState = list->child(i)->state();
+        QVERIFY(stampState.checkable);
+        QVERIFY(stampState.checked);
+        menu->hide();
+    }
+
+    void emptySaveFolder()
+    {
+        w<QLineEdit>("TxtSavePath")->clear();
+        display()->recordAction()->trigger();
+        QVERIFY(!display()->recordAction()->isChecked());
+        QCOMPARE(dialogs->messages.value(0).text, QStringLiteral("无法写入记录文件：rx-20261207-090503.log"));
     }
 
     // Every byte, as received, whatever the display does with it.
