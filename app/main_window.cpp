@@ -405,8 +405,9 @@ void MainForm::onRecordFailed(const QString &path)
 void MainForm::onStampsTriggered(bool on)
 {
     m_stamps = on;
+    const qint64 n = c.TxtReceive->length();
     if (on)
-        m_stamper.restart(c.TxtReceive->length() == 0);
+        m_stamper.restart(n == 0 || c.TxtReceive->textRange(n - 1, n) == u"\n");
     m_comm->setExactReadTimes(on);
 }
 

@@ -11,11 +11,12 @@ QString stampText(qint64 msecs)
            QStringLiteral("] ");
 }
 
-void LineStamper::restart(bool displayEmpty)
+void LineStamper::restart(bool atLineStart)
 {
     m_lineStart = true;
     m_burstStart = true;
-    m_displayStart = displayEmpty;
+    m_atLineStart = atLineStart;
+    m_afterHex = false;
 }
 
 QString LineStamper::text(QStringView received, qint64 msecs)
@@ -24,6 +25,11 @@ QString LineStamper::text(QStringView received, qint64 msecs)
     out.reserve(received.size() + 32);
     QString stamp;
     qsizetype from = 0;
+    if (m_afterHex && !received.isEmpty()) {
+        out += QStringLiteral("\r\n");
+        m_lineStart = true;
+        m_afterHex = false;
+    }
     while (from < received.size()) {
         if (m_lineStart) {
             if (stamp.isEmpty())
@@ -39,7 +45,7 @@ QString LineStamper::text(QStringView received, qint64 msecs)
     }
     if (!out.isEmpty()) {
         m_burstStart = true;
-        m_displayStart = false;
+        m_atLineStart = m_lineStart;
     }
     return out;
 }
@@ -50,11 +56,12 @@ QString LineStamper::hex(QByteArrayView received, qint64 msecs)
         return {};
     QString out;
     if (m_burstStart || msecs - m_lastRead >= kBurstGapMs) {
-        if (!m_displayStart)
+        if (!m_atLineStart)
             out += QStringLiteral("\r\n");
         out += stampText(msecs);
     }
-    m_burstStart = m_displayStart = false;
+    m_burstStart = m_atLineStart = false;
+    m_afterHex = true;
     m_lastRead = msecs;
     return out + hexPairs(received);
 }

@@ -10,18 +10,19 @@ QString stampText(qint64 msecs);
 
 // Puts the time each line of received data was read in front of it.
 //  - Text: a stamp before the first character after a line feed, or after a
-//    restart (the stamps were switched on, the display was emptied).
+//    restart (the stamps were switched on, the display was emptied); text after
+//    hexadecimal pairs starts a new line.
 //  - Hexadecimal: bytes that follow a silence of at least kBurstGapMs start a
-//    new line (CR LF, except at the start of an empty display) with their stamp;
-//    so do the first bytes after text.
+//    new line (CR LF, unless the display is empty or its last line is ended
+//    already) with their stamp; so do the first bytes after text.
 class LineStamper
 {
 public:
     static constexpr qint64 kBurstGapMs = 20;
 
     // The next received data starts a line (and needs no line break before it
-    // when displayEmpty).
-    void restart(bool displayEmpty);
+    // when atLineStart: the display is empty or ends with a line feed).
+    void restart(bool atLineStart);
 
     // The display's text for received text read at msecs.
     QString text(QStringView received, qint64 msecs);
@@ -31,6 +32,7 @@ public:
 private:
     bool m_lineStart = true;   // text: the next character begins a line
     bool m_burstStart = true;   // hex: the next byte begins a burst
-    bool m_displayStart = true; // nothing shown since the display was empty
+    bool m_atLineStart = true;  // what is shown ends at the start of a line
+    bool m_afterHex = false;    // what is shown ends with a burst's pairs
     qint64 m_lastRead = 0;     // hex: when the last bytes were read
 };

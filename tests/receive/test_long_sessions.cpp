@@ -275,6 +275,13 @@ private slots:
         display()->stampAction()->trigger();
         receive("\x05", at(8, 0, 3, 0)); // an empty display: no line break first
         QCOMPARE(display()->text(), stampText(at(8, 0, 3, 0)) + "05 ");
+
+        tickHex(false);
+        receive("ok\r\n", at(8, 0, 4, 0));
+        tickHex(true);
+        receive("\x06", at(8, 0, 5, 0)); // the text's line is ended: no empty line between
+        QCOMPARE(display()->text(), stampText(at(8, 0, 3, 0)) + "05 \r\n" + stampText(at(8, 0, 4, 0)) +
+                                        "ok\r\n" + stampText(at(8, 0, 5, 0)) + "06 "); // each on its own line
     }
 };
 
