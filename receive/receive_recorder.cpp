@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,7 +46,6 @@ bool ReceiveRecorder::start(const QString &path)
     m_path = path;
     ++m_generation;
     m_stopping = m_failed = false;
-    m_waiting.clear();
     m_waitingBytes = 0;
     m_thread = std::thread([this] { writer(); });
     return true;
@@ -62,11 +63,13 @@ void ReceiveRecorder::stop()
     m_thread.join();
     ::close(m_fd);
     m_fd = -1;
-    m_waiting.clear();
+    m_full.clear();
+    m_filling = Buffer{};
+    m_spare.clear();
     m_waitingBytes = 0;
 }
 
-void ReceiveRecorder::record(const QByteArray &bytes)
+void ReceiveRecorder::record(QByteArrayView bytes)
 {
     if (m_fd < 0 || bytes.isEmpty())
         return;
@@ -75,7 +78,23 @@ void ReceiveRecorder::record(const QByteArray &bytes)
         std::lock_guard lock(m_lock);
         if (m_failed)
             return;
-        m_waiting.push_back(bytes);
+        for (qsizetype at = 0; at < bytes.size();) {
+            if (!m_filling.data) {
+                if (m_spare.empty()) {
+                    m_filling.data = std::make_unique<char[]>(kBufferBytes);
+                } else {
+                    m_filling = std::move(m_spare.back());
+                    m_spare.pop_back();
+                }
+                m_filling.used = 0;
+            }
+            const qsizetype n = std::min(bytes.size() - at, kBufferBytes - m_filling.used);
+            std::memcpy(m_filling.data.get() + m_filling.used, bytes.data() + at, size_t(n));
+            m_filling.used += n;
+            at += n;
+            if (m_filling.used == kBufferBytes)
+                m_full.push_back(std::exchange(m_filling, Buffer{}));
+        }
         m_waitingBytes += bytes.size();
         tooMuch = m_waitingBytes > kMaxWaiting;
         if (tooMuch)
@@ -86,26 +105,27 @@ void ReceiveRecorder::record(const QByteArray &bytes)
 }
 
 namespace {
-// Writes the chunks in order, as few calls as it takes; false when the file
+// Writes the buffers in order, as few calls as it takes; false when the file
 // takes no more (no room, too large, I/O error).
-bool writeAll(int fd, const std::vector<QByteArray> &chunks)
+template <typename Buffers>
+bool writeAll(int fd, const Buffers &buffers)
 {
-    std::size_t next = 0;  // first chunk not yet written whole
-    qsizetype skip = 0;    // bytes of it already written
-    while (next < chunks.size()) {
-        iovec iov[256];
+    std::size_t next = 0; // first buffer not yet written whole
+    qsizetype skip = 0;   // bytes of it already written
+    while (next < buffers.size()) {
+        iovec iov[64];
         int n = 0;
-        for (std::size_t i = next; i < chunks.size() && n < 256; ++i, ++n) {
+        for (std::size_t i = next; i < buffers.size() && n < 64; ++i, ++n) {
             const qsizetype from = i == next ? skip : 0;
-            iov[n] = {const_cast<char *>(chunks[i].constData()) + from, size_t(chunks[i].size() - from)};
+            iov[n] = {buffers[i].data.get() + from, size_t(buffers[i].used - from)};
         }
         ssize_t done = ::writev(fd, iov, n);
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
             return false;
-        while (next < chunks.size() && done >= chunks[next].size() - skip) {
-            done -= chunks[next].size() - skip;
+        while (next < buffers.size() && done >= buffers[next].used - skip) {
+            done -= buffers[next].used - skip;
             skip = 0;
             ++next;
         }
@@ -123,18 +143,23 @@ void ReceiveRecorder::writer()
     for (;;) {
         m_wake.wait_for(lock, std::chrono::milliseconds(kFlushMs), [this] { return m_stopping; });
         const bool last = m_stopping;
-        std::vector<QByteArray> out;
-        out.swap(m_waiting);
-        m_waitingBytes = 0;
         if (m_failed)
             return;
+        std::vector<Buffer> out;
+        out.swap(m_full);
+        if (m_filling.used > 0)
+            out.push_back(std::exchange(m_filling, Buffer{}));
+        m_waitingBytes = 0;
         lock.unlock();
         bool ok = writeAll(m_fd, out);
-        const bool wrote = !out.empty();
-        out.clear(); // the window's thread may still share these; dropped here, not under the lock
-        if (ok && wrote)
+        if (ok && !out.empty())
             ok = ::fdatasync(m_fd) == 0 || errno == EINVAL || errno == EROFS;
         lock.lock();
+        // Written buffers are used again, so a long recording does not keep
+        // asking the system for fresh memory.
+        for (Buffer &b : out)
+            if (m_spare.size() < kSpareBuffers)
+                m_spare.push_back(std::move(b));
         if (!ok) {
             m_failed = true;
             QMetaObject::invokeMethod(

@@ -5,12 +5,13 @@
 #include <QObject>
 #include <QString>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 // Writes every received byte, as received, to a record file. The window's
-// thread only hands the bytes over (a reference, no copy); a thread of its own
+// thread only copies the bytes into a buffer (buffers are used again); a thread of its own
 // writes them out and has the system put them on the disk at least every
 // kFlushMs, so the file is never more than a second behind the data.
 class ReceiveRecorder : public QObject
@@ -37,8 +38,7 @@ public:
     bool recording() const { return m_fd >= 0; }
     QString path() const { return m_path; }
 
-    // Takes a reference to bytes (no copy).
-    void record(const QByteArray &bytes);
+    void record(QByteArrayView bytes);
 
 signals:
     // Writing failed (no room, the disk gone); the recording has stopped, and
@@ -55,8 +55,18 @@ private:
     std::thread m_thread;
     std::mutex m_lock;
     std::condition_variable m_wake;
-    std::vector<QByteArray> m_waiting; // guarded by m_lock
-    qsizetype m_waitingBytes = 0;      // guarded by m_lock
+    static constexpr qsizetype kBufferBytes = 1 << 20;
+    static constexpr std::size_t kSpareBuffers = 8;
+    struct Buffer {
+        std::unique_ptr<char[]> data;
+        qsizetype used = 0;
+    };
+    // All guarded by m_lock: buffers waiting for the writer, the one being
+    // filled, and written ones kept for reuse.
+    std::vector<Buffer> m_full;
+    Buffer m_filling;
+    std::vector<Buffer> m_spare;
+    qsizetype m_waitingBytes = 0;
     bool m_stopping = false; // guarded by m_lock
     bool m_failed = false;   // guarded by m_lock
 };

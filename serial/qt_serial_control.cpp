@@ -280,9 +280,10 @@ private:
         const DeviceReader::Outcome got = m_in->read();
         if (!got.gone && got.pause >= 0) {
             m_reader->setEnabled(false);
-            if (m_in->handOverPosted) {
-                // The window's thread has not yet taken the last hand-over: it
-                // is busy, and the reading stays here, paced.
+            if (m_in->handOverPosted || got.bytes.isEmpty()) {
+                // The window's thread has not yet taken the last hand-over (it
+                // is busy), or woken with nothing to read: the reading stays
+                // here, paced.
                 m_pause->start(got.pause);
             } else {
                 // A trickle: the window's thread reads from now on.
@@ -428,10 +429,11 @@ void QtSerialControl::readNow()
     const DeviceReader::Outcome got = m_in->read();
     const quint64 session = m_in->session;
     m_in->lastWindowRead = m_in->now();
-    const bool keep = !got.gone && got.pause >= 0;
+    const bool keep = !got.gone && got.pause >= 0 && !got.bytes.isEmpty();
     if (!keep) {
-        // A flood, or the device went away (the I/O thread finds out again and
-        // closes the port).
+        // A flood, a quiet line (the I/O thread waits for the next byte without
+        // waking anybody), or the device went away (the I/O thread finds out
+        // again and closes the port).
         m_in->windowReads = false;
         QMetaObject::invokeMethod(
             m_worker, [w = m_worker, session] { w->readHere(session); }, Qt::QueuedConnection);
