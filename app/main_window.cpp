@@ -306,38 +306,30 @@ void MainForm::onComm()
 // also while the display is stopped.
 void MainForm::ShowReceivedText()
 {
-    if (!m_stamps && !m_recorder->recording()) {
-        qsizetype bytes = 0;
-        ReceivedText = m_comm->takeInputText(&bytes);
-        RXCount = addCount(RXCount, bytes);
+    std::vector<SerialControl::Arrival> arrivals;
+    const QByteArray bytes = m_comm->takeInputForText(m_stamps ? &arrivals : nullptr);
+    recordReceived(bytes);
+    RXCount = addCount(RXCount, bytes.size());
+    if (!m_stamps) {
+        ReceivedText = m_comm->decodeText(bytes);
         if (!DisplayStopped)
             c.TxtReceive->appendReceivedText(ReceivedText);
     } else {
-        std::vector<SerialControl::Arrival> arrivals;
-        const QByteArray bytes = m_comm->takeInputForText(&arrivals);
-        recordReceived(bytes);
-        RXCount = addCount(RXCount, bytes.size());
-        if (!m_stamps) {
-            ReceivedText = m_comm->decodeText(bytes);
-            if (!DisplayStopped)
-                c.TxtReceive->appendReceivedText(ReceivedText);
-        } else {
-            // Decoded stretch by stretch, so each line gets the time its first
-            // character was read.
-            if (c.TxtReceive->length() == 0)
-                m_stamper.restart(true);
-            ReceivedText.clear();
-            QString shown;
-            qsizetype from = 0;
-            for (const SerialControl::Arrival &a : arrivals) {
-                const QString text = m_comm->decodeText(QByteArrayView(bytes).sliced(from, a.end - from));
-                ReceivedText += text;
-                shown += m_stamper.text(text, a.msecs);
-                from = a.end;
-            }
-            if (!DisplayStopped)
-                c.TxtReceive->appendReceivedText(shown);
+        // Decoded stretch by stretch, so each line gets the time its first
+        // character was read.
+        if (c.TxtReceive->length() == 0)
+            m_stamper.restart(true);
+        ReceivedText.clear();
+        QString shown;
+        qsizetype from = 0;
+        for (const SerialControl::Arrival &a : arrivals) {
+            const QString text = m_comm->decodeText(QByteArrayView(bytes).sliced(from, a.end - from));
+            ReceivedText += text;
+            shown += m_stamper.text(text, a.msecs);
+            from = a.end;
         }
+        if (!DisplayStopped)
+            c.TxtReceive->appendReceivedText(shown);
     }
     m_rxCount->show(RXCount);
     applyAutoClear();
