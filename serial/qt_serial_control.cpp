@@ -43,19 +43,23 @@ public:
     static constexpr qint64 kFloodBytesPerSecond = 256 * 1024;
     static constexpr qint64 kRateWindowMs = 50;
     static constexpr int kWatchdogMs = 200;
+    // With exact read times wanted, the I/O thread reads as data comes, but not
+    // more often than this (a byte's time is then off by at most this much).
+    static constexpr int kExactPauseMs = 2;
 
     struct Outcome {
         QByteArray bytes;
         qint64 msecs = 0;  // when they were read, since the epoch
         bool gone = false; // the device went away
         int pause = -1;    // before the next read; -1: read as data comes (a flood)
+        bool exact = false; // exact read times wanted: the I/O thread keeps reading
     };
 
     // Everything below is guarded by lock.
     QMutex lock;
     int fd = -1;
     quint64 session = 0;
-    bool exactTimes = false;     // no pauses: every read as data comes
+    bool exactTimes = false;     // short pauses only, on the I/O thread
     bool windowReads = false;    // the window's thread holds the reading
     bool handOverPosted = false; // the window's thread has been asked to take it
     qint64 lastWindowRead = 0;
@@ -110,8 +114,13 @@ public:
         }
         // A flood (a full read, or a rate no pause could keep up with) is read
         // as it comes.
-        if (out.gone || exactTimes || out.bytes.size() >= kBusyRead || m_rate >= kFloodBytesPerSecond)
+        if (out.gone || out.bytes.size() >= kBusyRead || m_rate >= kFloodBytesPerSecond)
             return out;
+        if (exactTimes && !out.bytes.isEmpty()) {
+            out.pause = kExactPauseMs;
+            out.exact = true;
+            return out;
+        }
         out.pause = out.bytes.isEmpty()
                         ? kReadPauseMs
                         : int(std::clamp<qint64>(kPauseFill * since / out.bytes.size(), 1, kReadPauseMs));
@@ -280,10 +289,10 @@ private:
         const DeviceReader::Outcome got = m_in->read();
         if (!got.gone && got.pause >= 0) {
             m_reader->setEnabled(false);
-            if (m_in->handOverPosted || got.bytes.isEmpty()) {
+            if (m_in->handOverPosted || got.bytes.isEmpty() || got.exact) {
                 // The window's thread has not yet taken the last hand-over (it
-                // is busy), or woken with nothing to read: the reading stays
-                // here, paced.
+                // is busy), woken with nothing to read, or exact read times are
+                // wanted: the reading stays here, paced.
                 m_pause->start(got.pause);
             } else {
                 // A trickle: the window's thread reads from now on.
@@ -429,7 +438,7 @@ void QtSerialControl::readNow()
     const DeviceReader::Outcome got = m_in->read();
     const quint64 session = m_in->session;
     m_in->lastWindowRead = m_in->now();
-    const bool keep = !got.gone && got.pause >= 0 && !got.bytes.isEmpty();
+    const bool keep = !got.gone && got.pause >= 0 && !got.bytes.isEmpty() && !got.exact;
     if (!keep) {
         // A flood, a quiet line (the I/O thread waits for the next byte without
         // waking anybody), or the device went away (the I/O thread finds out
