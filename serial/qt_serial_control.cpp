@@ -33,7 +33,7 @@
 class DeviceReader
 {
 public:
-    static constexpr int kReadPauseMs = 50;
+    static constexpr int kReadPauseMs = 45;
     // The driver hands over at most 4 KB a read (and keeps more behind it, which
     // it passes on only between reads). The pause is cut short so that no more
     // than kPauseFill is expected to gather meanwhile, at the rate seen so far,
