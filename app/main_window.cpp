@@ -308,29 +308,12 @@ void MainForm::ShowReceivedText()
 {
     std::vector<SerialControl::Arrival> arrivals;
     const QByteArray bytes = m_comm->takeInputForText(m_stamps ? &arrivals : nullptr);
-    recordReceived(bytes);
+    m_recorder->record(bytes);
     RXCount = addCount(RXCount, bytes.size());
-    if (!m_stamps) {
-        ReceivedText = m_comm->decodeText(bytes);
-        if (!DisplayStopped)
-            c.TxtReceive->appendReceivedText(ReceivedText);
-    } else {
-        // Decoded stretch by stretch, so each line gets the time its first
-        // character was read.
-        if (c.TxtReceive->length() == 0)
-            m_stamper.restart(true);
-        ReceivedText.clear();
-        QString shown;
-        qsizetype from = 0;
-        for (const SerialControl::Arrival &a : arrivals) {
-            const QString text = m_comm->decodeText(QByteArrayView(bytes).sliced(from, a.end - from));
-            ReceivedText += text;
-            shown += m_stamper.text(text, a.msecs);
-            from = a.end;
-        }
-        if (!DisplayStopped)
-            c.TxtReceive->appendReceivedText(shown);
-    }
+    const QString shown = m_stamps ? stamped(bytes, arrivals, false)
+                                   : (ReceivedText = m_comm->decodeText(bytes));
+    if (!DisplayStopped)
+        c.TxtReceive->appendReceivedText(shown);
     m_rxCount->show(RXCount);
     applyAutoClear();
 }
@@ -341,32 +324,44 @@ void MainForm::ShowReceivedHex()
     std::vector<SerialControl::Arrival> arrivals;
     const QByteArray bytes = m_comm->takeInput(m_stamps ? &arrivals : nullptr); // empty when nothing is waiting
     if (!bytes.isEmpty()) {
-        recordReceived(bytes);
-        if (!m_stamps) {
+        m_recorder->record(bytes);
+        if (!m_stamps)
             c.TxtReceive->appendReceivedHex(bytes);
-        } else {
-            if (c.TxtReceive->length() == 0)
-                m_stamper.restart(true);
-            QString shown;
-            qsizetype from = 0;
-            for (const SerialControl::Arrival &a : arrivals) {
-                shown += m_stamper.hex(QByteArrayView(bytes).sliced(from, a.end - from), a.msecs);
-                from = a.end;
-            }
-            c.TxtReceive->appendReceivedText(shown);
-        }
+        else
+            c.TxtReceive->appendReceivedText(stamped(bytes, arrivals, true));
         RXCount = addCount(RXCount, bytes.size());
     }
     m_rxCount->show(RXCount);
     applyAutoClear();
 }
 
-void MainForm::recordReceived(const QByteArray &bytes)
-{
-    m_recorder->record(bytes);
-}
-
 // ---- long sessions: record to file, timestamps --------------------------------
+
+// What the display shows for bytes taken with timestamps on: stretch by stretch
+// as they were read, so each line or burst gets the time of its first byte. As
+// text, each stretch is decoded in turn (ReceivedText gets the text alone).
+QString MainForm::stamped(const QByteArray &bytes, const std::vector<SerialControl::Arrival> &arrivals,
+                          bool hex)
+{
+    if (c.TxtReceive->length() == 0)
+        m_stamper.restart(true);
+    if (!hex)
+        ReceivedText.clear();
+    QString shown;
+    qsizetype from = 0;
+    for (const SerialControl::Arrival &a : arrivals) {
+        const QByteArrayView stretch = QByteArrayView(bytes).sliced(from, a.end - from);
+        if (hex) {
+            shown += m_stamper.hex(stretch, a.msecs);
+        } else {
+            const QString text = m_comm->decodeText(stretch);
+            ReceivedText += text;
+            shown += m_stamper.text(text, a.msecs);
+        }
+        from = a.end;
+    }
+    return shown;
+}
 
 // The folder 保存显示数据 writes to (during the save notice the box shows the notice).
 QString MainForm::saveFolder() const

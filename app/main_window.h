@@ -4,6 +4,7 @@
 #include "app/window_layout.h"
 #include "receive/line_stamps.h"
 #include "serial/port_settings.h"
+#include "serial/serial_control.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -18,7 +19,6 @@ class IntervalTimer;
 class PortLister;
 class PortWatcher;
 class ReceiveRecorder;
-class SerialControl;
 
 // The program's one window. Handlers are short: the rules live in the pure
 // functions of serial/, receive/, transmit/ and capture/, the port in the serial
@@ -71,7 +71,7 @@ private:
     void ShowReceivedText();
     void ShowReceivedHex();
     void applyAutoClear();
-    void recordReceived(const QByteArray &bytes);
+    QString stamped(const QByteArray &bytes, const std::vector<SerialControl::Arrival> &arrivals, bool hex);
     // Long sessions: the receive box's context menu switches.
     void onRecordTriggered(bool on);
     void onStampsTriggered(bool on);

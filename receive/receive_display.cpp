@@ -681,15 +681,13 @@ void ReceiveDisplay::keyPressEvent(QKeyEvent *e)
     case Qt::Key_Enter:
         insertText(QStringLiteral("\r\n"));
         return;
+    case Qt::Key_F10:
+        if (!shift)
+            break;
+        [[fallthrough]];
     case Qt::Key_Menu: // the context menu from the keyboard, at the caret
         contextMenu()->exec(viewport()->mapToGlobal(characterRect(m_cursor).bottomLeft()));
         return;
-    case Qt::Key_F10:
-        if (shift) {
-            contextMenu()->exec(viewport()->mapToGlobal(characterRect(m_cursor).bottomLeft()));
-            return;
-        }
-        break;
     default:
         break;
     }
