@@ -208,29 +208,32 @@ bool SerialControl::output(const QString &text)
     return output(cp936::encode(text));
 }
 
+bool SerialControl::queueArrival(quint64 session, const QByteArray &bytes, qint64 msecs)
+{
+    if (session != m_session.load() || bytes.isEmpty())
+        return false;
+    m_arrived.push_back({bytes, msecs});
+    if (m_rxEventPosted)
+        return false;
+    m_rxEventPosted = true; // the caller raises or posts the event
+    return true;
+}
+
 void SerialControl::deliverReceived(quint64 session, const QByteArray &bytes, qint64 msecs)
 {
     if (msecs < 0)
         msecs = QDateTime::currentMSecsSinceEpoch();
     QMutexLocker lock(&m_rxLock);
-    if (session != m_session.load() || bytes.isEmpty())
-        return;
-    m_arrived.push_back({bytes, msecs});
-    if (!m_rxEventPosted)
+    if (queueArrival(session, bytes, msecs))
         postReceiveEvent();
 }
 
 void SerialControl::receivedHere(quint64 session, const QByteArray &bytes, qint64 msecs)
 {
-    {
-        QMutexLocker lock(&m_rxLock);
-        if (session != m_session.load() || bytes.isEmpty())
-            return;
-        m_arrived.push_back({bytes, msecs});
-        if (m_rxEventPosted)
-            return;
-        m_rxEventPosted = true; // as if posted, for the spacing rule below
-    }
+    QMutexLocker lock(&m_rxLock);
+    if (!queueArrival(session, bytes, msecs))
+        return;
+    lock.unlock();
     raiseReceiveEvent();
 }
 

@@ -179,5 +179,8 @@ private:
     QByteArray takeWaiting(std::vector<Arrival> *arrivals = nullptr);
     void startSession();
     void postReceiveEvent(); // with m_rxLock held
+    // Queues bytes of the current session; true when the caller is to raise
+    // (or post) the receive event. With m_rxLock held.
+    bool queueArrival(quint64 session, const QByteArray &bytes, qint64 msecs);
     void handOver();         // moves at most kMaxPerEvent to m_rx; with m_rxLock held
 };
