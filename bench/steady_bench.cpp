@@ -7,7 +7,8 @@
 //  - how long after its arrival a byte is on screen (the first paint that shows it),
 //  - the longest stall of the window (a 10 ms timer's lateness, in a run of its own).
 // The platform is offscreen unless QT_QPA_PLATFORM says otherwise (xcb under Xvfb).
-// QUORVEX_BENCH_STAMPS=1 runs with timestamps shown.
+// QUORVEX_BENCH_STAMPS=1 runs with timestamps shown; QUORVEX_BENCH_ONLY="text 921600"
+// runs only that one.
 //   steady_bench [seconds per run, default 20]
 #include "app/app_setup.h"
 #include "bench_support.h"
@@ -133,6 +134,10 @@ qint64 shownChars(bool hex, qint64 n)
 
 void run(int baud, bool hex, int seconds, bool probeStalls)
 {
+    // QUORVEX_BENCH_ONLY="hex 921600" runs that one (for a profiler).
+    const QString only = qEnvironmentVariable("QUORVEX_BENCH_ONLY");
+    if (!only.isEmpty() && (probeStalls || only != QStringLiteral("%1 %2").arg(hex ? "hex" : "text").arg(baud)))
+        return;
     BenchWindow win;
     win.w<QCheckBox>("ChkHexReceive")->setCheckState(hex ? Qt::Checked : Qt::Unchecked);
     QWidget *display = win.w<QWidget>("TxtReceive");

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 
 GlyphRows::GlyphRows(const QFont &font, std::function<int(char16_t)> advance)
     : m_font(QRawFont::fromFont(font)), m_ascent(m_font.ascent()), m_advance(std::move(advance)),
@@ -62,7 +63,7 @@ int GlyphRow::positionAt(qreal x) const
 }
 
 void GlyphRow::draw(QPainter &p, QPointF origin, qreal height, int selFrom, int selTo,
-                    const QBrush &highlight, const QColor &text, const QColor &highlightedText) const
+                    const Colors &colors, GlyphCells *cells, const GlyphCells::Surface *surface) const
 {
     const int n = int(m_glyphs.size());
     selFrom = std::clamp(selFrom, 0, n);
@@ -70,8 +71,20 @@ void GlyphRow::draw(QPainter &p, QPointF origin, qreal height, int selFrom, int 
     if (selTo > selFrom)
         p.fillRect(QRectF(origin.x() + m_edges[size_t(selFrom)], origin.y(),
                           m_edges[size_t(selTo)] - m_edges[size_t(selFrom)], height),
-                   highlight);
-    auto drawRange = [&](int from, int to, const QColor &color) {
+                   colors.highlight);
+    const bool opaque = colors.base.alpha() == 255 && colors.text.alpha() == 255 &&
+                        (selTo == selFrom || (colors.highlight.style() == Qt::SolidPattern &&
+                                              colors.highlight.color().alpha() == 255 &&
+                                              colors.highlightedText.alpha() == 255));
+    const bool copy = cells && surface && opaque && origin.y() == std::floor(origin.y());
+    auto drawRange = [&](int from, int to, const QColor &color, const QColor &under) {
+        if (copy) {
+            for (int i = from; i < to; ++i)
+                if (m_glyphs[size_t(i)] != 0)
+                    cells->draw(*surface, m_glyphs[size_t(i)], origin.x() + m_edges[size_t(i)],
+                                int(origin.y()), color.rgba(), under.rgba());
+            return;
+        }
         QList<quint32> glyphs;
         QList<QPointF> positions;
         for (int i = from; i < to; ++i) {
@@ -89,7 +102,8 @@ void GlyphRow::draw(QPainter &p, QPointF origin, qreal height, int selFrom, int 
         p.setPen(color);
         p.drawGlyphRun(origin, run);
     };
-    drawRange(0, selFrom, text);
-    drawRange(selFrom, selTo, highlightedText);
-    drawRange(selTo, n, text);
+    const QColor &marked = colors.highlight.color();
+    drawRange(0, selFrom, colors.text, colors.base);
+    drawRange(selFrom, selTo, colors.highlightedText, marked);
+    drawRange(selTo, n, colors.text, colors.base);
 }

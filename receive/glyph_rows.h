@@ -1,5 +1,8 @@
 #pragma once
 
+#include "receive/glyph_cells.h"
+
+#include <QBrush>
 #include <QFont>
 #include <QGlyphRun>
 #include <QRawFont>
@@ -20,10 +23,16 @@ class GlyphRow
 public:
     // x of each character boundary, in pixels from the row's start (size n + 1).
     const std::vector<qreal> &edges() const { return m_edges; }
+    struct Colors {
+        QColor base; // what the painter shows under the row already
+        QBrush highlight;
+        QColor text, highlightedText;
+    };
     // Draws characters [0, n) at origin (the row's top left); those in
-    // [selFrom, selTo) on the highlight, height pixels high.
-    void draw(QPainter &p, QPointF origin, qreal height, int selFrom, int selTo,
-              const QBrush &highlight, const QColor &text, const QColor &highlightedText) const;
+    // [selFrom, selTo) on the highlight, height pixels high. With cells and a
+    // surface (and opaque colors) the glyphs are copied from the cells.
+    void draw(QPainter &p, QPointF origin, qreal height, int selFrom, int selTo, const Colors &colors,
+              GlyphCells *cells = nullptr, const GlyphCells::Surface *surface = nullptr) const;
     // The character boundary nearest to x.
     int positionAt(qreal x) const;
 

@@ -115,6 +115,7 @@ ReceiveDisplay::ReceiveDisplay(QWidget *parent)
     installReceiveDisplayAccessibility();
     setFont(displayFont(font()));
     m_glyphRows = std::make_unique<GlyphRows>(font(), measurer(font()));
+    makeGlyphCells();
     setVerticalScrollBar(new QuietScrollBar(Qt::Vertical, this));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -505,12 +506,19 @@ void ReceiveDisplay::changeEvent(QEvent *event)
     if (event->type() == QEvent::FontChange) {
         m_layout.remeasure(m_doc, measurer(font()));
         m_glyphRows = std::make_unique<GlyphRows>(font(), measurer(font()));
+        makeGlyphCells();
         dropRowCache();
         refreshNow();
     }
 }
 
 // ---- painting ------------------------------------------------------------------
+
+void ReceiveDisplay::makeGlyphCells()
+{
+    const QRawFont raw = QRawFont::fromFont(font());
+    m_glyphCells = std::make_unique<GlyphCells>(raw, lineHeight(), raw.ascent());
+}
 
 int ReceiveDisplay::CachedRow::length() const
 {
@@ -547,6 +555,13 @@ void ReceiveDisplay::paintEvent(QPaintEvent *event)
     const qint64 selFrom = selectionStart(), selTo = selectionEnd();
     const bool drawCaret = hasFocus() && m_caretOn;
     const qint64 cRow = caretRow();
+    // The viewport fills itself with its background before this paint.
+    const QBrush &under = viewport()->palette().brush(viewport()->backgroundRole());
+    const GlyphRow::Colors colors{
+        viewport()->autoFillBackground() && under.style() == Qt::SolidPattern ? under.color() : QColor(),
+        pal.brush(QPalette::Highlight), pal.color(QPalette::Text), pal.color(QPalette::HighlightedText)};
+    // Glyphs are copied straight into the pixels when the painter allows it.
+    const auto surface = GlyphCells::surface(p, dirty & viewport()->rect());
     std::unordered_map<qint64, CachedRow> next;
     next.reserve(size_t(visibleRows()) * 2 + 8);
     for (qint64 row = first; row < last; ++row) {
@@ -557,8 +572,8 @@ void ReceiveDisplay::paintEvent(QPaintEvent *event)
             const GlyphRow &g = *cached->glyphs;
             const int n = cached->length();
             g.draw(p, at, lineHeight(), int(std::clamp<qint64>(selFrom - start, 0, n)),
-                   int(std::clamp<qint64>(selTo - start, 0, n)), pal.brush(QPalette::Highlight),
-                   pal.color(QPalette::Text), pal.color(QPalette::HighlightedText));
+                   int(std::clamp<qint64>(selTo - start, 0, n)), colors, m_glyphCells.get(),
+                   surface ? &*surface : nullptr);
             if (drawCaret && row == cRow)
                 p.fillRect(QRectF(at.x() + g.edges()[size_t(std::clamp<qint64>(m_cursor - start, 0, n))],
                                   at.y(), 1, lineHeight()),

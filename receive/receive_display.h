@@ -159,6 +159,8 @@ private:
     };
     CachedRow *cachedRow(qint64 row, qint64 *start, std::unordered_map<qint64, CachedRow> &next);
     std::unique_ptr<GlyphRows> m_glyphRows;
+    std::unique_ptr<GlyphCells> m_glyphCells;
+    void makeGlyphCells();
     std::unordered_map<qint64, CachedRow> m_rowCache;
     void dropRowCache() { m_rowCache.clear(); }
 

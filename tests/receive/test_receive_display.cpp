@@ -1,13 +1,30 @@
 #include "app/app_setup.h"
+#include "receive/glyph_cells.h"
+#include "receive/glyph_rows.h"
 #include "receive/receive_display.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextLayout>
 #include <memory>
+
+// The largest difference of one color channel between two images of one size.
+int largestDifference(const QImage &a, const QImage &b)
+{
+    int most = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            most = std::max({most, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                             std::abs(qBlue(p) - qBlue(q))});
+        }
+    return most;
+}
 
 // The receive box as a person and as assistive technology use it.
 class TestReceiveDisplay : public QObject
@@ -97,6 +114,85 @@ private slots:
         QTest::keyClick(box.get(), Qt::Key_Up);
         QVERIFY(box->caretPosition() >= 12 && box->caretPosition() <= 23);
         QVERIFY(std::abs(box->characterRect(box->caretPosition()).left() - x) <= 6);
+    }
+
+    // Glyphs copied from cells look exactly as Qt draws them: every printable
+    // ASCII character at every quarter pixel the advances produce, Chinese,
+    // hex pairs, selected parts, on both image formats windows use, moved
+    // within the image and cut by the paint's rectangle.
+    void copiedGlyphsMatchQtsOwnDrawing()
+    {
+        GlyphRows rows(box->font(), [fm = QFontMetricsF(box->font())](char16_t c) {
+            return int(std::lround(fm.horizontalAdvance(QChar(c)) * 64));
+        });
+        QString ascii;
+        for (char16_t c = 0x21; c < 0x7f; ++c)
+            ascii += QChar(c);
+        const QPalette pal = box->palette();
+        const GlyphRow::Colors colors{pal.color(QPalette::Base), pal.brush(QPalette::Highlight),
+                                      pal.color(QPalette::Text), pal.color(QPalette::HighlightedText)};
+        const QRawFont raw = QRawFont::fromFont(box->font());
+        const int height = QFontMetrics(box->font()).lineSpacing();
+        GlyphCells cells(raw, height, raw.ascent());
+        struct Case {
+            QString text;
+            int selFrom, selTo;
+            QRect clip;
+        } cases[] = {
+            {ascii, 0, 0, {}},
+            {ascii, 10, 40, {}},
+            {QString::fromUtf8("温度=23.5 状态=正常 ¥€"), 3, 9, {}},
+            {QStringLiteral("5A 0F C3 FF 00 7E "), 0, 0, QRect(20, 3, 31, 5)},
+        };
+        for (const Case &c : cases)
+            for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied}) {
+                const auto row = rows.row(c.text);
+                QVERIFY(row);
+                const QSize size(int(row->edges().back()) + 24, height + 10);
+                QImage qt(size, format), copied(size, format);
+                QImage *images[] = {&qt, &copied};
+                for (QImage *image : images) {
+                    image->fill(colors.base);
+                    QPainter p(image);
+                    p.translate(7, 3);
+                    const QRect clip = c.clip.isNull() ? QRect(QPoint(0, 0), size) : c.clip;
+                    auto surface = GlyphCells::surface(p, clip);
+                    QVERIFY(surface);
+                    if (image == &qt) {
+                        p.setClipRect(clip);
+                        row->draw(p, QPointF(2, 1), height, c.selFrom, c.selTo, colors);
+                    } else {
+                        row->draw(p, QPointF(2, 1), height, c.selFrom, c.selTo, colors, &cells, &*surface);
+                    }
+                }
+                // Where two glyphs' ink meets, rounding may differ by one.
+                QVERIFY2(largestDifference(copied, qt) <= 1, qPrintable(c.text));
+                QImage blank(size, format);
+                blank.fill(colors.base);
+                QVERIFY(copied != blank);
+            }
+    }
+
+    // What the box paints into its window is what Qt itself draws for it.
+    void paintedPixelsMatch()
+    {
+        box->appendReceivedText(QString::fromUtf8("temperature=23.5 humidity=41 状态=OK\r\n").repeated(20));
+        box->appendReceivedHex(QByteArray("\x00\x5a\xff\x13", 4).repeated(40));
+        box->setSelection(100, 260);
+        box->clearFocus(); // no caret blinking between the two looks
+        QTest::qWait(50);
+        QWidget *viewport = box->viewport();
+        const QImage window = box->screen()->grabWindow(box->winId()).toImage();
+        const QImage shown = window.copy(QRect(viewport->mapTo(box.get(), QPoint(0, 0)), viewport->size()));
+        // Drawn by Qt alone: a painter with a clip of its own is never bypassed.
+        QImage drawn(shown.size(), shown.format());
+        {
+            QPainter p(&drawn);
+            p.setClipRect(drawn.rect());
+            viewport->render(&p, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+        }
+        QCOMPARE(shown.size(), drawn.size());
+        QVERIFY(largestDifference(shown, drawn) <= 1);
     }
 
     // Hex pairs wrap between pairs; the scroll bar covers every row and follows
