@@ -36,14 +36,16 @@ template <typename T>
 void DisplayDocument::makeRoom(Store<T> &store, qint64 need)
 {
     constexpr qint64 cap = blockUnits<T>();
-    if (store.open && store.used + need <= cap)
+    if (!store.open.isNull() && store.used + need <= cap)
         return;
-    if (store.open) {
-        store.sealed.push_back(m_spill->put(QByteArray(reinterpret_cast<const char *>(store.open.get()),
-                                                       qsizetype(store.used * qint64(sizeof(T))))));
-    } else {
-        store.open = std::make_unique_for_overwrite<T[]>(cap);
+    if (!store.open.isNull()) {
+        // The block goes to the store as it is; the new one is made in memory
+        // a page let go of, when there is one.
+        store.open.resize(qsizetype(store.used * qint64(sizeof(T))));
+        store.sealed.push_back(m_spill->put(std::move(store.open)));
+        store.open = m_spill->takeSpare();
     }
+    store.open.resize(qsizetype(cap * qint64(sizeof(T))));
     store.used = 0;
 }
 
@@ -52,7 +54,7 @@ const T *DisplayDocument::blockData(const Store<T> &store, quint32 block) const
 {
     if (block < store.sealed.size())
         return reinterpret_cast<const T *>(m_spill->get(store.sealed[block]).constData());
-    return store.open.get();
+    return reinterpret_cast<const T *>(store.open.constData());
 }
 
 template <typename T>
@@ -63,7 +65,7 @@ void DisplayDocument::append(Kind kind, Store<T> &store, const T *data, qint64 n
         makeRoom(store, 1);
         const qint64 take = std::min(n, cap - store.used);
         const quint32 block = store.openIndex();
-        std::memcpy(store.open.get() + store.used, data, size_t(take) * sizeof(T));
+        std::memcpy(store.data() + store.used, data, size_t(take) * sizeof(T));
         // Grow the last piece when it ends exactly where this run begins.
         Piece *last = m_pieces.empty() ? nullptr : &m_pieces.back();
         if (last && last->kind == kind && last->block == block &&
@@ -156,7 +158,7 @@ std::size_t DisplayDocument::splitAt(qint64 pos)
         char one[3] = {char(shown[0]), char(shown[1]), char(shown[2])};
         makeRoom(m_latin, 3);
         const qint64 off = m_latin.used;
-        std::memcpy(m_latin.open.get() + off, one, sizeof one);
+        std::memcpy(m_latin.data() + off, one, sizeof one);
         m_latin.used = off + 3;
         const Piece before{Kind::Hex, p.block, p.offset, byte};
         const Piece asText{Kind::Latin1, m_latin.openIndex(), off, 3};
@@ -282,7 +284,6 @@ char16_t DisplayDocument::at(qint64 pos) const
 
 qint64 DisplayDocument::memoryBytes() const
 {
-    return (m_text.open ? kTextBlock * 2 : 0) + (m_latin.open ? kByteBlock : 0) +
-           (m_hex.open ? kByteBlock : 0) + m_spill->memoryBytes() +
+    return m_text.open.capacity() + m_latin.open.capacity() + m_hex.open.capacity() + m_spill->memoryBytes() +
            qint64(m_pieces.capacity() * (sizeof(Piece) + sizeof(qint64)));
 }

@@ -61,8 +61,9 @@ private:
     template <typename T>
     struct Store {
         std::vector<SpillStore::Id> sealed; // full blocks, in the spill store
-        std::unique_ptr<T[]> open;           // the block being filled
+        QByteArray open;                     // the block being filled (null before the first)
         qint64 used = 0;                     // units used in it
+        T *data() { return reinterpret_cast<T *>(open.data()); }
         quint32 openIndex() const { return quint32(sealed.size()); }
     };
 

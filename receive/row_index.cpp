@@ -23,8 +23,10 @@ const qint64 *RowIndex::block(std::size_t b) const
 void RowIndex::push_back(qint64 start)
 {
     if (m_openUsed == kBlock) {
-        m_sealed.push_back(m_store->put(
-            QByteArray(reinterpret_cast<const char *>(m_open.get()), qsizetype(kBlock * sizeof(qint64)))));
+        QByteArray page = m_store->takeSpare(); // no new memory while the stream goes on
+        page.resize(qsizetype(kBlock * sizeof(qint64)));
+        std::memcpy(page.data(), m_open.get(), kBlock * sizeof(qint64));
+        m_sealed.push_back(m_store->put(std::move(page)));
         m_firsts.push_back(m_open[0]);
         m_openUsed = 0;
     }

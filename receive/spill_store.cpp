@@ -61,17 +61,17 @@ bool SpillStore::openFile()
 
 // The counter block starts at the page's byte offset in the file, so no two
 // pages written under one key share a key stream.
-void SpillStore::crypt(QByteArray &bytes, qint64 offset) const
+void SpillStore::crypt(const char *in, char *out, qsizetype n, qint64 offset) const
 {
     unsigned char iv[16] = {};
     const quint64 block = quint64(offset) / 16;
     for (int i = 0; i < 8; ++i)
         iv[15 - i] = static_cast<unsigned char>(block >> (8 * i));
     EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
-    int n = 0;
-    auto *data = reinterpret_cast<unsigned char *>(bytes.data());
+    int done = 0;
     const bool ok = ctx && EVP_EncryptInit_ex(ctx, EVP_aes_256_ctr(), nullptr, m_key, iv) == 1 &&
-                    EVP_EncryptUpdate(ctx, data, &n, data, int(bytes.size())) == 1;
+                    EVP_EncryptUpdate(ctx, reinterpret_cast<unsigned char *>(out), &done,
+                                      reinterpret_cast<const unsigned char *>(in), int(n)) == 1;
     EVP_CIPHER_CTX_free(ctx);
     if (!ok)
         qFatal("the temporary store's cipher failed");
@@ -88,8 +88,7 @@ bool SpillStore::writeOut(Id id)
     const qint64 at = (m_fileEnd + 15) / 16 * 16;
     QByteArray &sealed = m_sealBuffer; // kept between pages: no allocation per page
     sealed.resize(p.bytes.size());
-    std::memcpy(sealed.data(), p.bytes.constData(), size_t(p.bytes.size()));
-    crypt(sealed, at);
+    crypt(p.bytes.constData(), sealed.data(), p.bytes.size(), at);
     qint64 done = 0;
     while (done < sealed.size()) {
         const ssize_t n = ::pwrite(m_fd, sealed.constData() + done, size_t(sealed.size() - done), at + done);
@@ -135,6 +134,10 @@ void SpillStore::evict()
     while (int(m_lru.size()) > m_cachePages) {
         Page &old = m_pages[m_lru.back()];
         m_memoryBytes -= old.bytes.size();
+        // The largest page let go is kept for the next page to be made, so a
+        // long stream reuses the same memory instead of asking for new.
+        if (old.bytes.isDetached() && old.bytes.capacity() > m_spare.capacity())
+            m_spare = std::move(old.bytes);
         old.bytes = QByteArray();
         old.cached = false;
         m_lru.pop_back();
@@ -148,7 +151,8 @@ const QByteArray &SpillStore::get(Id id)
         touch(id);
         return p.bytes;
     }
-    QByteArray bytes(p.size, Qt::Uninitialized);
+    QByteArray bytes = takeSpare();
+    bytes.resize(p.size);
     qint64 done = 0;
     while (done < p.size) {
         const ssize_t n = ::pread(m_fd, bytes.data() + done, size_t(p.size - done), p.offset + done);
@@ -162,7 +166,7 @@ const QByteArray &SpillStore::get(Id id)
         }
         done += n;
     }
-    crypt(bytes, p.offset);
+    crypt(bytes.constData(), bytes.data(), bytes.size(), p.offset);
     p.bytes = std::move(bytes);
     m_memoryBytes += p.size;
     m_lru.push_front(id);
@@ -172,8 +176,16 @@ const QByteArray &SpillStore::get(Id id)
     return m_pages[id].bytes;
 }
 
+QByteArray SpillStore::takeSpare()
+{
+    QByteArray spare = std::move(m_spare);
+    m_spare = QByteArray();
+    return spare;
+}
+
 void SpillStore::clear()
 {
+    m_spare = QByteArray();
     m_pages.clear();
     m_lru.clear();
     m_memoryBytes = 0;

@@ -34,7 +34,11 @@ public:
     // Forgets every page; the file is emptied and a new key drawn.
     void clear();
 
-    qint64 memoryBytes() const { return m_memoryBytes; }
+    // Memory let go by a page that left the cache, for the next page to be
+    // made in (empty when there is none; its size is arbitrary).
+    QByteArray takeSpare();
+
+    qint64 memoryBytes() const { return m_memoryBytes + m_spare.capacity(); }
     qint64 fileBytes() const { return m_fileEnd; }
     int pageCount() const { return int(m_pages.size()); }
     // Pages kept in memory because the file could not take them.
@@ -52,7 +56,7 @@ private:
     bool writeOut(Id id);
     void touch(Id id);
     void evict();
-    void crypt(QByteArray &bytes, qint64 offset) const;
+    void crypt(const char *in, char *out, qsizetype n, qint64 offset) const; // in may be out
     void newKey();
 
     int m_cachePages;
@@ -66,4 +70,5 @@ private:
     qint64 m_memoryBytes = 0;
     int m_pinned = 0;
     QByteArray m_sealBuffer;
+    QByteArray m_spare;
 };

@@ -44,7 +44,7 @@ private slots:
         std::vector<SpillStore::Id> ids;
         for (int i = 0; i < 12; ++i)
             ids.push_back(store.put(page(i)));
-        QVERIFY(store.memoryBytes() <= 2 * 64 * 1024);
+        QVERIFY(store.memoryBytes() <= 3 * 64 * 1024); // two cached, one let go kept for reuse
         QCOMPARE(store.pinnedPages(), 0);
         for (int i : {0, 11, 5, 0, 7})
             QCOMPARE(store.get(ids[size_t(i)]), page(i));
@@ -151,7 +151,7 @@ private slots:
                 QCOMPARE(index.lastNotAbove(v), want == plain.begin() ? 0 : std::size_t(want - plain.begin()) - 1);
             }
         }
-        QVERIFY(index.memoryBytes() <= qint64(10 * RowIndex::kBlock * sizeof(qint64))); // bounded, whatever the size
+        QVERIFY(index.memoryBytes() <= qint64(12 * RowIndex::kBlock * sizeof(qint64))); // bounded, whatever the size
     }
 };
 
