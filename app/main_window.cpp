@@ -4,6 +4,7 @@
 #include "capture/save_file.h"
 #include "receive/counter_box.h"
 #include "receive/counters.h"
+#include "receive/frame_clock.h"
 #include "receive/receive_display.h"
 #include "receive/receive_recorder.h"
 #include "serial/numeric_value.h"
@@ -290,6 +291,7 @@ void MainForm::onComm()
             ShowReceivedHex();
         else
             ShowReceivedText();
+        FrameClock::instance().runDue(); // the frame that shows them, in this same call
         break;
     case SerialControl::SendEvent:
         // A hexadecimal send was counted when it was made.

@@ -18,7 +18,10 @@ void CounterBox::show(qint64 count, bool now)
         write();
         return;
     }
-    m_settle.start(kSettleMs);
+    // Started once, not again at every change: restarting a timer at every read
+    // costs more than the rest of the counting.
+    if (!m_settle.isActive())
+        m_settle.start(kSettleMs);
 }
 
 void CounterBox::write()

@@ -29,12 +29,22 @@ void FrameClock::request(QObject *owner, std::function<void()> f)
     if (m_timer.isActive() || m_ticking)
         return;
     const qint64 since = m_lastFrame.isValid() ? m_lastFrame.elapsed() : kFrameMs;
+    m_dueNow = since >= kFrameMs;
     m_timer.start(int(std::max<qint64>(0, kFrameMs - since)));
+}
+
+void FrameClock::runDue()
+{
+    if (!m_dueNow || m_ticking)
+        return;
+    m_timer.stop();
+    tick();
 }
 
 void FrameClock::tick()
 {
     m_ticking = true;
+    m_dueNow = false;
     m_lastFrame.start();
     // What the frame's own work asks for (a scroll bar looking at its new
     // range) belongs to the same frame.

@@ -23,6 +23,9 @@ public:
     // for; nothing runs if owner is gone by then.
     void request(QObject *owner, std::function<void()> f);
     bool pending(const QObject *owner) const;
+    // Runs the frame now when it is due now (a request after a quiet spell),
+    // instead of from the event loop a moment later.
+    void runDue();
 
 private:
     FrameClock();
@@ -36,4 +39,5 @@ private:
     QTimer m_timer;
     QElapsedTimer m_lastFrame;
     bool m_ticking = false;
+    bool m_dueNow = false;
 };

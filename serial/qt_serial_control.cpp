@@ -38,8 +38,8 @@ public:
     // it passes on only between reads). The pause is cut short so that no more
     // than kPauseFill is expected to gather meanwhile, at the rate seen so far,
     // and a read of kBusyRead or more (a flood) is followed by no pause.
-    static constexpr qsizetype kPauseFill = 3072;
-    static constexpr qsizetype kBusyRead = 3584;
+    static constexpr qsizetype kPauseFill = 3584;
+    static constexpr qsizetype kBusyRead = 4000;
     static constexpr qint64 kFloodBytesPerSecond = 256 * 1024;
     static constexpr qint64 kRateWindowMs = 50;
     static constexpr int kWatchdogMs = 200;
