@@ -54,7 +54,7 @@ void GlyphCells::forget()
     std::fill(m_quick.begin(), m_quick.end(), nullptr);
 }
 
-const GlyphCells::Cell &GlyphCells::cell(quint32 glyph, int phase, QRgb fg, QRgb bg, QImage::Format format)
+int GlyphCells::slotFor(QRgb fg, QRgb bg, QImage::Format format)
 {
     if (format != m_format || m_cells.size() >= kMaxCells) {
         forget();
@@ -73,23 +73,30 @@ const GlyphCells::Cell &GlyphCells::cell(quint32 glyph, int phase, QRgb fg, QRgb
         m_colors[slot][1] = bg;
         ++m_usedSlots;
     }
+    return slot;
+}
+
+inline const GlyphCells::Cell &GlyphCells::cell(quint32 glyph, int phase, int slot)
+{
     if (glyph < kQuickGlyphs)
         if (const Cell *quick = m_quick[quickIndex(glyph, phase, slot)])
             return *quick;
-    const quint64 key = quint64(glyph) << 8 | quint64(phase) << 1 | quint64(slot);
-    auto it = m_cells.find(key);
-    if (it != m_cells.end())
-        return it->second;
+    const auto it = m_cells.find(quint64(glyph) << 8 | quint64(phase) << 1 | quint64(slot));
+    return it != m_cells.end() ? it->second : make(glyph, phase, slot);
+}
 
-    // The cell reaches a pixel past the glyph's ink on both sides.
+const GlyphCells::Cell &GlyphCells::make(quint32 glyph, int phase, int slot)
+{
+    const QRgb fg = m_colors[slot][0], bg = m_colors[slot][1];
+    // Drawn by Qt on the background, a pixel past the glyph's ink on both sides.
     const QRectF ink = m_font.boundingRect(glyph);
     const qreal at = phase / 4.0;
     const int left = int(std::floor(at + ink.left())) - 1;
     const int right = std::max(left + 1, int(std::ceil(at + ink.right())) + 1);
-    Cell c{QImage(right - left, m_rowHeight, format), left, 0};
-    c.image.fill(bg);
+    QImage image(right - left, m_rowHeight, m_format);
+    image.fill(bg);
     {
-        QPainter q(&c.image);
+        QPainter q(&image);
         q.setPen(QColor::fromRgba(fg));
         QGlyphRun run;
         run.setRawFont(m_font);
@@ -97,23 +104,34 @@ const GlyphCells::Cell &GlyphCells::cell(quint32 glyph, int phase, QRgb fg, QRgb
         run.setPositions({QPointF(at - left, m_ascent)});
         q.drawGlyphRun(QPointF(0, 0), run);
     }
-    // Only the pixels with ink are kept.
+    // Only the pixels with ink are kept, in whole groups of four.
     QRect inked;
-    for (int y = 0; y < c.image.height(); ++y) {
-        const auto *line = reinterpret_cast<const quint32 *>(c.image.constScanLine(y));
-        for (int x = 0; x < c.image.width(); ++x)
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *line = reinterpret_cast<const quint32 *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
             if (line[x] != bg)
                 inked |= QRect(x, y, 1, 1);
     }
-    // ... in whole groups of four, the way they are copied.
-    inked.setWidth((inked.width() + 3) / 4 * 4);
-    c.image = inked.isEmpty() ? QImage() : c.image.copy(inked);
-    for (int y = 0; y < c.image.height(); ++y)
-        for (int x = c.image.width() - 1; x >= 0 && x + inked.left() >= right - left; --x)
-            c.image.setPixel(x, y, bg); // copy() fills beyond the image with 0
-    c.left += inked.left();
-    c.top = inked.top();
-    const Cell &made = m_cells.emplace(key, std::move(c)).first->second;
+    Cell c;
+    if (!inked.isEmpty()) {
+        c.width = (inked.width() + 3) / 4 * 4;
+        c.height = inked.height();
+        c.left = left + inked.left();
+        c.top = inked.top();
+        c.inkRight = inked.width();
+        c.pixels.assign(size_t(c.width * c.height), bg);
+        c.mask.assign(size_t(c.width * c.height), 0);
+        for (int y = 0; y < c.height; ++y) {
+            const auto *line = reinterpret_cast<const quint32 *>(image.constScanLine(inked.top() + y));
+            for (int x = 0; x < inked.width(); ++x) {
+                const quint32 p = line[inked.left() + x];
+                c.pixels[size_t(y * c.width + x)] = p;
+                c.mask[size_t(y * c.width + x)] = p != bg ? ~0u : 0u;
+            }
+        }
+    }
+    const Cell &made = m_cells.emplace(quint64(glyph) << 8 | quint64(phase) << 1 | quint64(slot), std::move(c))
+                           .first->second;
     if (glyph < kQuickGlyphs)
         m_quick[quickIndex(glyph, phase, slot)] = &made;
     return made;
@@ -133,49 +151,63 @@ quint32 overlap(quint32 d, quint32 s, quint32 fg, quint32 bg)
     }
     return out;
 }
+
+// Ink where the cell has it; elsewhere what is there stays.
+inline void copyInk(quint32 *d, const quint32 *s, const quint32 *m, int from, int to)
+{
+    int i = from;
+#ifdef __SSE2__
+    for (; i + 4 <= to; i += 4) {
+        const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + i));
+        const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+        const __m128i mv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i),
+                         _mm_or_si128(_mm_and_si128(mv, sv), _mm_andnot_si128(mv, dv)));
+    }
+#endif
+    for (; i < to; ++i)
+        d[i] = (s[i] & m[i]) | (d[i] & ~m[i]);
+}
 } // namespace
 
-void GlyphCells::draw(const Surface &s, quint32 glyph, qreal x, int top, QRgb fg, QRgb bg)
+void GlyphCells::drawRun(const Surface &s, const quint32 *glyphs, const qreal *edges, int from, int to,
+                         qreal x, int top, QRgb fg, QRgb bg, int bgFrom, int bgTo, int &inkEnd)
 {
-    // Qt places glyphs at quarter pixels, a position at 15/64 past a quarter
-    // counting as the next one; drawn the same way, a cell matches it exactly.
-    const qint64 quarters = (std::llround(x * 64) + 1) >> 4;
-    const int phase = int(quarters & 3);
-    const Cell &c = cell(glyph, phase, fg, bg, s.format);
-    const int x0 = int(quarters >> 2) + c.left, y0 = top + c.top;
-    const int from = std::max(x0, s.clip.left()), to = std::min(x0 + c.image.width(), s.clip.right() + 1);
-    const int rowFrom = std::max({y0, top, s.clip.top()}),
-              rowTo = std::min({y0 + c.image.height(), top + m_rowHeight, s.clip.bottom() + 1});
+    const int rowFrom = std::max(top, s.clip.top()), rowTo = std::min(top + m_rowHeight, s.clip.bottom() + 1);
     if (from >= to || rowFrom >= rowTo)
         return;
+    const int slot = slotFor(fg, bg, s.format);
     const quint32 under = bg; // opaque: the same in every format taken
-    for (int y = rowFrom; y < rowTo; ++y) {
-        auto *d = reinterpret_cast<quint32 *>(s.bits + (y + s.offset.y()) * s.bytesPerLine) + s.offset.x();
-        const auto *src = reinterpret_cast<const quint32 *>(c.image.constScanLine(y - y0)) - x0;
-        int i = from;
-#ifdef __SSE2__
-        // Four pixels at a time: ink replaces the background; where ink meets
-        // ink (rare) the pixels go the long way below.
-        const __m128i bgs = _mm_set1_epi32(int(under));
-        for (; i + 4 <= to; i += 4) {
-            const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + i));
-            const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + i));
-            const __m128i sBg = _mm_cmpeq_epi32(sv, bgs), dBg = _mm_cmpeq_epi32(dv, bgs);
-            if (_mm_movemask_epi8(_mm_or_si128(sBg, dBg)) != 0xffff) {
-                for (int k = i; k < i + 4; ++k)
-                    if (src[k] != under)
-                        d[k] = d[k] == under ? src[k] : overlap(d[k], src[k], fg, under);
+    const int clipLeft = s.clip.left(), clipRight = s.clip.right() + 1;
+    for (int g = from; g < to; ++g) {
+        if (glyphs[g] == 0)
+            continue;
+        // Qt places glyphs at quarter pixels, a position at 15/64 past a
+        // quarter counting as the next one; drawn the same way, a cell
+        // matches it exactly.
+        const qint64 quarters = (std::llround((x + edges[g]) * 64) + 1) >> 4;
+        const Cell &c = cell(glyphs[g], int(quarters & 3), slot);
+        if (c.width == 0)
+            continue;
+        const int x0 = int(quarters >> 2) + c.left, y0 = top + c.top;
+        const int cFrom = std::max(x0, clipLeft), cTo = std::min(x0 + c.width, clipRight);
+        const int yFrom = std::max(y0, rowFrom), yTo = std::min(y0 + c.height, rowTo);
+        // Under a cell past the ink drawn so far and within this run's own
+        // background there is only that background: ink never meets ink.
+        const bool clear = x0 >= inkEnd && x0 >= bgFrom && x0 + c.inkRight <= bgTo;
+        inkEnd = std::max(inkEnd, x0 + c.inkRight);
+        if (cFrom >= cTo || yFrom >= yTo)
+            continue;
+        for (int y = yFrom; y < yTo; ++y) {
+            auto *d = reinterpret_cast<quint32 *>(s.bits + (y + s.offset.y()) * s.bytesPerLine) + s.offset.x();
+            const quint32 *src = c.pixels.data() + (y - y0) * c.width - x0;
+            if (clear) {
+                copyInk(d, src, c.mask.data() + (y - y0) * c.width - x0, cFrom, cTo);
                 continue;
             }
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i),
-                             _mm_or_si128(_mm_and_si128(sBg, dv), _mm_andnot_si128(sBg, sv)));
-        }
-#endif
-        for (; i < to; ++i) {
-            const quint32 sv = src[i];
-            if (sv == under)
-                continue; // no ink here: what is under stays
-            d[i] = d[i] == under ? sv : overlap(d[i], sv, fg, under);
+            for (int i = cFrom; i < cTo; ++i)
+                if (src[i] != under)
+                    d[i] = d[i] == under ? src[i] : overlap(d[i], src[i], fg, under);
         }
     }
 }

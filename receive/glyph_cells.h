@@ -4,6 +4,7 @@
 #include <QRawFont>
 #include <QRect>
 #include <QRgb>
+#include <climits>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -35,9 +36,15 @@ public:
 
     GlyphCells(QRawFont font, int rowHeight, qreal ascent);
 
-    // Draws glyph with its origin at x on the row whose top is top, in fg, on
-    // bg (which the surface shows there already). Colors are opaque.
-    void draw(const Surface &s, quint32 glyph, qreal x, int top, QRgb fg, QRgb bg);
+    // Draws glyphs [from, to) of a row whose top is top, glyph i with its
+    // origin at x + edges[i], in fg on bg; glyph 0 shows nothing. Colors are
+    // opaque. The surface shows bg between the pixel columns bgFrom and bgTo
+    // (it may show another background beyond them). Runs of one row are drawn
+    // from left to right; inkEnd carries where the ink drawn so far ends from
+    // one run to the next (start a row with kNoInk).
+    void drawRun(const Surface &s, const quint32 *glyphs, const qreal *edges, int from, int to, qreal x,
+                 int top, QRgb fg, QRgb bg, int bgFrom, int bgTo, int &inkEnd);
+    static constexpr int kNoInk = INT_MIN;
 
     // Cells held (tests and the bound look at it).
     std::size_t size() const { return m_cells.size(); }
@@ -45,11 +52,17 @@ public:
 
 private:
     struct Cell {
-        QImage image; // the pixels with ink (none for a space)
-        int left;     // its left edge relative to the glyph's whole-pixel origin
-        int top;      // its top relative to the row's
+        // The pixels of the glyph's ink box, row after row, width a multiple of
+        // four; mask is all ones where a pixel has ink.
+        std::vector<quint32> pixels, mask;
+        int width = 0, height = 0; // 0 for a glyph without ink (a space)
+        int left = 0;    // relative to the glyph's whole-pixel origin
+        int top = 0;     // relative to the row's top
+        int inkRight = 0; // one past the last column with ink, relative to left
     };
-    const Cell &cell(quint32 glyph, int phase, QRgb fg, QRgb bg, QImage::Format format);
+    int slotFor(QRgb fg, QRgb bg, QImage::Format format);
+    const Cell &cell(quint32 glyph, int phase, int slot);
+    const Cell &make(quint32 glyph, int phase, int slot);
 
     QRawFont m_font;
     int m_rowHeight;

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 GlyphRows::GlyphRows(const QFont &font, std::function<int(char16_t)> advance)
@@ -77,12 +78,15 @@ void GlyphRow::draw(QPainter &p, QPointF origin, qreal height, int selFrom, int 
                                               colors.highlight.color().alpha() == 255 &&
                                               colors.highlightedText.alpha() == 255));
     const bool copy = cells && surface && opaque && origin.y() == std::floor(origin.y());
+    int inkEnd = GlyphCells::kNoInk;
     auto drawRange = [&](int from, int to, const QColor &color, const QColor &under) {
         if (copy) {
-            for (int i = from; i < to; ++i)
-                if (m_glyphs[size_t(i)] != 0)
-                    cells->draw(*surface, m_glyphs[size_t(i)], origin.x() + m_edges[size_t(i)],
-                                int(origin.y()), color.rgba(), under.rgba());
+            // Where the background changes (the highlight's ends) a pixel on
+            // either side may show the other one.
+            const int bgFrom = from > 0 ? int(std::floor(origin.x() + m_edges[size_t(from)])) + 1 : INT_MIN;
+            const int bgTo = to < n ? int(std::floor(origin.x() + m_edges[size_t(to)])) - 1 : INT_MAX;
+            cells->drawRun(*surface, m_glyphs.data(), m_edges.data(), from, to, origin.x(), int(origin.y()),
+                           color.rgba(), under.rgba(), bgFrom, bgTo, inkEnd);
             return;
         }
         QList<quint32> glyphs;
