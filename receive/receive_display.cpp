@@ -525,22 +525,23 @@ int ReceiveDisplay::CachedRow::length() const
     return glyphs ? int(glyphs->edges().size()) - 1 : layout->text().size();
 }
 
-ReceiveDisplay::CachedRow *ReceiveDisplay::cachedRow(qint64 row, qint64 *start,
-                                                     std::unordered_map<qint64, CachedRow> &next)
+ReceiveDisplay::CachedRow *ReceiveDisplay::cachedRow(qint64 row, qint64 *start)
 {
     *start = m_layout.rowStart(row);
     const qint64 end = m_layout.rowEnd(row, m_doc.size());
     auto it = m_rowCache.find(*start);
-    if (it != m_rowCache.end() && it->second.end == end)
-        return &next.emplace(*start, std::move(it->second)).first->second;
+    if (it != m_rowCache.end() && it->second.end == end) {
+        it->second.paint = m_paints;
+        return &it->second;
+    }
     qint64 s;
     const QString text = rowText(row, &s);
-    CachedRow made{end, m_glyphRows->row(text), nullptr};
+    CachedRow made{end, m_glyphRows->row(text), nullptr, m_paints};
     if (!made.glyphs) {
         made.layout = std::make_unique<QTextLayout>();
         layoutRow(*made.layout, text);
     }
-    return &next.emplace(*start, std::move(made)).first->second;
+    return &m_rowCache.insert_or_assign(*start, std::move(made)).first->second;
 }
 
 void ReceiveDisplay::paintEvent(QPaintEvent *event)
@@ -562,11 +563,10 @@ void ReceiveDisplay::paintEvent(QPaintEvent *event)
         pal.brush(QPalette::Highlight), pal.color(QPalette::Text), pal.color(QPalette::HighlightedText)};
     // Glyphs are copied straight into the pixels when the painter allows it.
     const auto surface = GlyphCells::surface(p, dirty & viewport()->rect());
-    std::unordered_map<qint64, CachedRow> next;
-    next.reserve(size_t(visibleRows()) * 2 + 8);
+    ++m_paints;
     for (qint64 row = first; row < last; ++row) {
         qint64 start;
-        CachedRow *cached = cachedRow(row, &start, next);
+        CachedRow *cached = cachedRow(row, &start);
         const QPointF at(kMargin, kMargin + (row - top) * lineHeight());
         if (cached->glyphs) {
             const GlyphRow &g = *cached->glyphs;
@@ -596,12 +596,10 @@ void ReceiveDisplay::paintEvent(QPaintEvent *event)
         if (drawCaret && row == cRow)
             layout->drawCursor(&p, at, int(m_cursor - start), 1);
     }
-    // Rows kept from the last paint that this one did not reach stay cached.
-    if (first > top || last < std::min(m_layout.rowCount(), top + visibleRows() + 1))
-        for (auto &[start, row] : m_rowCache)
-            if (!next.count(start) && next.size() < 256)
-                next.emplace(start, std::move(row));
-    m_rowCache = std::move(next);
+    // Rows stay cached from paint to paint (following new data moves them up
+    // unchanged); when there are many, those this paint did not use go.
+    if (m_rowCache.size() > size_t(visibleRows()) * 3 + 64)
+        std::erase_if(m_rowCache, [this](const auto &entry) { return entry.second.paint != m_paints; });
 }
 
 // ---- keyboard and mouse --------------------------------------------------------

@@ -149,15 +149,17 @@ private:
     static void announce(QAccessibleEvent *event);
     static Announcer s_announcer;
 
-    // Rows laid out for the last paint, by their start; a row is reused while its
+    // Rows laid out for painting, by their start; a row is reused while its
     // extent is the same (following new data moves rows up without changing them).
     struct CachedRow {
         qint64 end;
         std::optional<GlyphRow> glyphs;       // the quick way, when the font allows it
         std::unique_ptr<QTextLayout> layout;  // otherwise
+        quint64 paint;                        // the last paint that used it
         int length() const;
     };
-    CachedRow *cachedRow(qint64 row, qint64 *start, std::unordered_map<qint64, CachedRow> &next);
+    CachedRow *cachedRow(qint64 row, qint64 *start);
+    quint64 m_paints = 0;
     std::unique_ptr<GlyphRows> m_glyphRows;
     std::unique_ptr<GlyphCells> m_glyphCells;
     void makeGlyphCells();
