@@ -174,8 +174,7 @@ void DisplayLayout::edited(const DisplayDocument &doc, qint64 from, qint64 remov
     });
     if (!synced)
         return;
-    for (std::size_t k = j + 1; k < old.size(); ++k)
-        m_rows.push_back(old[k] + delta);
+    m_rows.appendKept(kept, std::size_t(row) + 1 + j + 1, delta);
     // Recover the wrap state of the last row by feeding it once more.
     m_wrap = Wrap{m_rows.back()};
     qint64 p = m_rows.back();

@@ -13,54 +13,85 @@ RowIndex::RowIndex()
 {
 }
 
-const qint64 *RowIndex::block(std::size_t b) const
+const qint64 *RowIndex::page(SpillStore::Id id) const
 {
-    if (b < m_sealed.size())
-        return reinterpret_cast<const qint64 *>(m_store->get(m_sealed[b]).constData());
-    return m_open.get();
+    return reinterpret_cast<const qint64 *>(m_store->get(id).constData());
+}
+
+void RowIndex::addRun(const Run &run)
+{
+    if (run.count == 0)
+        return;
+    m_runs.push_back(run);
+    m_ends.push_back(sealedSize() + run.count);
+}
+
+// The open block's starts become a run of their own.
+void RowIndex::seal()
+{
+    if (m_openUsed == 0)
+        return;
+    QByteArray bytes = m_store->takeSpare(); // no new memory while the stream goes on
+    bytes.resize(qsizetype(m_openUsed * sizeof(qint64)));
+    std::memcpy(bytes.data(), m_open.get(), m_openUsed * sizeof(qint64));
+    const qint64 first = m_open[0];
+    const auto count = quint32(m_openUsed);
+    m_openUsed = 0;
+    addRun({m_store->put(std::move(bytes)), 0, count, 0, first});
 }
 
 void RowIndex::push_back(qint64 start)
 {
-    if (m_openUsed == kBlock) {
-        QByteArray page = m_store->takeSpare(); // no new memory while the stream goes on
-        page.resize(qsizetype(kBlock * sizeof(qint64)));
-        std::memcpy(page.data(), m_open.get(), kBlock * sizeof(qint64));
-        m_sealed.push_back(m_store->put(std::move(page)));
-        m_firsts.push_back(m_open[0]);
-        m_openUsed = 0;
-    }
+    if (m_openUsed == kBlock)
+        seal();
     m_open[m_openUsed++] = start;
     ++m_size;
 }
 
+qint64 RowIndex::inRuns(const std::vector<Run> &runs, const std::vector<std::size_t> &ends, std::size_t i) const
+{
+    const std::size_t r = std::size_t(std::upper_bound(ends.begin(), ends.end(), i) - ends.begin());
+    const std::size_t before = r == 0 ? 0 : ends[r - 1];
+    const Run &run = runs[r];
+    return page(run.page)[run.begin + (i - before)] + run.shift;
+}
+
 qint64 RowIndex::operator[](std::size_t i) const
 {
-    return block(i / kBlock)[i % kBlock];
+    const std::size_t sealed = sealedSize();
+    return i >= sealed ? m_open[i - sealed] : inRuns(m_runs, m_ends, i);
 }
 
 void RowIndex::truncate(std::size_t n)
 {
     if (n >= m_size)
         return;
-    const std::size_t b = n / kBlock;
-    if (b < m_sealed.size()) {
-        // The block holding the new end becomes the open one again; the blocks
-        // after it are forgotten (their pages stay unused in the store).
-        std::memcpy(m_open.get(), block(b), kBlock * sizeof(qint64));
-        m_sealed.resize(b);
-        m_firsts.resize(b);
+    const std::size_t sealed = sealedSize();
+    if (n >= sealed) {
+        m_openUsed = n - sealed;
+    } else {
+        // The runs are cut back; their pages stay unused in the store.
+        const std::size_t r = std::size_t(std::upper_bound(m_ends.begin(), m_ends.end(), n) - m_ends.begin());
+        const std::size_t before = r == 0 ? 0 : m_ends[r - 1];
+        m_runs.resize(r + 1);
+        m_ends.resize(r + 1);
+        m_runs[r].count = quint32(n - before);
+        m_ends[r] = n;
+        if (m_runs[r].count == 0) {
+            m_runs.pop_back();
+            m_ends.pop_back();
+        }
+        m_openUsed = 0;
     }
-    m_openUsed = n - b * kBlock;
     m_size = n;
 }
 
 void RowIndex::clear()
 {
-    m_sealed.clear();
-    m_sealed.shrink_to_fit();
-    m_firsts.clear();
-    m_firsts.shrink_to_fit();
+    m_runs.clear();
+    m_runs.shrink_to_fit();
+    m_ends.clear();
+    m_ends.shrink_to_fit();
     m_store->clear();
     m_openUsed = 0;
     m_size = 0;
@@ -70,40 +101,65 @@ std::size_t RowIndex::lastNotAbove(qint64 v) const
 {
     if (m_size == 0)
         return 0;
-    // The block: the last whose first start is <= v.
-    std::size_t b;
-    if (m_openUsed > 0 && m_open[0] <= v)
-        b = m_sealed.size();
-    else {
-        const auto it = std::upper_bound(m_firsts.begin(), m_firsts.end(), v);
-        if (it == m_firsts.begin())
-            return 0;
-        b = std::size_t(it - m_firsts.begin()) - 1;
+    const std::size_t sealed = sealedSize();
+    if (m_openUsed > 0 && m_open[0] <= v) {
+        const qint64 *data = m_open.get();
+        return sealed + std::size_t(std::upper_bound(data, data + m_openUsed, v) - data) - 1;
     }
-    const qint64 *data = block(b);
-    const std::size_t n = b < m_sealed.size() ? kBlock : m_openUsed;
-    const std::size_t in = std::size_t(std::upper_bound(data, data + n, v) - data);
-    return in == 0 ? b * kBlock : b * kBlock + in - 1;
+    // The run: the last whose first start is <= v.
+    const auto it = std::upper_bound(m_runs.begin(), m_runs.end(), v,
+                                     [](qint64 value, const Run &run) { return value < run.first; });
+    if (it == m_runs.begin())
+        return 0;
+    const std::size_t r = std::size_t(it - m_runs.begin()) - 1;
+    const Run &run = m_runs[r];
+    const qint64 *data = page(run.page) + run.begin;
+    const std::size_t in = std::size_t(std::upper_bound(data, data + run.count, v - run.shift) - data);
+    return (r == 0 ? 0 : m_ends[r - 1]) + in - 1;
 }
 
 qint64 RowIndex::memoryBytes() const
 {
-    return qint64(kBlock * sizeof(qint64) + m_firsts.capacity() * sizeof(qint64) +
-                  m_sealed.capacity() * sizeof(SpillStore::Id)) +
+    return qint64(kBlock * sizeof(qint64) + m_runs.capacity() * sizeof(Run) +
+                  m_ends.capacity() * sizeof(std::size_t)) +
            m_store->memoryBytes();
 }
 
 RowIndex::Kept RowIndex::keep() const
 {
-    Kept k{m_sealed, std::make_unique_for_overwrite<qint64[]>(m_openUsed + 1), m_size};
-    std::memcpy(k.open.get(), m_open.get(), m_openUsed * sizeof(qint64));
-    return k;
+    return {m_runs, m_ends, std::vector<qint64>(m_open.get(), m_open.get() + m_openUsed), m_size};
 }
 
 qint64 RowIndex::at(const Kept &kept, std::size_t i) const
 {
-    const std::size_t b = i / kBlock;
-    if (b < kept.sealed.size())
-        return reinterpret_cast<const qint64 *>(m_store->get(kept.sealed[b]).constData())[i % kBlock];
-    return kept.open[i % kBlock];
+    const std::size_t sealed = kept.ends.empty() ? 0 : kept.ends.back();
+    return i >= sealed ? kept.open[i - sealed] : inRuns(kept.runs, kept.ends, i);
+}
+
+void RowIndex::appendKept(const Kept &kept, std::size_t from, qint64 shift)
+{
+    if (from >= kept.size)
+        return;
+    seal(); // what was pushed so far comes before
+    const std::size_t sealed = kept.ends.empty() ? 0 : kept.ends.back();
+    if (from < sealed) {
+        std::size_t r = std::size_t(std::upper_bound(kept.ends.begin(), kept.ends.end(), from) - kept.ends.begin());
+        for (; r < kept.runs.size(); ++r) {
+            Run run = kept.runs[r];
+            const std::size_t before = r == 0 ? 0 : kept.ends[r - 1];
+            if (from > before) { // the run is entered part way
+                const auto skip = quint32(from - before);
+                run.begin += skip;
+                run.count -= skip;
+                run.first = page(run.page)[run.begin] + run.shift;
+            }
+            run.shift += shift;
+            run.first += shift;
+            addRun(run);
+            m_size += run.count;
+        }
+        from = sealed;
+    }
+    for (std::size_t i = from - sealed; i < kept.open.size(); ++i)
+        push_back(kept.open[i] + shift);
 }

@@ -134,14 +134,25 @@ private slots:
             }
         };
         grow(int(RowIndex::kBlock) * 12 + 77);
-        for (int round = 0; round < 6; ++round) {
+        for (int round = 0; round < 12; ++round) {
             const std::size_t keep = rng.bounded(quint32(plain.size()));
             const RowIndex::Kept kept = index.keep();
+            const std::vector<qint64> before = plain;
             index.truncate(keep);
             QCOMPARE(index.at(kept, plain.size() - 1), plain.back());
             plain.resize(keep);
             at = plain.empty() ? 0 : plain.back();
-            grow(int(rng.bounded(3 * quint32(RowIndex::kBlock))));
+            grow(int(rng.bounded(round % 2 ? 40 : 3 * quint32(RowIndex::kBlock))));
+            if (round % 2) {
+                // As after an edit: the rows after it come back, moved.
+                const std::size_t from = std::min(before.size(), keep + rng.bounded(quint32(RowIndex::kBlock / 2)));
+                const qint64 shift = at + 1 - (from < before.size() ? before[from] : 0);
+                index.appendKept(kept, from, shift);
+                for (std::size_t i = from; i < before.size(); ++i)
+                    plain.push_back(before[i] + shift);
+                at = plain.back();
+                grow(int(rng.bounded(100)));
+            }
             QCOMPARE(index.size(), plain.size());
             for (int probe = 0; probe < 200; ++probe) {
                 const std::size_t i = rng.bounded(quint32(plain.size()));
