@@ -85,9 +85,9 @@ void run(bool hex, qint64 mb)
     std::printf("  scroll to the top and paint: %.1f ms; first characters \"%s\"\n", topMs,
                 qPrintable(first));
 
-    // Typing near the top: every row after the edit moves. (In hex without line
-    // breaks an edit that moves a pair to the next row re-wraps every row after
-    // it, which takes time in proportion to the history.)
+    // Typing near the top: every row after the edit moves (in hex without line
+    // breaks the second edit moves a pair to the next row, which would re-wrap
+    // every row after it).
     const QString tail = display->textRange(display->length() - 24, display->length());
     double worstEditMs = 0;
     for (qint64 at : {1, 7, 1000, 30000}) {

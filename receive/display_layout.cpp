@@ -157,6 +157,7 @@ void DisplayLayout::edited(const DisplayDocument &doc, qint64 from, qint64 remov
     const qint64 editEnd = from + inserted;
     std::size_t j = 0;
     bool synced = false;
+    std::size_t laidOut = 0;
     qint64 pos = m_rows.back();
     doc.scan(pos, doc.size(), [&](const char16_t *c, qsizetype n) {
         return feed(c, n, pos, [&](qint64 start) {
@@ -166,6 +167,17 @@ void DisplayLayout::edited(const DisplayDocument &doc, qint64 from, qint64 remov
             while (j < old.size() && old[j] + delta < start)
                 ++j;
             if (j < old.size() && old[j] + delta == start) {
+                synced = true;
+                return false;
+            }
+            // In one endless line (hex without line breaks) a pair moved to the
+            // next row moves one in every row after it, and the rows would never
+            // meet the old ones again: after m_relayoutRows rows the row ends
+            // early where the next old row starts. What it holds is the end of
+            // an old row, so it fits; the rows after it are the old ones, and
+            // the edit costs the same however long the history is.
+            if (++laidOut >= m_relayoutRows && j < old.size()) {
+                m_rows.push_back(old[j] + delta);
                 synced = true;
                 return false;
             }

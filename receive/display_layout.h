@@ -31,8 +31,12 @@ public:
     // The same, for bytes appended as hexadecimal pairs: laid out from the bytes
     // themselves, without making their text.
     void appendedHex(qint64 from, QByteArrayView bytes);
-    // Characters [from, from + removed) were replaced by inserted ones.
+    // Characters [from, from + removed) were replaced by inserted ones. The rows
+    // after the edit are laid out again until they meet the old ones, or for
+    // kRelayoutRows rows at most, after which one row may end early.
     void edited(const DisplayDocument &doc, qint64 from, qint64 removed, qint64 inserted);
+    static constexpr std::size_t kRelayoutRows = 16384;
+    void setRelayoutRows(std::size_t rows) { m_relayoutRows = rows; } // tests use a few
     // The document was emptied or replaced whole.
     void reset(const DisplayDocument &doc);
 
@@ -76,4 +80,5 @@ private:
     int m_width = 1;
     RowIndex m_rows;
     Wrap m_wrap;
+    std::size_t m_relayoutRows = kRelayoutRows;
 };

@@ -173,6 +173,57 @@ private slots:
         }
     }
 
+    // One endless line: an edit that moves a pair to the next row lays out a
+    // bounded number of rows again; after them one row ends early and the old
+    // rows follow, moved. Every row still fits and nothing is lost.
+    void editsInAnEndlessLineStayBounded()
+    {
+        QRandomGenerator rng(3);
+        DisplayDocument doc;
+        // Every pair as wide as every other: rows shifted by a pair never meet
+        // the old ones again.
+        auto same = [](char16_t c) { return c == u' ' ? 1 : 2; };
+        DisplayLayout layout(same);
+        const int w = 31;
+        layout.setWidth(doc, w);
+        layout.setRelayoutRows(8);
+        QByteArray bytes;
+        for (int i = 0; i < 3000; ++i)
+            bytes += char(rng.bounded(256));
+        doc.appendHex(bytes);
+        layout.appendedHex(0, bytes);
+        QString ref = hexPairs(bytes);
+        for (int step = 0; step < 40; ++step) {
+            const qint64 from = rng.bounded(60);
+            const QString with = QStringLiteral("ABC").left(1 + rng.bounded(3));
+            const std::vector<qint64> before = rowsOf(layout);
+            doc.replace(from, from, with);
+            ref.insert(from, with);
+            layout.edited(doc, from, 0, with.size());
+            QCOMPARE(doc.toString(), ref);
+            const std::vector<qint64> rows = rowsOf(layout);
+            for (std::size_t r = 0; r < rows.size(); ++r) {
+                const qint64 end = r + 1 < rows.size() ? rows[r + 1] : ref.size();
+                QVERIFY(end > rows[r]);
+                qint64 shown = end; // spaces at the end may hang
+                while (shown > rows[r] && ref[shown - 1] == u' ')
+                    --shown;
+                int used = 0;
+                for (qint64 i = rows[r]; i < shown; ++i)
+                    used += same(ref[i].unicode());
+                QVERIFY2(used <= w || end - rows[r] == 1, qPrintable(QString::number(r)));
+            }
+            // Beyond the rows laid out again, the old rows, moved.
+            QCOMPARE(rows.back(), before.back() + with.size());
+            QVERIFY(rows.size() <= before.size() + 2); // a row more for the text, one ending early
+        }
+        DisplayDocument whole;
+        whole.appendText(ref);
+        DisplayLayout scratch(same);
+        scratch.setWidth(whole, w);
+        QVERIFY(rowsOf(layout) != rowsOf(scratch)); // some rows did end early
+    }
+
     void rowOfPositions()
     {
         DisplayDocument doc;
