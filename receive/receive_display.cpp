@@ -119,6 +119,11 @@ ReceiveDisplay::ReceiveDisplay(QWidget *parent)
     setVerticalScrollBar(new QuietScrollBar(Qt::Vertical, this));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // With both bars' policies fixed, a range change cannot show or hide a bar;
+    // the scroll area would still lay itself out again, through the event
+    // queue, at every frame of streaming data.
+    if (metaObject()->indexOfSlot("_q_showOrHideScrollBars()") >= 0)
+        disconnect(verticalScrollBar(), SIGNAL(rangeChanged(int,int)), this, SLOT(_q_showOrHideScrollBars()));
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
