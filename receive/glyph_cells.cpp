@@ -152,6 +152,19 @@ quint32 overlap(quint32 d, quint32 s, quint32 fg, quint32 bg)
     return out;
 }
 
+// The cell's pixels, background and all.
+inline void copyAll(quint32 *d, const quint32 *s, int from, int to)
+{
+    int i = from;
+#ifdef __SSE2__
+    for (; i + 4 <= to; i += 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i)));
+#endif
+    for (; i < to; ++i)
+        d[i] = s[i];
+}
+
 // Ink where the cell has it; elsewhere what is there stays.
 inline void copyInk(quint32 *d, const quint32 *s, const quint32 *m, int from, int to)
 {
@@ -195,12 +208,19 @@ void GlyphCells::drawRun(const Surface &s, const quint32 *glyphs, const qreal *e
         // Under a cell past the ink drawn so far and within this run's own
         // background there is only that background: ink never meets ink.
         const bool clear = x0 >= inkEnd && x0 >= bgFrom && x0 + c.inkRight <= bgTo;
+        // ...and when the whole cell is on it, the cell replaces what is there
+        // (nothing to read back: what is right of the ink is drawn later).
+        const bool whole = clear && x0 + c.width <= bgTo;
         inkEnd = std::max(inkEnd, x0 + c.inkRight);
         if (cFrom >= cTo || yFrom >= yTo)
             continue;
         for (int y = yFrom; y < yTo; ++y) {
             auto *d = reinterpret_cast<quint32 *>(s.bits + (y + s.offset.y()) * s.bytesPerLine) + s.offset.x();
             const quint32 *src = c.pixels.data() + (y - y0) * c.width - x0;
+            if (whole) {
+                copyAll(d, src, cFrom, cTo);
+                continue;
+            }
             if (clear) {
                 copyInk(d, src, c.mask.data() + (y - y0) * c.width - x0, cFrom, cTo);
                 continue;

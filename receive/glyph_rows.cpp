@@ -81,10 +81,11 @@ void GlyphRow::draw(QPainter &p, QPointF origin, qreal height, int selFrom, int 
     int inkEnd = GlyphCells::kNoInk;
     auto drawRange = [&](int from, int to, const QColor &color, const QColor &under) {
         if (copy) {
-            // Where the background changes (the highlight's ends) a pixel on
-            // either side may show the other one.
-            const int bgFrom = from > 0 ? int(std::floor(origin.x() + m_edges[size_t(from)])) + 1 : INT_MIN;
-            const int bgTo = to < n ? int(std::floor(origin.x() + m_edges[size_t(to)])) - 1 : INT_MAX;
+            // The highlight covers its characters only; the box's own background
+            // is everywhere else. Where they meet a pixel may show either.
+            const bool own = under == colors.base;
+            const int bgFrom = from > 0 || !own ? int(std::floor(origin.x() + m_edges[size_t(from)])) + 1 : INT_MIN;
+            const int bgTo = to < n || !own ? int(std::floor(origin.x() + m_edges[size_t(to)])) - 1 : INT_MAX;
             cells->drawRun(*surface, m_glyphs.data(), m_edges.data(), from, to, origin.x(), int(origin.y()),
                            color.rgba(), under.rgba(), bgFrom, bgTo, inkEnd);
             return;

@@ -142,6 +142,7 @@ private slots:
             {ascii, 0, 0, {}},
             {ascii, 10, 40, {}},
             {QString::fromUtf8("温度=23.5 状态=正常 ¥€"), 3, 9, {}},
+            {QString::fromUtf8("状态=OK WAVY"), 0, 10, {}}, // the whole row selected
             {QStringLiteral("5A 0F C3 FF 00 7E "), 0, 0, QRect(20, 3, 31, 5)},
         };
         for (const Case &c : cases)
