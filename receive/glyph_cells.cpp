@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -81,7 +80,7 @@ inline const GlyphCells::Cell &GlyphCells::cell(quint32 glyph, int phase, int sl
     if (glyph < kQuickGlyphs)
         if (const Cell *quick = m_quick[quickIndex(glyph, phase, slot)])
             return *quick;
-    const auto it = m_cells.find(quint64(glyph) << 8 | quint64(phase) << 1 | quint64(slot));
+    const auto it = m_cells.find(key(glyph, phase, slot));
     return it != m_cells.end() ? it->second : make(glyph, phase, slot);
 }
 
@@ -130,8 +129,7 @@ const GlyphCells::Cell &GlyphCells::make(quint32 glyph, int phase, int slot)
             }
         }
     }
-    const Cell &made = m_cells.emplace(quint64(glyph) << 8 | quint64(phase) << 1 | quint64(slot), std::move(c))
-                           .first->second;
+    const Cell &made = m_cells.emplace(key(glyph, phase, slot), std::move(c)).first->second;
     if (glyph < kQuickGlyphs)
         m_quick[quickIndex(glyph, phase, slot)] = &made;
     return made;

@@ -75,6 +75,10 @@ private:
     // without a hash look-up.
     static constexpr quint32 kQuickGlyphs = 1024;
     static int quickIndex(quint32 glyph, int phase, int slot) { return int(glyph) * 8 + phase * 2 + slot; }
+    static quint64 key(quint32 glyph, int phase, int slot)
+    {
+        return quint64(glyph) << 8 | quint64(phase) << 1 | quint64(slot);
+    }
     std::vector<const Cell *> m_quick;
     void forget();
 };
