@@ -128,6 +128,10 @@ ReceiveDisplay::ReceiveDisplay(QWidget *parent)
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
+    // The box fills its own background in its paint: one painter a frame
+    // instead of two.
+    viewport()->setAutoFillBackground(false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     m_recordAction = new QAction(QStringLiteral("记录到文件"), this);
     m_recordAction->setCheckable(true);
     m_stampAction = new QAction(QStringLiteral("显示时间戳"), this);
@@ -561,11 +565,11 @@ void ReceiveDisplay::paintEvent(QPaintEvent *event)
     const qint64 selFrom = selectionStart(), selTo = selectionEnd();
     const bool drawCaret = hasFocus() && m_caretOn;
     const qint64 cRow = caretRow();
-    // The viewport fills itself with its background before this paint.
     const QBrush &under = viewport()->palette().brush(viewport()->backgroundRole());
-    const GlyphRow::Colors colors{
-        viewport()->autoFillBackground() && under.style() == Qt::SolidPattern ? under.color() : QColor(),
-        pal.brush(QPalette::Highlight), pal.color(QPalette::Text), pal.color(QPalette::HighlightedText)};
+    p.fillRect(dirty, under);
+    const GlyphRow::Colors colors{under.style() == Qt::SolidPattern ? under.color() : QColor(),
+                                  pal.brush(QPalette::Highlight), pal.color(QPalette::Text),
+                                  pal.color(QPalette::HighlightedText)};
     // Glyphs are copied straight into the pixels when the painter allows it.
     const auto surface = GlyphCells::surface(p, dirty & viewport()->rect());
     ++m_paints;
