@@ -55,7 +55,7 @@ void GlyphCells::forget()
 
 int GlyphCells::slotFor(QRgb fg, QRgb bg, QImage::Format format)
 {
-    if (format != m_format || m_cells.size() >= kMaxCells) {
+    if (format != m_format || m_cells.size() >= kHardLimit) {
         forget();
         m_usedSlots = 0;
         m_format = format;
@@ -75,17 +75,33 @@ int GlyphCells::slotFor(QRgb fg, QRgb bg, QImage::Format format)
     return slot;
 }
 
-inline const GlyphCells::Cell &GlyphCells::cell(quint32 glyph, int phase, int slot)
+void GlyphCells::beginPaint()
 {
-    if (glyph < kQuickGlyphs)
-        if (const Cell *quick = m_quick[quickIndex(glyph, phase, slot)])
-            return *quick;
-    const auto it = m_cells.find(key(glyph, phase, slot));
-    return it != m_cells.end() ? it->second : make(glyph, phase, slot);
+    ++m_paint;
+    if (m_cells.size() <= kMaxCells)
+        return;
+    const quint32 last = m_paint - 1;
+    std::erase_if(m_cells, [last](const auto &entry) { return entry.second.paint != last; });
+    std::fill(m_quick.begin(), m_quick.end(), nullptr);
+    for (auto &[k, c] : m_cells)
+        if ((k >> 8) < kQuickGlyphs)
+            m_quick[size_t(quickIndex(quint32(k >> 8), int(k >> 1 & 3), int(k & 1)))] = &c;
 }
 
-const GlyphCells::Cell &GlyphCells::make(quint32 glyph, int phase, int slot)
+inline const GlyphCells::Cell &GlyphCells::cell(quint32 glyph, int phase, int slot)
 {
+    Cell *c = glyph < kQuickGlyphs ? m_quick[quickIndex(glyph, phase, slot)] : nullptr;
+    if (!c) {
+        const auto it = m_cells.find(key(glyph, phase, slot));
+        c = it != m_cells.end() ? &it->second : &make(glyph, phase, slot);
+    }
+    c->paint = m_paint;
+    return *c;
+}
+
+GlyphCells::Cell &GlyphCells::make(quint32 glyph, int phase, int slot)
+{
+    ++m_made;
     const QRgb fg = m_colors[slot][0], bg = m_colors[slot][1];
     // Drawn by Qt on the background, a pixel past the glyph's ink on both sides.
     const QRectF ink = m_font.boundingRect(glyph);
@@ -129,7 +145,7 @@ const GlyphCells::Cell &GlyphCells::make(quint32 glyph, int phase, int slot)
             }
         }
     }
-    const Cell &made = m_cells.emplace(key(glyph, phase, slot), std::move(c)).first->second;
+    Cell &made = m_cells.emplace(key(glyph, phase, slot), std::move(c)).first->second;
     if (glyph < kQuickGlyphs)
         m_quick[quickIndex(glyph, phase, slot)] = &made;
     return made;

@@ -46,9 +46,17 @@ public:
                  int top, QRgb fg, QRgb bg, int bgFrom, int bgTo, int &inkEnd);
     static constexpr int kNoInk = INT_MIN;
 
-    // Cells held (tests and the bound look at it).
+    // Called as each paint begins. Cells the last paint did not use go once
+    // more than kMaxCells are held, so a paint finds every cell the one before
+    // it used, however many a full screen of varied Chinese needs; past
+    // kHardLimit all go (a bound for callers that never begin a paint).
+    void beginPaint();
+
+    // Cells held, and how many were ever made (tests and the bound look at them).
     std::size_t size() const { return m_cells.size(); }
+    std::size_t made() const { return m_made; }
     static constexpr std::size_t kMaxCells = 4096;
+    static constexpr std::size_t kHardLimit = 4 * kMaxCells;
 
 private:
     struct Cell {
@@ -59,10 +67,11 @@ private:
         int left = 0;    // relative to the glyph's whole-pixel origin
         int top = 0;     // relative to the row's top
         int inkRight = 0; // one past the last column with ink, relative to left
+        quint32 paint = 0; // the last paint that used it
     };
     int slotFor(QRgb fg, QRgb bg, QImage::Format format);
     const Cell &cell(quint32 glyph, int phase, int slot);
-    const Cell &make(quint32 glyph, int phase, int slot);
+    Cell &make(quint32 glyph, int phase, int slot);
 
     QRawFont m_font;
     int m_rowHeight;
@@ -79,6 +88,8 @@ private:
     {
         return quint64(glyph) << 8 | quint64(phase) << 1 | quint64(slot);
     }
-    std::vector<const Cell *> m_quick;
+    std::vector<Cell *> m_quick;
+    quint32 m_paint = 0;
+    std::size_t m_made = 0;
     void forget();
 };

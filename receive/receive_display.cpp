@@ -572,6 +572,8 @@ void ReceiveDisplay::paintEvent(QPaintEvent *event)
                                   pal.color(QPalette::HighlightedText)};
     // Glyphs are copied straight into the pixels when the painter allows it.
     const auto surface = GlyphCells::surface(p, dirty & viewport()->rect());
+    if (surface)
+        m_glyphCells->beginPaint();
     ++m_paints;
     for (qint64 row = first; row < last; ++row) {
         qint64 start;

@@ -174,6 +174,48 @@ private slots:
             }
     }
 
+    // A paint that needs more cells than the usual bound (a full screen of
+    // varied Chinese) finds them all again at the next paint instead of
+    // drawing them anew; a later, smaller paint lets them go.
+    void glyphCellsKeepWhatOnePaintUses()
+    {
+        const QRawFont raw = QRawFont::fromFont(box->font());
+        const int height = QFontMetrics(box->font()).lineSpacing();
+        GlyphCells cells(raw, height, raw.ascent());
+        QString chars;
+        for (char16_t c = 0x21; c < 0x500; ++c)
+            chars += QChar(c);
+        QList<quint32> glyphs = raw.glyphIndexesForString(chars);
+        std::sort(glyphs.begin(), glyphs.end());
+        glyphs.erase(std::unique(glyphs.begin(), glyphs.end()), glyphs.end());
+        glyphs.removeAll(0);
+        // Every glyph at each quarter pixel, in two color pairs.
+        if (size_t(glyphs.size()) * 8 <= GlyphCells::kMaxCells)
+            QSKIP("the font has too few glyphs");
+        QImage image(64, height, QImage::Format_RGB32);
+        QPainter p(&image);
+        const auto surface = GlyphCells::surface(p, image.rect());
+        QVERIFY(surface);
+        auto paint = [&](qsizetype count) {
+            cells.beginPaint();
+            const std::vector<qreal> edges(size_t(count) + 1, 0.0);
+            for (QRgb bg : {qRgb(255, 255, 255), qRgb(0, 0, 128)})
+                for (int quarter = 0; quarter < 4; ++quarter) {
+                    int inkEnd = GlyphCells::kNoInk;
+                    cells.drawRun(*surface, glyphs.constData(), edges.data(), 0, int(count), 8 + quarter / 4.0,
+                                  0, qRgb(0, 0, 0), bg, 0, 64, inkEnd);
+                }
+        };
+        paint(glyphs.size());
+        const std::size_t made = cells.made();
+        QCOMPARE(cells.size(), size_t(glyphs.size()) * 8);
+        paint(glyphs.size());
+        QCOMPARE(cells.made(), made);
+        paint(10);
+        paint(10);
+        QVERIFY(cells.size() <= GlyphCells::kMaxCells);
+    }
+
     // What the box paints into its window is what Qt itself draws for it.
     void paintedPixelsMatch()
     {
