@@ -104,6 +104,42 @@ void run(bool hex, qint64 mb)
     std::printf("  a character typed near the top, shown: at most %.1f ms (4 edits)%s\n", worstEditMs,
                 intact ? "" : " !! content changed elsewhere");
 
+    // A font change (system settings): the rows are laid out again in steps
+    // while the window goes on; how long until the new rows took over, and
+    // the longest the window waited meanwhile.
+    {
+        const qint64 rows = display->rowCount();
+        QTimer probe;
+        probe.setTimerType(Qt::PreciseTimer);
+        qint64 expected = 0;
+        double worstLateMs = 0;
+        QElapsedTimer since;
+        since.start();
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            const qint64 now = since.nsecsElapsed();
+            if (expected)
+                worstLateMs = std::max(worstLateMs, (now - expected) / 1e6);
+            expected = now + 10'000'000;
+        });
+        probe.start(10);
+        runFor(50);
+        QFont font = display->font();
+        if (font.pixelSize() > 0)
+            font.setPixelSize(font.pixelSize() + 2);
+        else
+            font.setPointSizeF(font.pointSizeF() + 1);
+        t.restart();
+        display->setFont(font);
+        const double changeMs = t.nsecsElapsed() / 1e6;
+        while (display->relayoutPending() && t.elapsed() < 900'000)
+            runFor(20);
+        probe.stop();
+        std::printf("  font a size larger: the change %.1f ms, rows laid out again in %.1f s, the window "
+                    "waiting at most %.1f ms meanwhile; %lld rows -> %lld\n",
+                    changeMs, t.nsecsElapsed() / 1e9, worstLateMs, rows, display->rowCount());
+        std::fflush(stdout);
+    }
+
     // Save the whole display, memory still bounded.
     QTemporaryDir dir;
     win.w<QLineEdit>("TxtSavePath")->setText(dir.path());

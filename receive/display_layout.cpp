@@ -13,9 +13,8 @@ DisplayLayout::DisplayLayout(std::function<int(char16_t)> measure)
 }
 
 template <typename OnRow>
-bool DisplayLayout::feed(const char16_t *c, qsizetype n, qint64 &pos, OnRow &&onRow)
+bool DisplayLayout::feed(Wrap &w, int width, const char16_t *c, qsizetype n, qint64 &pos, OnRow &&onRow)
 {
-    Wrap &w = m_wrap;
     for (qsizetype i = 0; i < n; ++i, ++pos) {
         const char16_t ch = c[i];
         if (ch == u'\n') {
@@ -28,7 +27,7 @@ bool DisplayLayout::feed(const char16_t *c, qsizetype n, qint64 &pos, OnRow &&on
         }
         const int adv = advance(ch);
         // Spaces hang; a low surrogate never starts a row.
-        if (ch != u' ' && w.rowWidth + adv > m_width && pos > w.rowStart &&
+        if (ch != u' ' && w.rowWidth + adv > width && pos > w.rowStart &&
             !(ch >= 0xDC00 && ch <= 0xDFFF)) {
             if (w.lastBreak > w.rowStart && w.lastBreak < pos) {
                 // The word that did not fit moves down whole...
@@ -39,7 +38,7 @@ bool DisplayLayout::feed(const char16_t *c, qsizetype n, qint64 &pos, OnRow &&on
             }
             // ...and is itself cut, as it would be laid out from its own row's start,
             // when it is still too wide.
-            if (w.rowWidth + adv > m_width && pos > w.rowStart) {
+            if (w.rowWidth + adv > width && pos > w.rowStart) {
                 w = Wrap{pos};
                 if (!onRow(pos))
                     return false;
@@ -110,18 +109,55 @@ void DisplayLayout::relayoutFrom(const DisplayDocument &doc, qint64 row)
 
 void DisplayLayout::reset(const DisplayDocument &doc)
 {
+    if (m_next) {
+        m_width = m_next->width;
+        m_next.reset();
+    }
     m_rows.clear();
     m_rows.push_back(0);
     relayoutFrom(doc, 0);
 }
 
+void DisplayLayout::relayout(const DisplayDocument &doc, int width)
+{
+    m_next.reset();
+    if (doc.size() <= m_quickRelayout) {
+        m_width = width;
+        reset(doc);
+        return;
+    }
+    m_next = std::make_unique<Next>();
+    m_next->rows.push_back(0);
+    m_next->width = width;
+}
+
+bool DisplayLayout::relayoutStep(const DisplayDocument &doc, qint64 chars)
+{
+    if (!m_next)
+        return false;
+    Next &n = *m_next;
+    doc.scan(n.pos, std::min(doc.size(), n.pos + std::max<qint64>(chars, 1)),
+             [&](const char16_t *c, qsizetype k) {
+                 return feed(n.wrap, n.width, c, k, n.pos, [&n](qint64 start) {
+                     n.rows.push_back(start);
+                     return true;
+                 });
+             });
+    if (n.pos < doc.size())
+        return false;
+    m_rows = std::move(n.rows);
+    m_wrap = n.wrap;
+    m_width = n.width;
+    m_next.reset();
+    return true;
+}
+
 void DisplayLayout::setWidth(const DisplayDocument &doc, int width)
 {
     width = std::max(width, 1);
-    if (width == m_width)
+    if (width == (m_next ? m_next->width : m_width))
         return;
-    m_width = width;
-    reset(doc);
+    relayout(doc, width);
 }
 
 void DisplayLayout::remeasure(const DisplayDocument &doc, std::function<int(char16_t)> measure)
@@ -129,12 +165,22 @@ void DisplayLayout::remeasure(const DisplayDocument &doc, std::function<int(char
     m_measure = std::move(measure);
     std::fill_n(m_cache.get(), 65536, qint16(-1));
     m_pairWidth.reset();
-    reset(doc);
+    relayout(doc, m_next ? m_next->width : m_width);
 }
 
 void DisplayLayout::edited(const DisplayDocument &doc, qint64 from, qint64 removed,
                            qint64 inserted)
 {
+    if (m_next && from < m_next->pos) {
+        // The rows being laid out step by step go back to just before the edit.
+        Next &n = *m_next;
+        std::size_t row = n.rows.lastNotAbove(from);
+        if (row > 0)
+            --row;
+        n.rows.truncate(row + 1);
+        n.wrap = Wrap{n.rows.back()};
+        n.pos = n.rows.back();
+    }
     const qint64 delta = inserted - removed;
     // The row before the edit may take more of its line once the edit is made.
     qint64 row = rowOf(from);

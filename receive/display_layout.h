@@ -26,6 +26,16 @@ public:
     // Forgets the measured advances (the font changed) and lays out again.
     void remeasure(const DisplayDocument &doc, std::function<int(char16_t)> measure);
 
+    // With more than kQuickRelayout characters held, a width or font change is
+    // laid out step by step (relayoutStep) while the rows laid out before stay
+    // in use, so the window never waits for a whole long history; the new rows
+    // take over once they reach the end. Appends and edits meanwhile go to both.
+    static constexpr qint64 kQuickRelayout = qint64(1) << 23;
+    void setQuickRelayout(qint64 chars) { m_quickRelayout = chars; } // tests use a few
+    bool relayoutPending() const { return m_next != nullptr; }
+    // Lays out about chars more characters; true when the new rows took over.
+    bool relayoutStep(const DisplayDocument &doc, qint64 chars);
+
     // The document grew at its end from position from.
     void appended(const DisplayDocument &doc, qint64 from);
     // The same, for bytes appended as hexadecimal pairs: laid out from the bytes
@@ -57,8 +67,8 @@ public:
         return w;
     }
 
-    qint64 memoryBytes() const { return m_rows.memoryBytes(); }
-    qint64 fileBytes() const { return m_rows.fileBytes(); }
+    qint64 memoryBytes() const { return m_rows.memoryBytes() + (m_next ? m_next->rows.memoryBytes() : 0); }
+    qint64 fileBytes() const { return m_rows.fileBytes() + (m_next ? m_next->rows.fileBytes() : 0); }
 
 private:
     struct Wrap {
@@ -67,10 +77,28 @@ private:
         int rowWidth = 0;
         int widthAtBreak = 0;
     };
-    // Feeds chars at pos..; calls onRow for each row that starts, stops when it returns false.
+    // Feeds chars at pos.. into the row w, wrapping at width; calls onRow for
+    // each row that starts, stops when it returns false.
     template <typename OnRow>
-    bool feed(const char16_t *c, qsizetype n, qint64 &pos, OnRow &&onRow);
+    bool feed(Wrap &w, int width, const char16_t *c, qsizetype n, qint64 &pos, OnRow &&onRow);
+    template <typename OnRow>
+    bool feed(const char16_t *c, qsizetype n, qint64 &pos, OnRow &&onRow)
+    {
+        return feed(m_wrap, m_width, c, n, pos, std::forward<OnRow>(onRow));
+    }
     void relayoutFrom(const DisplayDocument &doc, qint64 row);
+    // Starts laying everything out again at width, at once or step by step.
+    void relayout(const DisplayDocument &doc, int width);
+
+    // The rows being laid out step by step, and how far they have come.
+    struct Next {
+        RowIndex rows;
+        Wrap wrap;
+        int width = 1;
+        qint64 pos = 0;
+    };
+    std::unique_ptr<Next> m_next;
+    qint64 m_quickRelayout = kQuickRelayout;
 
     void measurePairs();
 

@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -507,6 +508,31 @@ void ReceiveDisplay::resizeEvent(QResizeEvent *event)
     dropRowCache();
     m_followCaret = true;
     refreshNow();
+    continueRelayout();
+}
+
+// A long history is laid out for a new width or font in steps of a few
+// milliseconds, between which the window goes on (data, paints, input); the
+// rows laid out before serve until the new ones are complete.
+void ReceiveDisplay::continueRelayout()
+{
+    if (!m_layout.relayoutPending()) {
+        m_relayout.stop();
+        return;
+    }
+    QElapsedTimer spent;
+    spent.start();
+    while (!spent.hasExpired(kRelayoutSliceMs)) {
+        if (m_layout.relayoutStep(m_doc, qint64(1) << 16)) {
+            m_relayout.stop();
+            dropRowCache();
+            m_followCaret = true;
+            refreshNow(true);
+            return;
+        }
+    }
+    if (!m_relayout.isActive())
+        m_relayout.start(1, this);
 }
 
 void ReceiveDisplay::changeEvent(QEvent *event)
@@ -518,6 +544,7 @@ void ReceiveDisplay::changeEvent(QEvent *event)
         makeGlyphCells();
         dropRowCache();
         refreshNow();
+        continueRelayout();
     }
 }
 
@@ -819,6 +846,10 @@ void ReceiveDisplay::restartBlink()
 
 void ReceiveDisplay::timerEvent(QTimerEvent *e)
 {
+    if (e->timerId() == m_relayout.timerId()) {
+        continueRelayout();
+        return;
+    }
     if (e->timerId() == m_blink.timerId()) {
         m_caretOn = !m_caretOn;
         viewport()->update(characterRect(m_cursor).adjusted(-2, -1, 2, 1));

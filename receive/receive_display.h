@@ -74,6 +74,9 @@ public:
     // most kMaxTextChars from where they ask.
     static constexpr qint64 kMaxCopyChars = qint64(16) << 20;
     static constexpr qint64 kMaxTextChars = qint64(1) << 20;
+    // A width or font change over a long history is laid out in slices of this
+    // long, the window going on between them.
+    static constexpr int kRelayoutSliceMs = 8;
 
     // Replaces the selection (or inserts at the caret) as typing does.
     void insertText(const QString &text);
@@ -89,6 +92,8 @@ public:
 
     // Rows as laid out, and where a character is drawn (for tests and assistive technology).
     qint64 rowCount() const { return m_layout.rowCount(); }
+    // A width or font change is still being laid out (a long history).
+    bool relayoutPending() const { return m_layout.relayoutPending(); }
     qint64 rowStart(qint64 row) const { return m_layout.rowStart(row); }
     qint64 firstVisibleRow() const;
     QRect characterRect(qint64 pos) const;
@@ -176,4 +181,6 @@ private:
     bool m_repaintAll = true;
     qint64 m_repaintFrom = -1; // the content changed from here on (-1: not at all)
     QBasicTimer m_blink;
+    QBasicTimer m_relayout; // a long history laid out again step by step
+    void continueRelayout();
 };

@@ -173,6 +173,50 @@ private slots:
         }
     }
 
+    // A width change over a long history is laid out step by step: until the
+    // new rows reach the end the old ones serve, appends and edits meanwhile
+    // reach both, and the new rows are those of a layout made from scratch.
+    void widthChangeLaidOutInSteps()
+    {
+        QRandomGenerator rng(5);
+        for (int round = 0; round < 10; ++round) {
+            DisplayDocument doc;
+            DisplayLayout layout(width);
+            layout.setQuickRelayout(50);
+            layout.setWidth(doc, 30);
+            QString ref;
+            for (int i = 0; i < 40; ++i)
+                ref += QStringLiteral("word %1 ").arg(rng.bounded(100000)) + (i % 7 ? "" : "\n");
+            doc.appendText(ref);
+            layout.appended(doc, 0);
+            layout.setWidth(doc, 47);
+            QVERIFY(layout.relayoutPending());
+            QCOMPARE(rowsOf(layout), rowsFromScratch(ref, 30));
+            bool done = false;
+            for (int step = 0; !done; ++step) {
+                QVERIFY(step < 1000);
+                if (step < 30 && step % 3 == 0) {
+                    const qint64 old = doc.size();
+                    doc.appendText(QStringLiteral("more text\n"));
+                    ref += QStringLiteral("more text\n");
+                    layout.appended(doc, old);
+                } else if (step < 30 && step % 3 == 1) {
+                    const qint64 from = rng.bounded(int(ref.size()) + 1);
+                    const qint64 to = std::min<qint64>(ref.size(), from + rng.bounded(6));
+                    doc.replace(from, to, QStringLiteral("a b"));
+                    ref.replace(from, to - from, QStringLiteral("a b"));
+                    layout.edited(doc, from, to - from, 3);
+                }
+                done = layout.relayoutStep(doc, 1 + rng.bounded(40));
+                if (!done)
+                    QCOMPARE(rowsOf(layout), rowsFromScratch(ref, 30));
+            }
+            QVERIFY(!layout.relayoutPending());
+            QCOMPARE(layout.width(), 47);
+            QCOMPARE(rowsOf(layout), rowsFromScratch(ref, 47));
+        }
+    }
+
     // One endless line: an edit that moves a pair to the next row lays out a
     // bounded number of rows again; after them one row ends early and the old
     // rows follow, moved. Every row still fits and nothing is lost.
