@@ -188,7 +188,11 @@ public:
         m_pause->setSingleShot(true);
         m_pause->setTimerType(Qt::PreciseTimer);
         connect(m_pause, &QTimer::timeout, this, [this] {
-            if (m_reader)
+            if (!m_reader)
+                return;
+            if (backlogFull())
+                m_pause->start(kBacklogPauseMs); // the window has not caught up yet
+            else
                 m_reader->setEnabled(true);
         });
         m_watchdog->setInterval(DeviceReader::kWatchdogMs);
@@ -334,9 +338,19 @@ private:
         lock.unlock();
         if (!got.bytes.isEmpty())
             m_owner->deliverReceived(m_session, got.bytes, got.msecs);
-        if (got.gone)
+        if (got.gone) {
             lost();
+            return;
+        }
+        if (m_reader && backlogFull()) {
+            // The window is behind a flood: the driver holds what comes until
+            // it has caught up.
+            m_reader->setEnabled(false);
+            m_pause->start(kBacklogPauseMs);
+        }
     }
+    static constexpr int kBacklogPauseMs = 5;
+    bool backlogFull() const { return m_owner->queuedBytes() >= SerialControl::kMaxQueued; }
 
     // The window's thread has not read for a while: the reading comes back here.
     void watch()

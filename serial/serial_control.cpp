@@ -97,6 +97,7 @@ void SerialControl::setInBufferCount(int count)
     m_rx.clear();
     m_rxTimes.clear();
     m_arrived.clear();
+    m_arrivedBytes = 0;
 }
 
 // Whatever belonged to the previous opening is dropped, and data still on its
@@ -110,6 +111,7 @@ void SerialControl::startSession()
     m_rx.clear();
     m_rxTimes.clear();
     m_arrived.clear();
+    m_arrivedBytes = 0;
     m_rxEventPosted = false;
     m_backlog = false;
 }
@@ -130,6 +132,7 @@ void SerialControl::handOver()
             m_rx.append(front.bytes.first(room));
             front.bytes.remove(0, room);
             m_rxTimes.push_back({m_rx.size(), front.msecs});
+            moved += room;
             break;
         }
         moved += front.bytes.size();
@@ -145,7 +148,14 @@ void SerialControl::handOver()
             m_rxTimes.push_back({m_rx.size(), front.msecs});
         m_arrived.pop_front();
     }
+    m_arrivedBytes -= moved;
     m_backlog = !m_arrived.empty();
+}
+
+qsizetype SerialControl::queuedBytes() const
+{
+    QMutexLocker lock(&m_rxLock);
+    return m_arrivedBytes;
 }
 
 void SerialControl::setOutBufferCount(int count)
@@ -213,6 +223,7 @@ bool SerialControl::queueArrival(quint64 session, const QByteArray &bytes, qint6
     if (session != m_session.load() || bytes.isEmpty())
         return false;
     m_arrived.push_back({bytes, msecs});
+    m_arrivedBytes += bytes.size();
     if (m_rxEventPosted)
         return false;
     m_rxEventPosted = true; // the caller raises or posts the event

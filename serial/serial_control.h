@@ -134,6 +134,18 @@ protected:
     void deliverLost(quint64 session);
     quint64 session() const { return m_session.load(); }
 
+public:
+    // Bytes read from the device that the window has not taken yet. A reader
+    // that finds kMaxQueued waiting stops reading until the window has taken
+    // some (the driver holds what comes, and a pseudo-terminal's writer waits),
+    // so a window that falls behind a flood does not let memory grow without
+    // end. A real line fills it only when the window is stuck for minutes (three
+    // at 921600 Bd).
+    static constexpr qsizetype kMaxQueued = 16 << 20;
+    qsizetype queuedBytes() const;
+
+protected:
+
 private:
     bool fail(const QString &why);
     void raiseReceiveEvent();
@@ -174,6 +186,7 @@ private:
     QByteArray m_rx;                   // guarded by m_rxLock
     std::vector<Arrival> m_rxTimes;    // guarded by m_rxLock; ends within m_rx
     std::deque<Piece> m_arrived;       // guarded by m_rxLock
+    qsizetype m_arrivedBytes = 0;      // guarded by m_rxLock
     bool m_rxEventPosted = false;      // guarded by m_rxLock
     bool m_backlog = false;            // guarded by m_rxLock
     QByteArray takeWaiting(std::vector<Arrival> *arrivals = nullptr);

@@ -190,6 +190,29 @@ private slots:
         QCOMPARE(c.takeInput(), sent);
     }
 
+    // A flood far larger than the queue while the window's thread is busy: the
+    // I/O thread stops reading at the bound (the device waits) instead of
+    // holding everything, and every byte arrives once the window goes on.
+    void queueStaysBoundedBehindABusyWindow()
+    {
+        PtyPair pty;
+        QtSerialControl c;
+        QVERIFY(openOn(c, pty, "921600,N,8,1"));
+        QByteArray sent(2 * SerialControl::kMaxQueued, Qt::Uninitialized);
+        for (qsizetype i = 0; i < sent.size(); ++i)
+            sent[i] = char((i * 5 + i / 241) & 0xff);
+        bool wrote = false;
+        std::thread device([&] { wrote = pty.write(sent); });
+        QThread::sleep(2);
+        const qsizetype queued = c.queuedBytes();
+        QVERIFY2(queued >= SerialControl::kMaxQueued / 2, "the I/O thread did not read meanwhile");
+        QVERIFY2(queued < SerialControl::kMaxQueued + 64 * 1024, qPrintable(QString::number(queued)));
+        QTRY_COMPARE_WITH_TIMEOUT(c.inBufferCount(), sent.size(), 20000);
+        device.join();
+        QVERIFY(wrote);
+        QVERIFY(c.takeInput() == sent);
+    }
+
     // Reading passes between the window's thread (a trickle) and the I/O thread
     // (a flood) and back; every byte arrives once, in order.
     void trickleFloodTrickle()
