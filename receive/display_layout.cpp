@@ -3,6 +3,8 @@
 #include "receive/display_document.h"
 
 #include <algorithm>
+#include <thread>
+#include <utility>
 #include <vector>
 
 DisplayLayout::DisplayLayout(std::function<int(char16_t)> measure)
@@ -145,7 +147,10 @@ bool DisplayLayout::relayoutStep(const DisplayDocument &doc, qint64 chars)
              });
     if (n.pos < doc.size())
         return false;
-    m_rows = std::move(n.rows);
+    // Letting go of a long index empties its temporary file, which keeps the
+    // file system busy for a while (160 ms for 2 GB of hex): that is done aside.
+    std::thread([old = std::exchange(m_rows, std::move(n.rows))]() mutable { RowIndex gone = std::move(old); })
+        .detach();
     m_wrap = n.wrap;
     m_width = n.width;
     m_next.reset();
