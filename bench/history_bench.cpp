@@ -156,9 +156,11 @@ void run(bool hex, qint64 mb)
                 qPrintable(QString::fromLocal8Bit(head.mid(head.indexOf('\n') + 1, 24))));
     saved.remove();
 
+    t.restart();
     win.w<QPushButton>("CmdClearReceive")->click();
+    const double clearMs = t.nsecsElapsed() / 1e6;
     runFor(300);
-    std::printf("  after clearing: resident %lld MB\n", procStatusKb("VmRSS:") / 1024);
+    std::printf("  clearing: %.1f ms; resident after it %lld MB\n", clearMs, procStatusKb("VmRSS:") / 1024);
     std::fflush(stdout);
 }
 

@@ -10,6 +10,7 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 SpillStore::SpillStore(int cachePages, QString folder)
@@ -191,8 +192,11 @@ void SpillStore::clear()
     m_memoryBytes = 0;
     m_pinned = 0;
     m_fileEnd = 0;
-    if (m_fd >= 0 && ::ftruncate(m_fd, 0) != 0) {
-        ::close(m_fd);
+    if (m_fd >= 0) {
+        // The file is closed aside (closing it frees it): giving back
+        // gigabytes keeps the file system busy for a while. The next page
+        // goes to a new file.
+        std::thread([fd = m_fd] { ::close(fd); }).detach();
         m_fd = -1;
     }
     newKey();
