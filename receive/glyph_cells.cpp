@@ -212,7 +212,7 @@ void GlyphCells::drawRun(const Surface &s, const quint32 *glyphs, const qreal *e
         // Qt places glyphs at quarter pixels, a position at 15/64 past a
         // quarter counting as the next one; drawn the same way, a cell
         // matches it exactly.
-        const qint64 quarters = (std::llround((x + edges[g]) * 64) + 1) >> 4;
+        const qint64 quarters = (qRound64((x + edges[g]) * 64) + 1) >> 4;
         const Cell &c = cell(glyphs[g], int(quarters & 3), slot);
         if (c.width == 0)
             continue;
