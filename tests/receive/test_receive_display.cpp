@@ -182,13 +182,10 @@ private slots:
         const QRawFont raw = QRawFont::fromFont(box->font());
         const int height = QFontMetrics(box->font()).lineSpacing();
         GlyphCells cells(raw, height, raw.ascent());
-        QString chars;
+        QList<quint32> glyphs;
         for (char16_t c = 0x21; c < 0x500; ++c)
-            chars += QChar(c);
-        QList<quint32> glyphs = raw.glyphIndexesForString(chars);
-        std::sort(glyphs.begin(), glyphs.end());
-        glyphs.erase(std::unique(glyphs.begin(), glyphs.end()), glyphs.end());
-        glyphs.removeAll(0);
+            if (const quint32 g = raw.glyphIndexesForString(QString(QChar(c))).value(0); g && !glyphs.contains(g))
+                glyphs.append(g);
         // Every glyph at each quarter pixel, in two color pairs.
         if (size_t(glyphs.size()) * 8 <= GlyphCells::kMaxCells)
             QSKIP("the font has too few glyphs");
