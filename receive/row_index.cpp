@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 constexpr int kCachedBlocks = 8;
@@ -48,10 +49,16 @@ void RowIndex::push_back(qint64 start)
     ++m_size;
 }
 
-qint64 RowIndex::inRuns(const std::vector<Run> &runs, const std::vector<std::size_t> &ends, std::size_t i) const
+// The run holding start i, and how many starts come before it.
+static std::pair<std::size_t, std::size_t> runOf(const std::vector<std::size_t> &ends, std::size_t i)
 {
     const std::size_t r = std::size_t(std::upper_bound(ends.begin(), ends.end(), i) - ends.begin());
-    const std::size_t before = r == 0 ? 0 : ends[r - 1];
+    return {r, r == 0 ? 0 : ends[r - 1]};
+}
+
+qint64 RowIndex::inRuns(const std::vector<Run> &runs, const std::vector<std::size_t> &ends, std::size_t i) const
+{
+    const auto [r, before] = runOf(ends, i);
     const Run &run = runs[r];
     return page(run.page)[run.begin + (i - before)] + run.shift;
 }
@@ -71,8 +78,7 @@ void RowIndex::truncate(std::size_t n)
         m_openUsed = n - sealed;
     } else {
         // The runs are cut back; their pages stay unused in the store.
-        const std::size_t r = std::size_t(std::upper_bound(m_ends.begin(), m_ends.end(), n) - m_ends.begin());
-        const std::size_t before = r == 0 ? 0 : m_ends[r - 1];
+        const auto [r, before] = runOf(m_ends, n);
         m_runs.resize(r + 1);
         m_ends.resize(r + 1);
         m_runs[r].count = quint32(n - before);
@@ -143,8 +149,7 @@ void RowIndex::appendKept(const Kept &kept, std::size_t from, qint64 shift)
     seal(); // what was pushed so far comes before
     const std::size_t sealed = kept.ends.empty() ? 0 : kept.ends.back();
     if (from < sealed) {
-        std::size_t r = std::size_t(std::upper_bound(kept.ends.begin(), kept.ends.end(), from) - kept.ends.begin());
-        for (; r < kept.runs.size(); ++r) {
+        for (std::size_t r = runOf(kept.ends, from).first; r < kept.runs.size(); ++r) {
             Run run = kept.runs[r];
             const std::size_t before = r == 0 ? 0 : kept.ends[r - 1];
             if (from > before) { // the run is entered part way

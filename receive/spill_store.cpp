@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 SpillStore::SpillStore(int cachePages, QString folder)
     : m_cachePages(std::max(cachePages, 2)),
@@ -179,9 +180,7 @@ const QByteArray &SpillStore::get(Id id)
 
 QByteArray SpillStore::takeSpare()
 {
-    QByteArray spare = std::move(m_spare);
-    m_spare = QByteArray();
-    return spare;
+    return std::exchange(m_spare, QByteArray());
 }
 
 void SpillStore::clear()

@@ -31,7 +31,8 @@ public:
     Id put(QByteArray page);
     // The page's bytes. The reference holds until the next put or get.
     const QByteArray &get(Id id);
-    // Forgets every page; the file is emptied and a new key drawn.
+    // Forgets every page; the file is let go (the next page goes to a new one)
+    // and a new key drawn.
     void clear();
 
     // Memory let go by a page that left the cache, for the next page to be

@@ -94,6 +94,11 @@ void SerialControl::setInBufferCount(int count)
     if (count != 0)
         return;
     QMutexLocker lock(&m_rxLock);
+    dropWaiting();
+}
+
+void SerialControl::dropWaiting()
+{
     m_rx.clear();
     m_rxTimes.clear();
     m_arrived.clear();
@@ -108,10 +113,7 @@ void SerialControl::startSession()
     m_receiveDelay.stop();
     m_decoder.reset();
     QMutexLocker lock(&m_rxLock);
-    m_rx.clear();
-    m_rxTimes.clear();
-    m_arrived.clear();
-    m_arrivedBytes = 0;
+    dropWaiting();
     m_rxEventPosted = false;
     m_backlog = false;
 }
@@ -150,12 +152,6 @@ void SerialControl::handOver()
     }
     m_arrivedBytes -= moved;
     m_backlog = !m_arrived.empty();
-}
-
-qsizetype SerialControl::queuedBytes() const
-{
-    QMutexLocker lock(&m_rxLock);
-    return m_arrivedBytes;
 }
 
 void SerialControl::setOutBufferCount(int count)

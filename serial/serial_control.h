@@ -62,6 +62,14 @@ public:
 
     // Received bytes waiting to be taken; writing 0 discards them.
     qsizetype inBufferCount() const;
+    // Bytes read from the device that the window has not taken yet. A reader
+    // that finds kMaxQueued waiting stops reading until the window has taken
+    // some (the driver holds what comes, and a pseudo-terminal's writer waits),
+    // so a window that falls behind a flood does not let memory grow without
+    // end. A real line fills it only when the window is stuck for minutes (three
+    // at 921600 Bd).
+    static constexpr qsizetype kMaxQueued = 16 << 20;
+    qsizetype queuedBytes() const { return m_arrivedBytes.load(std::memory_order_relaxed); }
     void setInBufferCount(int count);
     // Writing 0 discards the bytes still waiting to be sent.
     void setOutBufferCount(int count);
@@ -134,18 +142,6 @@ protected:
     void deliverLost(quint64 session);
     quint64 session() const { return m_session.load(); }
 
-public:
-    // Bytes read from the device that the window has not taken yet. A reader
-    // that finds kMaxQueued waiting stops reading until the window has taken
-    // some (the driver holds what comes, and a pseudo-terminal's writer waits),
-    // so a window that falls behind a flood does not let memory grow without
-    // end. A real line fills it only when the window is stuck for minutes (three
-    // at 921600 Bd).
-    static constexpr qsizetype kMaxQueued = 16 << 20;
-    qsizetype queuedBytes() const;
-
-protected:
-
 private:
     bool fail(const QString &why);
     void raiseReceiveEvent();
@@ -186,7 +182,7 @@ private:
     QByteArray m_rx;                   // guarded by m_rxLock
     std::vector<Arrival> m_rxTimes;    // guarded by m_rxLock; ends within m_rx
     std::deque<Piece> m_arrived;       // guarded by m_rxLock
-    qsizetype m_arrivedBytes = 0;      // guarded by m_rxLock
+    std::atomic<qsizetype> m_arrivedBytes{0}; // changed under m_rxLock, read without it
     bool m_rxEventPosted = false;      // guarded by m_rxLock
     bool m_backlog = false;            // guarded by m_rxLock
     QByteArray takeWaiting(std::vector<Arrival> *arrivals = nullptr);
@@ -196,4 +192,5 @@ private:
     // (or post) the receive event. With m_rxLock held.
     bool queueArrival(quint64 session, const QByteArray &bytes, qint64 msecs);
     void handOver();         // moves at most kMaxPerEvent to m_rx; with m_rxLock held
+    void dropWaiting();      // with m_rxLock held
 };
