@@ -5,7 +5,10 @@
 //  - CPU of the whole program (all its threads) as a share of one core,
 //  - wake-ups a second of its busiest threads,
 //  - how long after its arrival a byte is on screen (the first paint that shows it),
-//  - the longest stall of the window (a 10 ms timer's lateness, in a run of its own).
+//  - the longest stall of the window (a 10 ms timer's lateness, in a run of its own),
+//  - what Qt alone costs at the same frame rate: a bare widget of the receive
+//    box's size and font repainted by a timer (nothing read, nothing stored),
+//    filling its background only, then drawing the box's rows of text too.
 // The platform is offscreen unless QT_QPA_PLATFORM says otherwise (xcb under Xvfb).
 // QUORVEX_BENCH_STAMPS=1 runs with timestamps shown; QUORVEX_BENCH_ONLY="text 921600"
 // runs only that one.
@@ -19,6 +22,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QPainter>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -132,7 +136,13 @@ qint64 shownChars(bool hex, qint64 n)
     return n / 50 * 48 + partial;
 }
 
-void run(int baud, bool hex, int seconds, bool probeStalls)
+struct Box {
+    QSize size;
+    QFont font;
+    double framesPerSecond = 0;
+};
+
+void run(int baud, bool hex, int seconds, bool probeStalls, Box *box)
 {
     // QUORVEX_BENCH_ONLY="hex 921600" runs that one (for a profiler).
     const QString only = qEnvironmentVariable("QUORVEX_BENCH_ONLY");
@@ -201,6 +211,12 @@ void run(int baud, bool hex, int seconds, bool probeStalls)
         latency.push_back((paints.paints[p].ns - w.ns) / 1e6);
     }
     munmap(log, sizeof(Write) * ms);
+    qint64 painted = 0;
+    for (const Write &w : paints.paints)
+        painted += w.ns >= t0 && w.ns <= t0 + qint64(wall * 1e9);
+    box->size = display->findChild<QWidget *>("qt_scrollarea_viewport")->size();
+    box->font = display->font();
+    box->framesPerSecond = std::max(box->framesPerSecond, painted / wall);
 
     std::printf("%-6s %6d Bd: %5.2f %% of one core", hex ? "hex" : "text", baud, 100 * cpu / wall);
     if (probeStalls)
@@ -209,8 +225,8 @@ void run(int baud, bool hex, int seconds, bool probeStalls)
     else if (stamps)
         std::printf("  (timestamps shown)");
     else
-        std::printf("  on screen after: median %.0f p99 %.0f max %.0f ms", percentile(latency, 0.5),
-                    percentile(latency, 0.99), percentile(latency, 1.0));
+        std::printf("  on screen after: median %.0f p99 %.0f max %.0f ms, %.0f frames/s", percentile(latency, 0.5),
+                    percentile(latency, 0.99), percentile(latency, 1.0), painted / wall);
     std::printf("\n         wake-ups/s and %% of a core by thread:");
     for (const ThreadFigures &t1 : switches1) {
         ThreadFigures t0{t1.name, 0, 0};
@@ -225,6 +241,58 @@ void run(int baud, bool hex, int seconds, bool probeStalls)
     std::fflush(stdout);
 }
 
+// Qt's own share: a bare widget like the receive box, repainted as often as the
+// busiest run painted it.
+struct BareBox : QWidget {
+    int rows = 0; // of text drawn besides the background
+    int frame = 0;
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), Qt::white);
+        const QFontMetrics fm(font());
+        for (int i = 0; i < rows; ++i)
+            p.drawText(2, fm.ascent() + i * fm.lineSpacing(),
+                       QStringLiteral("temperature=23.5 humidity=41 \u72b6\u6001=OK seq=%1").arg(frame + i, 7, 10, QChar('0')));
+        ++frame;
+    }
+};
+
+void floorRun(const Box &box, int seconds)
+{
+    if (!qEnvironmentVariableIsEmpty("QUORVEX_BENCH_ONLY") || box.framesPerSecond <= 0)
+        return;
+    std::printf("Qt alone, a bare %dx%d widget repainted %.0f times a second:", box.size.width(),
+                box.size.height(), box.framesPerSecond);
+    const int rowsShown = box.size.height() / std::max(1, QFontMetrics(box.font).lineSpacing());
+    for (int mode = 0; mode < 3; ++mode) {
+        QWidget top;
+        BareBox bare;
+        bare.setParent(&top);
+        bare.setAttribute(Qt::WA_OpaquePaintEvent);
+        bare.setFont(box.font);
+        bare.setGeometry(QRect(QPoint(10, 10), box.size));
+        bare.rows = mode == 2 ? rowsShown : 0;
+        top.resize(box.size + QSize(20, 20));
+        top.show();
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            if (mode > 0)
+                bare.update();
+        });
+        tick.start(int(1000 / box.framesPerSecond));
+        runFor(500);
+        const double cpu0 = cpuSeconds();
+        const qint64 t0 = nowNs();
+        runFor(seconds * 1000);
+        const double wall = (nowNs() - t0) / 1e9;
+        std::printf("%s %.2f %%", mode == 0 ? " timer only" : mode == 1 ? ", background" : ", background and text",
+                    100 * (cpuSeconds() - cpu0) / wall);
+    }
+    std::printf(" of one core\n");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -235,11 +303,13 @@ int main(int argc, char *argv[])
     configureApplication();
     const int seconds = argc > 1 ? std::max(2, atoi(argv[1])) : 20;
     std::printf("Steady streaming on %s, %d s a run\n", qPrintable(QGuiApplication::platformName()), seconds);
+    Box box;
     for (int baud : {115200, 921600})
         for (bool hex : {false, true})
-            run(baud, hex, seconds, false);
+            run(baud, hex, seconds, false, &box);
     for (int baud : {115200, 921600})
         for (bool hex : {false, true})
-            run(baud, hex, std::min(seconds, 10), true);
+            run(baud, hex, std::min(seconds, 10), true, &box);
+    floorRun(box, seconds);
     return 0;
 }
