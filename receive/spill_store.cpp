@@ -9,10 +9,22 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
+
+struct SpillStore::File {
+    int fd = -1;
+    unsigned char key[32];
+    ~File()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        OPENSSL_cleanse(key, sizeof key);
+    }
+};
 
 SpillStore::SpillStore(int cachePages, QString folder)
     : m_cachePages(std::max(cachePages, 2)),
@@ -22,48 +34,56 @@ SpillStore::SpillStore(int cachePages, QString folder)
     // instead of ending the program.
     static const bool ignored = (std::signal(SIGXFSZ, SIG_IGN), true);
     (void)ignored;
-    newKey();
+    m_file = newFile();
 }
 
 SpillStore::~SpillStore()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    OPENSSL_cleanse(m_key, sizeof m_key);
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+        m_jobs.clear();
+    }
+    m_wake.notify_all();
+    if (m_writer.joinable())
+        m_writer.join();
 }
 
-void SpillStore::newKey()
+std::shared_ptr<SpillStore::File> SpillStore::newFile()
 {
-    if (RAND_bytes(m_key, sizeof m_key) != 1)
+    auto file = std::make_shared<File>();
+    if (RAND_bytes(file->key, sizeof file->key) != 1)
         m_fileFailed = true; // no key, no file: everything stays in memory
+    return file;
 }
 
 bool SpillStore::openFile()
 {
-    if (m_fd >= 0)
+    if (m_file->fd >= 0)
         return true;
     if (m_fileFailed)
         return false;
     const QByteArray dir = QFile::encodeName(m_folder);
     // Unlinked from birth where the file system allows it; else named for an
     // instant and unlinked at once.
-    m_fd = ::open(dir.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (m_fd < 0) {
+    int fd = ::open(dir.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
         QByteArray name = dir + "/quorvex-XXXXXX";
-        m_fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (m_fd >= 0) {
-            ::fchmod(m_fd, 0600);
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0) {
+            ::fchmod(fd, 0600);
             ::unlink(name.constData());
         }
     }
-    if (m_fd < 0)
+    if (fd < 0)
         m_fileFailed = true;
-    return m_fd >= 0;
+    m_file->fd = fd;
+    return fd >= 0;
 }
 
 // The counter block starts at the page's byte offset in the file, so no two
 // pages written under one key share a key stream.
-void SpillStore::crypt(const char *in, char *out, qsizetype n, qint64 offset) const
+void SpillStore::crypt(const File &file, const char *in, char *out, qsizetype n, qint64 offset)
 {
     unsigned char iv[16] = {};
     const quint64 block = quint64(offset) / 16;
@@ -71,7 +91,7 @@ void SpillStore::crypt(const char *in, char *out, qsizetype n, qint64 offset) co
         iv[15 - i] = static_cast<unsigned char>(block >> (8 * i));
     EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
     int done = 0;
-    const bool ok = ctx && EVP_EncryptInit_ex(ctx, EVP_aes_256_ctr(), nullptr, m_key, iv) == 1 &&
+    const bool ok = ctx && EVP_EncryptInit_ex(ctx, EVP_aes_256_ctr(), nullptr, file.key, iv) == 1 &&
                     EVP_EncryptUpdate(ctx, reinterpret_cast<unsigned char *>(out), &done,
                                       reinterpret_cast<const unsigned char *>(in), int(n)) == 1;
     EVP_CIPHER_CTX_free(ctx);
@@ -79,49 +99,107 @@ void SpillStore::crypt(const char *in, char *out, qsizetype n, qint64 offset) co
         qFatal("the temporary store's cipher failed");
 }
 
-bool SpillStore::writeOut(Id id)
+// On the writer's thread; buffer is kept between pages (no allocation per page).
+bool SpillStore::writeSealed(const File &file, const QByteArray &bytes, qint64 at, QByteArray &buffer)
 {
-    Page &p = m_pages[id];
-    if (p.offset >= 0)
-        return true;
-    if (!openFile())
-        return false;
-    // Pages start on 16-byte boundaries, so their counters never overlap.
-    const qint64 at = (m_fileEnd + 15) / 16 * 16;
-    QByteArray &sealed = m_sealBuffer; // kept between pages: no allocation per page
-    sealed.resize(p.bytes.size());
-    crypt(p.bytes.constData(), sealed.data(), p.bytes.size(), at);
+    buffer.resize(bytes.size());
+    crypt(file, bytes.constData(), buffer.data(), bytes.size(), at);
     qint64 done = 0;
-    while (done < sealed.size()) {
-        const ssize_t n = ::pwrite(m_fd, sealed.constData() + done, size_t(sealed.size() - done), at + done);
+    while (done < buffer.size()) {
+        const ssize_t n = ::pwrite(file.fd, buffer.constData() + done, size_t(buffer.size() - done), at + done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false; // disk full, file too large: the page stays in memory
         done += n;
     }
-    p.offset = at;
-    m_fileEnd = at + sealed.size();
     return true;
+}
+
+void SpillStore::writerLoop()
+{
+    pthread_setname_np(pthread_self(), "spill-writer");
+    QByteArray buffer;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
+        if (m_stop)
+            return;
+        Job job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        lock.unlock();
+        const Done done{job.id, job.generation, job.at, writeSealed(*job.file, job.bytes, job.at, buffer)};
+        // The page's bytes are let go before the store hears of it, so it can
+        // reuse them once the page leaves the cache.
+        job = Job{};
+        lock.lock();
+        m_done.push_back(done);
+        --m_inFlight;
+        m_finished.notify_all();
+    }
 }
 
 SpillStore::Id SpillStore::put(QByteArray page)
 {
+    collect();
     const Id id = Id(m_pages.size());
     Page p;
     p.size = qint32(page.size());
     p.bytes = std::move(page);
     m_memoryBytes += p.size;
-    m_pages.push_back(std::move(p));
-    if (writeOut(id)) {
-        m_lru.push_front(id);
-        m_pages[id].lru = m_lru.begin();
-        m_pages[id].cached = true;
-        evict();
-    } else {
+    m_pages.push_back(p);
+    if (!openFile()) {
         ++m_pinned;
+        return id;
     }
+    // Pages start on 16-byte boundaries, so their counters never overlap.
+    const qint64 at = (m_fileEnd + 15) / 16 * 16;
+    m_fileEnd = at + p.size;
+    {
+        std::unique_lock lock(m_mutex);
+        m_finished.wait(lock, [this] { return m_inFlight < kMaxWriting; });
+        m_jobs.push_back({id, m_generation, at, std::move(p.bytes), m_file});
+        ++m_inFlight;
+    }
+    if (!m_writer.joinable())
+        m_writer = std::thread(&SpillStore::writerLoop, this);
+    m_wake.notify_one();
+    collect();
     return id;
+}
+
+void SpillStore::collect()
+{
+    std::vector<Done> done;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_done.empty())
+            return;
+        done.swap(m_done);
+    }
+    for (const Done &d : done) {
+        if (d.generation != m_generation)
+            continue; // written before a clear
+        Page &p = m_pages[d.id];
+        if (!d.written) {
+            ++m_pinned;
+            continue;
+        }
+        p.offset = d.at;
+        m_lru.push_front(d.id);
+        p.lru = m_lru.begin();
+        p.cached = true;
+    }
+    evict();
+}
+
+void SpillStore::settle()
+{
+    {
+        std::unique_lock lock(m_mutex);
+        m_finished.wait(lock, [this] { return m_inFlight == 0; });
+    }
+    collect();
 }
 
 void SpillStore::touch(Id id)
@@ -148,6 +226,7 @@ void SpillStore::evict()
 
 const QByteArray &SpillStore::get(Id id)
 {
+    collect();
     Page &p = m_pages[id];
     if (!p.bytes.isEmpty() || p.size == 0) {
         touch(id);
@@ -157,7 +236,7 @@ const QByteArray &SpillStore::get(Id id)
     bytes.resize(p.size);
     qint64 done = 0;
     while (done < p.size) {
-        const ssize_t n = ::pread(m_fd, bytes.data() + done, size_t(p.size - done), p.offset + done);
+        const ssize_t n = ::pread(m_file->fd, bytes.data() + done, size_t(p.size - done), p.offset + done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -168,7 +247,7 @@ const QByteArray &SpillStore::get(Id id)
         }
         done += n;
     }
-    crypt(bytes.constData(), bytes.data(), bytes.size(), p.offset);
+    crypt(*m_file, bytes.constData(), bytes.data(), bytes.size(), p.offset);
     p.bytes = std::move(bytes);
     m_memoryBytes += p.size;
     m_lru.push_front(id);
@@ -185,18 +264,26 @@ QByteArray SpillStore::takeSpare()
 
 void SpillStore::clear()
 {
+    {
+        // What is queued is not written; what is being written is dropped
+        // when done (its generation is gone).
+        std::lock_guard lock(m_mutex);
+        m_inFlight -= int(m_jobs.size());
+        m_jobs.clear();
+        m_done.clear();
+    }
+    ++m_generation;
     m_spare = QByteArray();
     m_pages.clear();
     m_lru.clear();
     m_memoryBytes = 0;
     m_pinned = 0;
     m_fileEnd = 0;
-    if (m_fd >= 0) {
+    if (m_file->fd >= 0) {
         // The file is closed aside (closing it frees it): giving back
         // gigabytes keeps the file system busy for a while. The next page
         // goes to a new file.
-        std::thread([fd = m_fd] { ::close(fd); }).detach();
-        m_fd = -1;
+        std::thread([file = std::move(m_file)]() mutable { file.reset(); }).detach();
     }
-    newKey();
+    m_file = newFile();
 }

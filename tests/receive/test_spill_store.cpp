@@ -44,6 +44,7 @@ private slots:
         std::vector<SpillStore::Id> ids;
         for (int i = 0; i < 12; ++i)
             ids.push_back(store.put(page(i)));
+        store.settle();
         QVERIFY(store.memoryBytes() <= 3 * 64 * 1024); // two cached, one let go kept for reuse
         QCOMPARE(store.pinnedPages(), 0);
         for (int i : {0, 11, 5, 0, 7})
@@ -68,6 +69,32 @@ private slots:
         QCOMPARE(store.get(again), page(99));
     }
 
+    // Pages are written on a thread of the store's own: one read back at once
+    // comes from memory, a clear drops what is still being written, and the
+    // pages waiting to be written stay bounded.
+    void writesInFlight()
+    {
+        QTemporaryDir dir;
+        SpillStore store(2, dir.path());
+        constexpr int kPage = 1 << 20; // a few milliseconds to write each
+        for (int round = 0; round < 3; ++round) {
+            std::vector<SpillStore::Id> ids;
+            for (int i = 0; i < 12; ++i) {
+                ids.push_back(store.put(page(100 * round + i, kPage)));
+                QCOMPARE(store.get(ids.back()), page(100 * round + i, kPage));
+                QVERIFY(store.memoryBytes() <= qint64(2 + SpillStore::kMaxWriting + 2) * kPage);
+            }
+            if (round < 2) {
+                store.clear(); // with pages still queued or being written
+                continue;
+            }
+            store.settle();
+            QCOMPARE(store.pinnedPages(), 0);
+            for (int i = 11; i >= 0; --i)
+                QCOMPARE(store.get(ids[size_t(i)]), page(200 + i, kPage));
+        }
+    }
+
     // The file stops growing (a size limit, as on a full disk): the pages it
     // could not take stay in memory, every page comes back.
     void fullFileLosesNothing()
@@ -82,6 +109,7 @@ private slots:
         std::vector<SpillStore::Id> ids;
         for (int i = 0; i < 8; ++i)
             ids.push_back(store.put(page(i)));
+        store.settle();
         setrlimit(RLIMIT_FSIZE, &old);
         QVERIFY(store.pinnedPages() >= 4);
         for (int i = 7; i >= 0; --i)
