@@ -161,10 +161,12 @@ SpillStore::Id SpillStore::put(QByteArray page)
         m_jobs.push_back({id, m_generation, at, std::move(p.bytes), m_file});
         ++m_inFlight;
     }
+    ++m_writing;
     if (!m_writer.joinable())
         m_writer = std::thread(&SpillStore::writerLoop, this);
     m_wake.notify_one();
     collect();
+    evict();
     return id;
 }
 
@@ -180,6 +182,7 @@ void SpillStore::collect()
     for (const Done &d : done) {
         if (d.generation != m_generation)
             continue; // written before a clear
+        --m_writing;
         Page &p = m_pages[d.id];
         if (!d.written) {
             ++m_pinned;
@@ -211,7 +214,9 @@ void SpillStore::touch(Id id)
 
 void SpillStore::evict()
 {
-    while (int(m_lru.size()) > m_cachePages) {
+    // Pages being written count against the cache, so a page put makes room
+    // at once (and its memory is there for the next page to be made in).
+    while (!m_lru.empty() && int(m_lru.size()) + m_writing > m_cachePages) {
         Page &old = m_pages[m_lru.back()];
         m_memoryBytes -= old.bytes.size();
         // The largest page let go is kept for the next page to be made, so a
@@ -273,6 +278,7 @@ void SpillStore::clear()
         m_done.clear();
     }
     ++m_generation;
+    m_writing = 0;
     m_spare = QByteArray();
     m_pages.clear();
     m_lru.clear();

@@ -95,6 +95,7 @@ private:
     bool m_fileFailed = false;
     qint64 m_fileEnd = 0; // written or being written
     quint64 m_generation = 0;
+    int m_writing = 0; // pages handed to the writer whose outcome is not yet taken in
     std::vector<Page> m_pages;
     std::list<Id> m_lru; // cached pages that are also on disk, most recent first
     qint64 m_memoryBytes = 0;
