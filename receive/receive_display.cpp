@@ -508,12 +508,21 @@ void ReceiveDisplay::resizeEvent(QResizeEvent *event)
     dropRowCache();
     m_followCaret = true;
     refreshNow();
-    continueRelayout();
+    startRelayout();
 }
 
 // A long history is laid out for a new width or font in steps of a few
 // milliseconds, between which the window goes on (data, paints, input); the
 // rows laid out before serve until the new ones are complete.
+// The first slice comes from the event loop, so the change itself returns at once.
+void ReceiveDisplay::startRelayout()
+{
+    if (m_layout.relayoutPending())
+        m_relayout.start(1, this);
+    else
+        m_relayout.stop();
+}
+
 void ReceiveDisplay::continueRelayout()
 {
     if (!m_layout.relayoutPending()) {
@@ -544,7 +553,7 @@ void ReceiveDisplay::changeEvent(QEvent *event)
         makeGlyphCells();
         dropRowCache();
         refreshNow();
-        continueRelayout();
+        startRelayout();
     }
 }
 

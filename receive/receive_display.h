@@ -182,5 +182,6 @@ private:
     qint64 m_repaintFrom = -1; // the content changed from here on (-1: not at all)
     QBasicTimer m_blink;
     QBasicTimer m_relayout; // a long history laid out again step by step
+    void startRelayout();
     void continueRelayout();
 };
