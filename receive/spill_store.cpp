@@ -215,8 +215,9 @@ void SpillStore::touch(Id id)
 void SpillStore::evict()
 {
     // Pages being written count against the cache, so a page put makes room
-    // at once (and its memory is there for the next page to be made in).
-    while (!m_lru.empty() && int(m_lru.size()) + m_writing > m_cachePages) {
+    // at once (and its memory is there for the next page to be made in); the
+    // page used last always stays.
+    while (int(m_lru.size()) > std::max(1, m_cachePages - m_writing)) {
         Page &old = m_pages[m_lru.back()];
         m_memoryBytes -= old.bytes.size();
         // The largest page let go is kept for the next page to be made, so a
