@@ -6,6 +6,7 @@
 #include "support/recording_dialogs.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QList>
@@ -30,6 +31,33 @@ inline void runFor(int ms)
     QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
 }
+
+// How late a 10 ms timer fires: how long the window's thread kept it waiting.
+struct LateProbe {
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 expected = 0;
+    std::vector<double> lateMs;
+
+    LateProbe()
+    {
+        timer.setTimerType(Qt::PreciseTimer);
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            const qint64 now = clock.nsecsElapsed();
+            lateMs.push_back(std::max<qint64>(0, now - expected) / 1e6);
+            expected = now + 10'000'000;
+        });
+    }
+    void start()
+    {
+        clock.start();
+        expected = 10'000'000;
+        timer.start();
+    }
+    void stop() { timer.stop(); }
+    double worstMs() const { return lateMs.empty() ? 0 : *std::max_element(lateMs.begin(), lateMs.end()); }
+};
 
 inline double percentile(std::vector<double> v, double p)
 {

@@ -109,19 +109,8 @@ void run(bool hex, qint64 mb)
     // the longest the window waited meanwhile.
     {
         const qint64 rows = display->rowCount();
-        QTimer probe;
-        probe.setTimerType(Qt::PreciseTimer);
-        qint64 expected = 0;
-        double worstLateMs = 0;
-        QElapsedTimer since;
-        since.start();
-        QObject::connect(&probe, &QTimer::timeout, [&] {
-            const qint64 now = since.nsecsElapsed();
-            if (expected)
-                worstLateMs = std::max(worstLateMs, (now - expected) / 1e6);
-            expected = now + 10'000'000;
-        });
-        probe.start(10);
+        LateProbe probe;
+        probe.start();
         runFor(50);
         QFont font = display->font();
         if (font.pixelSize() > 0)
@@ -136,7 +125,7 @@ void run(bool hex, qint64 mb)
         probe.stop();
         std::printf("  font a size larger: the change %.1f ms, rows laid out again in %.1f s, the window "
                     "waiting at most %.1f ms meanwhile; %lld rows -> %lld\n",
-                    changeMs, t.nsecsElapsed() / 1e9, worstLateMs, rows, display->rowCount());
+                    changeMs, t.nsecsElapsed() / 1e9, probe.worstMs(), rows, display->rowCount());
         std::fflush(stdout);
     }
 

@@ -130,15 +130,7 @@ Result flood(Data kind, bool hex, qint64 total, double bytesPerSecond, bool reco
     QEventLoop loop;
     QElapsedTimer clock;
     // The event loop's answer: how late a 10 ms timer fires during the flood.
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    probe.setInterval(10);
-    qint64 expected = 0;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        r.lateMs.push_back(std::max<qint64>(0, now - expected) / 1e6);
-        expected = now + 10'000'000;
-    });
+    LateProbe probe;
     QTimer done;
     done.setInterval(5);
     QObject::connect(&done, &QTimer::timeout, [&] {
@@ -147,7 +139,6 @@ Result flood(Data kind, bool hex, qint64 total, double bytesPerSecond, bool reco
     });
     const double cpu0 = cpuSeconds();
     clock.start();
-    expected = 10'000'000;
     const pid_t device = startDevice(pty, pattern(kind), total, bytesPerSecond);
     if (bytesPerSecond <= 0)
         probe.start(); // the paced runs measure CPU only; the probe would add its own wake-ups
@@ -156,6 +147,7 @@ Result flood(Data kind, bool hex, qint64 total, double bytesPerSecond, bool reco
     QTimer::singleShot(600'000, &loop, &QEventLoop::quit);
     loop.exec();
     r.seconds = clock.nsecsElapsed() / 1e9;
+    r.lateMs = std::move(probe.lateMs);
     r.cpu = cpuSeconds() - cpu0;
     r.mb = total / 1e6;
     r.peakKb = procStatusKb("VmHWM:") - baseKb;

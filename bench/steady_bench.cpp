@@ -171,20 +171,9 @@ void run(int baud, bool hex, int seconds, bool probeStalls, Box *box)
     const pid_t device = startDevice(win.pty, hex, bytesPerSecond, ms, log);
     runFor(1000); // settled
 
-    QTimer probe;
-    std::vector<double> lateMs;
-    qint64 expected = 0;
-    if (probeStalls) {
-        probe.setTimerType(Qt::PreciseTimer);
-        probe.setInterval(10);
-        QObject::connect(&probe, &QTimer::timeout, [&] {
-            const qint64 now = nowNs();
-            if (expected)
-                lateMs.push_back(std::max<qint64>(0, now - expected) / 1e6);
-            expected = now + 10'000'000;
-        });
+    LateProbe probe;
+    if (probeStalls)
         probe.start();
-    }
     const auto switches0 = threadSwitches();
     const double cpu0 = cpuSeconds();
     const qint64 t0 = nowNs();
@@ -220,8 +209,8 @@ void run(int baud, bool hex, int seconds, bool probeStalls, Box *box)
 
     std::printf("%-6s %6d Bd: %5.2f %% of one core", hex ? "hex" : "text", baud, 100 * cpu / wall);
     if (probeStalls)
-        std::printf(" (with the stall probe)  stall: median %.2f p99 %.2f max %.2f ms", percentile(lateMs, 0.5),
-                    percentile(lateMs, 0.99), percentile(lateMs, 1.0));
+        std::printf(" (with the stall probe)  stall: median %.2f p99 %.2f max %.2f ms", percentile(probe.lateMs, 0.5),
+                    percentile(probe.lateMs, 0.99), percentile(probe.lateMs, 1.0));
     else if (stamps)
         std::printf("  (timestamps shown)");
     else

@@ -513,8 +513,8 @@ void ReceiveDisplay::resizeEvent(QResizeEvent *event)
 
 // A long history is laid out for a new width or font in steps of a few
 // milliseconds, between which the window goes on (data, paints, input); the
-// rows laid out before serve until the new ones are complete.
-// The first slice comes from the event loop, so the change itself returns at once.
+// rows laid out before serve until the new ones are complete. Every slice,
+// the first too, comes from the timer, so the change itself returns at once.
 void ReceiveDisplay::startRelayout()
 {
     if (m_layout.relayoutPending())
@@ -540,8 +540,6 @@ void ReceiveDisplay::continueRelayout()
             return;
         }
     }
-    if (!m_relayout.isActive())
-        m_relayout.start(1, this);
 }
 
 void ReceiveDisplay::changeEvent(QEvent *event)

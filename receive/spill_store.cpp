@@ -141,7 +141,6 @@ void SpillStore::writerLoop()
 
 SpillStore::Id SpillStore::put(QByteArray page)
 {
-    collect();
     const Id id = Id(m_pages.size());
     Page p;
     p.size = qint32(page.size());
