@@ -30,12 +30,15 @@ QString QtDialogs::chooseFileToOpen()
     // Shown as "文本文件（*.txt）"; the pattern in ASCII brackets is what Qt matches.
     dialog.setNameFilter(QStringLiteral("文本文件（*.txt） (*.txt)"));
     dialog.setOption(QFileDialog::HideNameFilterDetails);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
+    if (!m_lastFile.isEmpty())
+        dialog.selectFile(m_lastFile);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        m_lastFile = QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
+    return m_lastFile;
 }
 
-std::optional<QString> QtDialogs::chooseFolder(const QString &title, const QString &root)
+std::optional<QString> QtDialogs::chooseFolder(const QString &title, const QString &root,
+                                               const QString &current)
 {
     QDialog dialog(m_owner);
     dialog.setWindowTitle(title);
@@ -50,6 +53,13 @@ std::optional<QString> QtDialogs::chooseFolder(const QString &title, const QStri
     tree->setObjectName(QStringLiteral("FolderTree"));
     tree->setModel(model);
     tree->setRootIndex(model->index(root));
+    const QString rootPath = QDir(root).absolutePath();
+    const QString currentPath = QDir(current).absolutePath();
+    if (currentPath.startsWith(rootPath + u'/') && QFileInfo(currentPath).isDir()) {
+        const QModelIndex at = model->index(currentPath);
+        tree->setCurrentIndex(at);
+        tree->scrollTo(at);
+    }
     for (int column = 1; column < model->columnCount(); ++column)
         tree->hideColumn(column);
     tree->setHeaderHidden(true);

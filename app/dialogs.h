@@ -18,13 +18,15 @@ public:
     // A modal message box captioned "Tarvolin"; its answer is never used.
     virtual void message(const QString &text, Icon icon, Buttons buttons) = 0;
 
-    // A file-open dialog offering text files; the chosen file's full path, or an
-    // empty name when the user cancels.
+    // A file-open dialog offering text files; the chosen file's full path. A
+    // cancelled dialog reports the name it reported last (empty when none).
     virtual QString chooseFileToOpen() = 0;
 
-    // A folder picker titled title showing root and the folders below it; the
-    // chosen folder's path, or nothing when the user cancels.
-    virtual std::optional<QString> chooseFolder(const QString &title, const QString &root) = 0;
+    // A folder picker titled title showing root and the folders below it, with
+    // current chosen when it is one of them; the chosen folder's path, or
+    // nothing when the user cancels.
+    virtual std::optional<QString> chooseFolder(const QString &title, const QString &root,
+                                                const QString &current) = 0;
 };
 
 // The real dialogs, modal to the given window.
@@ -35,8 +37,10 @@ public:
     void setOwner(QWidget *owner) { m_owner = owner; }
     void message(const QString &text, Icon icon, Buttons buttons) override;
     QString chooseFileToOpen() override;
-    std::optional<QString> chooseFolder(const QString &title, const QString &root) override;
+    std::optional<QString> chooseFolder(const QString &title, const QString &root,
+                                        const QString &current) override;
 
 private:
     QWidget *m_owner;
+    QString m_lastFile;
 };

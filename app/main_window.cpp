@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/clock_text.h"
+#include "app/status_line.h"
 #include "capture/save_file.h"
 #include "receive/counter_box.h"
 #include "receive/counters.h"
@@ -9,6 +10,7 @@
 #include "receive/receive_recorder.h"
 #include "serial/numeric_value.h"
 #include "serial/port_lister.h"
+#include "serial/port_names.h"
 #include "serial/port_watcher.h"
 #include "serial/serial_control.h"
 #include "serial/settings_selector.h"
@@ -175,7 +177,10 @@ void MainForm::OpenPortAtStart(const PortSettings &s)
         ClosePort();
         return;
     }
-    showText(c.TxtStatus, m_comm->portOpen() ? openStatusLine(selectorTexts()) : closedStatusLine());
+    if (m_comm->portOpen())
+        showOpenStatus(selectorTexts());
+    else
+        c.TxtStatus->showStatus(closedStatusLine());
     rememberOpened();
 }
 
@@ -192,11 +197,11 @@ void MainForm::ApplyPortSettings(const PortSettings &s)
     }
     if (m_comm->portOpen()) {
         setOpenLook();
-        showText(c.TxtStatus, openStatusLine(selectorTexts()));
+        showOpenStatus(selectorTexts());
         rememberOpened();
     } else {
         setClosedLook();
-        showText(c.TxtStatus, closedStatusLine());
+        c.TxtStatus->showStatus(closedStatusLine());
     }
 }
 
@@ -204,8 +209,13 @@ void MainForm::ClosePort()
 {
     if (m_comm->portOpen())
         m_comm->setPortOpen(false);
-    showText(c.TxtStatus, closedStatusLine());
+    c.TxtStatus->showStatus(closedStatusLine());
     setClosedLook();
+}
+
+void MainForm::showOpenStatus(const SelectorTexts &texts)
+{
+    c.TxtStatus->showStatus(openStatusLine(texts), kStatusNameFrom, texts.com.size());
 }
 
 void MainForm::setOpenLook()
@@ -224,7 +234,7 @@ void MainForm::setClosedLook()
 
 void MainForm::onCmdSwitchClick()
 {
-    m_watcher->stop();
+    stopWaiting();
     if (m_comm->portOpen()) {
         ClosePort();
         return;
@@ -237,7 +247,7 @@ void MainForm::onCmdSwitchClick()
 // Texts that cannot be read leave the port as it is, as the switch does.
 void MainForm::onSelectorClick()
 {
-    m_watcher->stop();
+    stopWaiting();
     if (const auto s = ReadPortSettings())
         ApplyPortSettings(*s);
 }
@@ -248,7 +258,19 @@ void MainForm::onSelectorClick()
 void MainForm::onPortLost()
 {
     ClosePort();
+    c.TxtStatus->showStatus(awaitingStatusLine());
     m_watcher->waitForReturn([this](const QString &path) { return reopenReturned(path); });
+}
+
+// The user decides: the port stays as the next step leaves it, and the status
+// line no longer promises a return.
+void MainForm::stopWaiting()
+{
+    if (!m_watcher->isWaiting())
+        return;
+    m_watcher->stop();
+    if (!m_comm->portOpen())
+        c.TxtStatus->showStatus(closedStatusLine());
 }
 
 bool MainForm::reopenReturned(const QString &path)
@@ -260,13 +282,13 @@ bool MainForm::reopenReturned(const QString &path)
     if (!m_comm->setPortOpen(true))
         return false;
     setOpenLook();
-    showText(c.TxtStatus, m_openStatus);
+    showOpenStatus(m_openTexts);
     return true;
 }
 
 void MainForm::rememberOpened()
 {
-    m_openStatus = c.TxtStatus->text();
+    m_openTexts = selectorTexts();
     m_watcher->remember(m_comm->deviceName());
 }
 
@@ -279,6 +301,12 @@ void MainForm::refreshPortList()
     for (const PortInfo &p : ports)
         items.append({p.path, portDetails(p)});
     c.CboCom->setExtraItems(kComItems, items);
+    // COM1 to COM16 tell which device each opens, as the devices tell what they are.
+    for (int n = 1; n <= kComItems; ++n) {
+        const QString device = devicePathForPort(n);
+        c.CboCom->setItemData(n - 1, device, Qt::ToolTipRole);
+        c.CboCom->setItemData(n - 1, device, Qt::AccessibleDescriptionRole);
+    }
 }
 
 // ---- receiving and counting -----------------------------------------------
@@ -368,7 +396,8 @@ QString MainForm::stamped(const QByteArray &bytes, const std::vector<SerialContr
 // The folder 保存显示数据 writes to (during the save notice the box shows the notice).
 QString MainForm::saveFolder() const
 {
-    return m_saveNotice->isActive() ? SavePath : c.TxtSavePath->text();
+    return resolveFolder(m_saveNotice->isActive() ? SavePath : c.TxtSavePath->text(),
+                         QDir::homePath());
 }
 
 void MainForm::onRecordTriggered(bool on)
@@ -395,6 +424,7 @@ void MainForm::onStampsTriggered(bool on)
 {
     m_stamps = on;
     const qint64 n = c.TxtReceive->length();
+    // Switched on in the middle of a line, the first stamp waits for the next line.
     if (on)
         m_stamper.restart(n == 0 || c.TxtReceive->textRange(n - 1, n) == u"\n");
     m_comm->setExactReadTimes(on);
@@ -526,13 +556,14 @@ void MainForm::onTmrAutoSendTimer()
 
 // ---- sending a file -----------------------------------------------------------
 
-// The file is read whole when chosen. A file that cannot be read, or that is
-// not an ordinary file or too large to hold, leaves the previous content.
+// The file is read whole when chosen. What the box names is what 发送文件
+// sends: a file that cannot be read (not an ordinary file, too large to hold)
+// leaves nothing to send, never the previous file's content.
 void MainForm::onCmdSelectFileClick()
 {
     showText(c.TxtSendPath, m_dialogs->chooseFileToOpen());
-    if (auto bytes = readFileToSend(c.TxtSendPath->text()))
-        SendFileText = std::move(*bytes);
+    auto bytes = readFileToSend(c.TxtSendPath->text());
+    SendFileText = bytes ? std::move(*bytes) : QByteArray();
 }
 
 void MainForm::onCmdSendFileClick()
@@ -564,7 +595,7 @@ QString MainForm::folderPickerRoot()
 void MainForm::onCmdSaveDispClick()
 {
     SavePath = c.TxtSavePath->text();
-    const bool saved = writeSaveFile(SavePath, m_now(), [this](const auto &put) {
+    const bool saved = writeSaveFile(saveFolder(), m_now(), [this](const auto &put) {
         c.TxtReceive->forEachPiece(put);
     });
     if (!saved)
@@ -585,7 +616,8 @@ void MainForm::endSaveNotice()
 
 void MainForm::onCmdAmendClick()
 {
-    const auto folder = m_dialogs->chooseFolder(QStringLiteral("选择目录:"), folderPickerRoot());
+    const auto folder =
+        m_dialogs->chooseFolder(QStringLiteral("选择目录:"), folderPickerRoot(), saveFolder());
     if (!folder)
         return;
     showText(c.TxtSavePath, *folder);
@@ -603,7 +635,7 @@ void MainForm::onClockTick()
 void MainForm::onCmdQuitClick()
 {
     m_recorder->stop();
-    m_watcher->stop();
+    stopWaiting();
     if (m_comm->portOpen())
         m_comm->setPortOpen(false);
     TmrNowTime->stop();

@@ -63,6 +63,8 @@ private:
     void ApplyPortSettings(const PortSettings &s);
     void ClosePort();
     bool selectPort(const PortSettings &s);
+    void showOpenStatus(const SelectorTexts &texts);
+    void stopWaiting();
     void setOpenLook();
     void setClosedLook();
     SelectorTexts selectorTexts() const;
@@ -123,7 +125,7 @@ private:
     std::unique_ptr<PortLister> m_ownLister;
     PortLister *m_lister;
     PortWatcher *m_watcher;
-    QString m_openStatus; // the status line of the last opening, shown again on a return
+    SelectorTexts m_openTexts; // of the last opening: its status line is shown again on a return
 
     QTimer *m_saveNotice;
     int m_saveNoticeMs = 5000;

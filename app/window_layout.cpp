@@ -1,5 +1,7 @@
 #include "app/window_layout.h"
 
+#include "app/status_line.h"
+
 #include "receive/receive_display.h"
 #include "serial/settings_selector.h"
 
@@ -135,10 +137,12 @@ QCheckBox *check(QWidget *parent, const char *name, int l, int t, const QString 
     return c;
 }
 
-QLineEdit *lineEdit(QWidget *parent, const char *name, int l, int t, int w, int h,
-                    const QString &text, bool centred = false, bool blend = false)
+template <typename Edit = QLineEdit>
+Edit *lineEdit(QWidget *parent, const char *name, int l, int t, int w, int h,
+               const QString &text, bool centred = false, bool blend = false)
 {
-    auto *e = place(new QLineEdit(text, parent), name, l, t, w, h);
+    auto *e = place(new Edit(parent), name, l, t, w, h);
+    e->setText(text);
     unlimited(e);
     if (centred)
         e->setAlignment(Qt::AlignHCenter);
@@ -271,7 +275,7 @@ void buildMainForm(QWidget *form, MainFormControls &c)
     c.CmdSendFile = button(form, "CmdSendFile", 5580, 5700, 900, 280, QStringLiteral("发送文件"));
     c.CmdQuit = button(form, "CmdQuit", 6600, 5760, 870, 495, QStringLiteral("关闭程序"));
 
-    c.TxtStatus = lineEdit(form, "TxtStatus", 0, 6080, 2985, 270, QString(), true, true);
+    c.TxtStatus = lineEdit<StatusLine>(form, "TxtStatus", 0, 6080, 2985, 270, QString(), true, true);
     c.TxtRXCount = lineEdit(form, "TxtRXCount", 3000, 6080, 1335, 270, QStringLiteral("RX:0"), true, true);
     c.TxtTXCount = lineEdit(form, "TxtTXCount", 4320, 6080, 1335, 270, QStringLiteral("TX:0"), true, true);
     c.CmdClearCounter =
@@ -291,6 +295,12 @@ void buildMainForm(QWidget *form, MainFormControls &c)
         if (auto *cbo = qobject_cast<QComboBox *>(control)) // its field is what takes the focus
             cbo->lineEdit()->setAccessibleName(lbl->text());
     }
+    // The boxes that stand without a label are named for what they show.
+    c.TxtStatus->setAccessibleName(QStringLiteral("串口状态"));
+    c.TxtRXCount->setAccessibleName(QStringLiteral("接收计数"));
+    c.TxtTXCount->setAccessibleName(QStringLiteral("发送计数"));
+    c.TxtSavePath->setAccessibleName(QStringLiteral("保存目录"));
+    c.TxtSendPath->setAccessibleName(QStringLiteral("发送文件"));
 
     const QList<QWidget *> tabOrder{
         c.TxtReceive,    c.CmdSwitch,     c.CmdClearReceive, c.CmdStopdisp,   c.ChkAutoClear,

@@ -14,6 +14,7 @@ class QPushButton;
 class QWidget;
 class ReceiveDisplay;
 class SettingsSelector;
+class StatusLine;
 
 // The window's controls, named as everywhere else in the program. The layout is
 // absolute and fixed: positions and sizes come in twips (15 to a pixel at 96 dpi).
@@ -51,7 +52,8 @@ struct MainFormControls {
     QLineEdit *TxtSendPath;
     QPushButton *CmdSendFile, *CmdQuit;
 
-    QLineEdit *TxtStatus, *TxtRXCount, *TxtTXCount;
+    StatusLine *TxtStatus;
+    QLineEdit *TxtRXCount, *TxtTXCount;
     QPushButton *CmdClearCounter;
 };
 

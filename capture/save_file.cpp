@@ -17,6 +17,19 @@ QString saveTimestamp(const QDateTime &now)
         .arg(t.second());
 }
 
+QString resolveFolder(const QString &text, const QString &home)
+{
+    if (text.isEmpty())
+        return text;
+    if (text == u"~")
+        return home;
+    if (text.startsWith(u"~/"))
+        return home + text.mid(1);
+    if (QDir::isAbsolutePath(text))
+        return text;
+    return home + u'/' + text;
+}
+
 QString saveFilePath(const QString &folder)
 {
     return folder + QStringLiteral("/1.txt");

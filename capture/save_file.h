@@ -14,5 +14,10 @@ QString saveTimestamp(const QDateTime &now);
 bool writeSaveFile(const QString &folder, const QDateTime &now,
                    const std::function<void(const std::function<void(QStringView)> &)> &writeText);
 
+// The folder a folder text names: a leading "~" stands for the home folder, and
+// a relative text is taken from the home folder (the program's working folder
+// means nothing to a desktop user). An empty text names no folder and stays empty.
+QString resolveFolder(const QString &text, const QString &home);
+
 // The file a save writes to.
 QString saveFilePath(const QString &folder);

@@ -13,7 +13,7 @@ QString stampText(qint64 msecs)
 
 void LineStamper::restart(bool atLineStart)
 {
-    m_lineStart = true;
+    m_lineStart = atLineStart;
     m_burstStart = true;
     m_atLineStart = atLineStart;
     m_afterHex = false;

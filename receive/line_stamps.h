@@ -20,8 +20,10 @@ class LineStamper
 public:
     static constexpr qint64 kBurstGapMs = 20;
 
-    // The next received data starts a line (and needs no line break before it
-    // when atLineStart: the display is empty or ends with a line feed).
+    // Stamps start again. atLineStart: the display is empty or ends with a line
+    // feed, so received text gets its stamp at once; otherwise at the start of
+    // its next line. Hexadecimal bytes start a burst of their own either way
+    // (after a line break when not atLineStart).
     void restart(bool atLineStart);
 
     // The display's text for received text read at msecs.

@@ -1,5 +1,6 @@
 #include "receive/receive_display.h"
 
+#include "app/menu_switches.h"
 #include "receive/frame_clock.h"
 #include "receive/receive_display_accessible.h"
 
@@ -806,8 +807,8 @@ std::unique_ptr<QMenu> ReceiveDisplay::contextMenu()
     menu.addSeparator();
     menu.addAction(QStringLiteral("全选"), this, &ReceiveDisplay::selectAll)->setEnabled(!m_doc.isEmpty());
     menu.addSeparator();
-    menu.addAction(m_recordAction);
-    menu.addAction(m_stampAction);
+    addSwitchItem(&menu, m_recordAction);
+    addSwitchItem(&menu, m_stampAction);
     return owned;
 }
 

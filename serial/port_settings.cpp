@@ -46,6 +46,11 @@ QString closedStatusLine()
     return QStringLiteral("STATUS：COM Port Cloced");
 }
 
+QString awaitingStatusLine()
+{
+    return closedStatusLine() + QStringLiteral("（等待设备）");
+}
+
 std::optional<LineSettings> parseSettingsString(const QString &settings)
 {
     const QStringList f = settings.split(u',');
@@ -87,4 +92,13 @@ std::optional<LineSettings> parseSettingsString(const QString &settings)
     else
         return std::nullopt;
     return ls;
+}
+
+std::optional<QSerialPort::StopBits> driverStopBits(const LineSettings &ls)
+{
+    if (ls.stopBits != QSerialPort::OneAndHalfStop)
+        return ls.stopBits;
+    if (ls.dataBits != QSerialPort::Data5)
+        return std::nullopt;
+    return QSerialPort::TwoStop;
 }

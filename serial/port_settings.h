@@ -26,9 +26,13 @@ std::optional<PortSettings> readPortSettings(const SelectorTexts &texts);
 // "9600,N,8,1": baud, parity letter, data bits and stop bits joined by commas.
 QString settingsString(const PortSettings &s);
 
-// The status line while open, built from the selector texts as they stand.
+// The status line while open, built from the selector texts as they stand; the
+// port selector's text stands at kStatusNameFrom.
 QString openStatusLine(const SelectorTexts &texts);
+inline constexpr qsizetype kStatusNameFrom = 7;
 QString closedStatusLine();
+// The closed status line while a lost device is awaited, to be opened again.
+QString awaitingStatusLine();
 
 // A settings string checked and turned into QSerialPort's terms.
 struct LineSettings {
@@ -43,3 +47,9 @@ struct LineSettings {
 // letter of N, O, E, M or S (either case), 4 to 8 data bits and 1, 1.5 or 2 stop
 // bits. Four data bits are valid here but no port on this platform takes them.
 std::optional<LineSettings> parseSettingsString(const QString &settings);
+
+// The stop bits to hand a serial driver on this platform for ls. Linux makes
+// 1.5 stop bits only on a line of 5 data bits, where its flag for two stop bits
+// means 1.5; with more data bits there is no 1.5, and nothing is returned (the
+// line cannot be set as asked, rather than silently getting 1).
+std::optional<QSerialPort::StopBits> driverStopBits(const LineSettings &ls);

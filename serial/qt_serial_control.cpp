@@ -262,8 +262,13 @@ public:
             *error = QStringLiteral("unsupported number of data bits");
             return false;
         }
+        const auto stopBits = driverStopBits(ls);
+        if (!stopBits) {
+            *error = QStringLiteral("1.5 stop bits need 5 data bits");
+            return false;
+        }
         const bool ok = m_port->setBaudRate(ls.baud) && m_port->setDataBits(ls.dataBits) &&
-                        m_port->setParity(ls.parity) && m_port->setStopBits(ls.stopBits);
+                        m_port->setParity(ls.parity) && m_port->setStopBits(*stopBits);
         if (!ok) {
             *error = m_port->errorString();
             m_port->clearError();

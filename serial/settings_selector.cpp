@@ -1,14 +1,81 @@
 #include "serial/settings_selector.h"
 
 #include <QAbstractItemView>
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QLineEdit>
 #include <QTimer>
 #include <QWheelEvent>
 
+namespace {
+
+// What assistive technology reads of a selector: its name is the label beside
+// it, its value the text in its field. (Qt's own combo box reads the text as
+// the name on Linux, so every selector would be called "9600" or "COM1".)
+// Children and actions as Qt's: the list, then the field; open or close the list.
+class SelectorAccessible : public QAccessibleWidget
+{
+public:
+    explicit SelectorAccessible(QComboBox *w) : QAccessibleWidget(w, QAccessible::ComboBox) {}
+    QComboBox *combo() const { return static_cast<QComboBox *>(widget()); }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return combo()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+    int childCount() const override { return 2; }
+    QAccessibleInterface *child(int index) const override
+    {
+        QWidget *c = index == 0 ? static_cast<QWidget *>(combo()->view())
+                   : index == 1 ? combo()->lineEdit()
+                                : nullptr;
+        return c ? QAccessible::queryAccessibleInterface(c) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        if (child->object() == combo()->view())
+            return 0;
+        return child->object() == combo()->lineEdit() ? 1 : -1;
+    }
+    QAccessibleInterface *childAt(int x, int y) const override
+    {
+        const QWidget *field = combo()->lineEdit();
+        return QRect(field->mapToGlobal(QPoint(0, 0)), field->size()).contains(x, y) ? child(1)
+                                                                                     : nullptr;
+    }
+    QAccessibleInterface *focusChild() const override
+    {
+        return combo()->view()->isVisible() ? child(0) : child(1);
+    }
+    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
+    void doAction(const QString &action) override
+    {
+        if (action != showMenuAction() && action != pressAction())
+            return;
+        if (combo()->view()->isVisible())
+            combo()->hidePopup();
+        else
+            combo()->showPopup();
+    }
+    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+};
+
+QAccessibleInterface *selectorAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("SettingsSelector") && object->isWidgetType())
+        return new SelectorAccessible(static_cast<QComboBox *>(object));
+    return nullptr;
+}
+
+} // namespace
+
 SettingsSelector::SettingsSelector(QWidget *parent) : QComboBox(parent)
 {
+    static const bool accessible = (QAccessible::installFactory(selectorAccessible), true);
+    (void)accessible;
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
     setCompleter(nullptr);

@@ -1,5 +1,6 @@
 #include "app/app_setup.h"
 #include "app/main_window.h"
+#include "app/status_line.h"
 #include "support/choose_item.h"
 #include "support/fake_port_lister.h"
 #include "support/fake_serial_control.h"
@@ -7,7 +8,9 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QDir>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -159,28 +162,47 @@ private slots:
         QCOMPARE(seen, expected);
     }
 
-    // Check boxes and selectors are named by the labels beside them.
+    // Controls are named by the labels beside them (or for what they show), and
+    // what they hold is their value.
     void accessibleNames_data()
     {
         QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("name");
-        QTest::newRow("ChkAutoClear") << "ChkAutoClear" << "自动清空";
-        QTest::newRow("ChkHexReceive") << "ChkHexReceive" << "十六进制显示";
-        QTest::newRow("ChkHexSend") << "ChkHexSend" << "十六进制发送";
-        QTest::newRow("ChkAutoSend") << "ChkAutoSend" << "自动发送(周期改变后重选)";
-        QTest::newRow("CboBaudrate") << "CboBaudrate" << "波特率";
-        QTest::newRow("TxtReceive") << "TxtReceive" << "接收区";
+        QTest::addColumn<QString>("value");
+        QTest::newRow("ChkAutoClear") << "ChkAutoClear" << "自动清空" << "";
+        QTest::newRow("ChkHexReceive") << "ChkHexReceive" << "十六进制显示" << "";
+        QTest::newRow("ChkHexSend") << "ChkHexSend" << "十六进制发送" << "";
+        QTest::newRow("ChkAutoSend") << "ChkAutoSend" << "自动发送(周期改变后重选)" << "";
+        QTest::newRow("CboCom") << "CboCom" << "串口" << "COM1";
+        QTest::newRow("CboBaudrate") << "CboBaudrate" << "波特率" << "9600";
+        QTest::newRow("CboParitybit") << "CboParitybit" << "校验位" << "NONE";
+        QTest::newRow("CboDatabit") << "CboDatabit" << "数据位" << "8";
+        QTest::newRow("CboStopbit") << "CboStopbit" << "停止位" << "1";
+        QTest::newRow("TxtReceive") << "TxtReceive" << "接收区" << "";
+        QTest::newRow("TxtStatus") << "TxtStatus" << "串口状态" << "STATUS：COM1 OPEND，9600,N,8,1";
+        QTest::newRow("TxtRXCount") << "TxtRXCount" << "接收计数" << "RX:0";
+        QTest::newRow("TxtTXCount") << "TxtTXCount" << "发送计数" << "TX:0";
+        QTest::newRow("TxtSavePath") << "TxtSavePath" << "保存目录" << QDir::homePath() + "/COMDATA";
     }
     void accessibleNames()
     {
         QFETCH(QString, control);
         QFETCH(QString, name);
+        QFETCH(QString, value);
+        start();
         QWidget *widget = w(control.toLatin1());
-        if (auto *cbo = qobject_cast<QComboBox *>(widget))
-            widget = cbo->lineEdit();
         QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
-        QVERIFY(iface);
         QCOMPARE(iface->text(QAccessible::Name), name);
+        if (!value.isEmpty())
+            QCOMPARE(iface->text(QAccessible::Value), value);
+        if (auto *cbo = qobject_cast<QComboBox *>(widget)) { // its field takes the focus
+            QCOMPARE(iface->role(), QAccessible::ComboBox);
+            QCOMPARE(iface->child(1)->object(), cbo->lineEdit());
+            QCOMPARE(iface->child(1)->text(QAccessible::Name), name);
+            iface->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+            QVERIFY(cbo->view()->isVisible());
+            cbo->hidePopup();
+        }
     }
 
     void startUpOpensCom1()
@@ -370,7 +392,7 @@ private slots:
         start();
         comm->lose();
         QTRY_VERIFY(!comm->portOpen());
-        QTRY_COMPARE(status(), QStringLiteral("STATUS：COM Port Cloced"));
+        QTRY_COMPARE(status(), QStringLiteral("STATUS：COM Port Cloced（等待设备）"));
         QCOMPARE(caption(), openCaption);
         QVERIFY(unlit());
         QVERIFY(dialogs->messages.isEmpty());
@@ -512,19 +534,38 @@ private slots:
         }
     }
 
-    // The long status line shows its start, as a freshly written text box does.
-    void longStatusLineShowsItsStart()
+    // A status too long for its box keeps its whole text (read, copied, and
+    // shown as the tooltip); the box draws it with the middle of the port's
+    // name left out, so the settings stay readable.
+    void longStatusLine()
     {
-        comm->available << QStringLiteral("/dev/ttyS11");
+        const QString path = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K-if00-port0");
+        comm->available << path;
         start();
-        w<QComboBox>("CboCom")->setEditText("COM12");
-        w<QComboBox>("CboParitybit")->setEditText("ENEV");
-        w<QComboBox>("CboStopbit")->setEditText("1.5");
+        w<QComboBox>("CboCom")->setEditText(path);
+        w<QComboBox>("CboParitybit")->setEditText("ODD");
+        w<QComboBox>("CboDatabit")->setEditText("7");
         QVERIFY(chooseFromList(w<QComboBox>("CboBaudrate"), "115200"));
-        auto *box = w<QLineEdit>("TxtStatus");
-        QCOMPARE(box->text(), QStringLiteral("STATUS：COM12 OPEND，115200,E,8,1.5"));
-        QVERIFY(box->fontMetrics().horizontalAdvance(box->text()) > box->width());
-        QCOMPARE(box->cursorPosition(), 0);
+        auto *box = w<StatusLine>("TxtStatus");
+        const QString whole = "STATUS：" + path + " OPEND，115200,O,7,1";
+        QCOMPARE(box->text(), whole);
+        QCOMPARE(box->toolTip(), whole);
+        const QString shown = box->shownText();
+        QVERIFY2(shown.startsWith("STATUS：/") && shown.endsWith("0 OPEND，115200,O,7,1") &&
+                     shown.contains(u'…'),
+                 qPrintable(shown));
+        QVERIFY(box->fontMetrics().horizontalAdvance(shown) < box->width());
+
+        // Typed into, the box no longer knows the name: its end gives way.
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_End);
+        QTest::keyClicks(box, "x");
+        w("CmdQuit")->setFocus();
+        QVERIFY(box->shownText().startsWith("STATUS：/dev/serial"));
+        QVERIFY(box->shownText().endsWith(u'…'));
+        // A short status is shown as it is.
+        box->showStatus(closedStatusLine());
+        QCOMPARE(box->shownText(), closedStatusLine());
     }
 
     // The boxes' own context menus speak Chinese too (a mnemonic letter and a
@@ -569,6 +610,9 @@ private slots:
         QCOMPARE(cbo->itemData(17, Qt::ToolTipRole).toString(), details);
         QCOMPARE(cbo->itemData(17, Qt::AccessibleDescriptionRole).toString(), details);
         QVERIFY(cbo->itemData(16, Qt::ToolTipRole).toString().isEmpty());
+        // COM items tell the device they open.
+        QCOMPARE(cbo->itemData(0, Qt::ToolTipRole).toString(), com1);
+        QCOMPARE(cbo->itemData(2, Qt::AccessibleDescriptionRole).toString(), QStringLiteral("/dev/ttyS2"));
         cbo->hidePopup();
         QCOMPARE(comm->log.size(), 1); // opening the list chose nothing
 

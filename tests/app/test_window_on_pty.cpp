@@ -65,7 +65,7 @@ private slots:
 
         // COM1 goes away: the window shows the port closed, and asks nothing.
         com1.reset();
-        QTRY_COMPARE(status(form), QStringLiteral("STATUS：COM Port Cloced"));
+        QTRY_COMPARE(status(form), QStringLiteral("STATUS：COM Port Cloced（等待设备）"));
         QVERIFY(!comm.portOpen());
         QCOMPARE(form.findChild<QPushButton *>("CmdSwitch")->text(), QStringLiteral("打开串口"));
         QVERIFY(dialogs.messages.isEmpty());
@@ -86,7 +86,7 @@ private slots:
 
         device.reset(); // pulled
         QVERIFY(QFile::remove(link));
-        QTRY_COMPARE(status(form), QStringLiteral("STATUS：COM Port Cloced"));
+        QTRY_COMPARE(status(form), QStringLiteral("STATUS：COM Port Cloced（等待设备）"));
         device = std::make_unique<PtyPair>(); // plugged in, first taken by someone else
         QVERIFY(QFile::link(device->devicePath(), link));
         QtSerialControl other;
@@ -182,6 +182,23 @@ private slots:
         QCOMPARE(dialogs.messages.size(), 1);
         QCOMPARE(dialogs.messages[0].text, QStringLiteral("没有成功，请重试"));
         QVERIFY(!comm.portOpen());
+    }
+
+    // 1.5 stop bits on 8 data bits: the line cannot be set so, and the choice
+    // fails as any impossible setting does, instead of claiming 1.5 in the status.
+    void oneAndAHalfStopBitsNeedFiveDataBits()
+    {
+        PtyPair com1;
+        Window win(com1.devicePath());
+        auto &[comm, dialogs, lister, form] = win;
+        QVERIFY(comm.portOpen());
+        QVERIFY(chooseFromList(form.findChild<QComboBox *>("CboStopbit"), QStringLiteral("1.5")));
+        QCOMPARE(dialogs.messages.value(0).text, QStringLiteral("没有成功，请重试"));
+        QVERIFY(!comm.portOpen());
+        QCOMPARE(status(form), QStringLiteral("STATUS：COM Port Cloced"));
+        QVERIFY(chooseFromList(form.findChild<QComboBox *>("CboDatabit"), QStringLiteral("5")));
+        QVERIFY(comm.portOpen());
+        QCOMPARE(status(form), QStringLiteral("STATUS：COM1 OPEND，9600,N,5,1.5"));
     }
 
     void startUpOnABusyPort()

@@ -5,6 +5,7 @@
 #include "support/fake_serial_control.h"
 #include "support/recording_dialogs.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
@@ -152,6 +153,44 @@ private slots:
         QCOMPARE(pathBox()->text(), dir->path());
         save();
         QVERIFY(QFile::exists(dir->path() + "/1.txt"));
+    }
+
+    void foldersFromTheHome_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("home") << "~" << "/home/u";
+        QTest::newRow("below home") << "~/qvtest" << "/home/u/qvtest";
+        QTest::newRow("relative") << "qv/a" << "/home/u/qv/a";
+        QTest::newRow("a tilde inside a name") << "a~/b" << "/home/u/a~/b";
+        QTest::newRow("absolute") << "/srv/data" << "/srv/data";
+        QTest::newRow("empty names none") << "" << "";
+    }
+    void foldersFromTheHome()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, folder);
+        QCOMPARE(resolveFolder(typed, "/home/u"), folder);
+    }
+
+    // A save to "~/qvtest" goes below the home folder, never into a folder "~"
+    // in the working folder; the box keeps what was typed, and the picker
+    // starts at that folder.
+    void tildeInTheSaveFolder()
+    {
+        const QByteArray home = qgetenv("HOME");
+        const QString working = QDir::currentPath();
+        qputenv("HOME", dir->path().toLocal8Bit());
+        QDir::setCurrent(dir->path() + "/..");
+        pathBox()->setText("~/qvtest");
+        save();
+        QCOMPARE(saved(dir->path() + "/qvtest"), expectedStamp() + "\r\n");
+        QVERIFY(!QFileInfo::exists("~"));
+        QTRY_COMPARE(pathBox()->text(), QStringLiteral("~/qvtest"));
+        QTest::mouseClick(w("CmdAmend"), Qt::LeftButton);
+        QCOMPARE(dialogs->folderCurrent, dir->path() + "/qvtest");
+        qputenv("HOME", home);
+        QDir::setCurrent(working);
     }
 
     // Nothing visible happens, and an older file stays whole.

@@ -73,12 +73,10 @@ private slots:
         comm.reset();
     }
 
-    // The menu key opens the menu; the arrow keys and Enter tick an item, and
-    // assistive technology reads it as ticked.
+    // The menu key opens the menu; the arrow keys and Enter tick an item.
     void menuByKeyboard()
     {
         QStringList texts;
-        QAccessible::State stampState;
         display()->setFocus();
         QTimer::singleShot(200, [&] {
             auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
@@ -93,17 +91,36 @@ private slots:
         QCOMPARE(texts, (QStringList{"剪切", "复制", "粘贴", "删除", "|", "全选", "|", "记录到文件", "显示时间戳"}));
         QVERIFY(display()->stampAction()->isChecked());
         QVERIFY(!display()->recordAction()->isChecked());
+    }
 
-        const std::unique_ptr<QMenu> menu = display()->contextMenu();
-        menu->popup(QPoint(0, 0));
-        QAccessibleInterface *list = QAccessible::queryAccessibleInterface(menu.get());
-        QVERIFY(list);
-        for (int i = 0; i < list->childCount(); ++i)
-            if (list->child(i)->text(QAccessible::Name) == QStringLiteral("显示时间戳"))
-                stampState = list->child(i)->state();
-        QVERIFY(stampState.checkable);
-        QVERIFY(stampState.checked);
-        menu->hide();
+    // Assistive technology reads every item of every opening of the menu (the
+    // menu is made anew each time), the switches with their state, and ticks
+    // them through the item's own action.
+    void menuReadByAssistiveTechnology()
+    {
+        const QStringList expected[] = {{"记录到文件 -", "显示时间戳 -"}, {"记录到文件 -", "显示时间戳 +"}};
+        for (const QStringList &switches : expected) {
+            const std::unique_ptr<QMenu> menu = display()->contextMenu();
+            menu->popup(QPoint(0, 0));
+            QAccessibleInterface *list = QAccessible::queryAccessibleInterface(menu.get());
+            QStringList read;
+            QAccessibleInterface *stamp = nullptr;
+            for (int i = 0; i < list->childCount(); ++i) {
+                QAccessibleInterface *item = list->child(i);
+                QVERIFY(item && item->isValid());
+                QCOMPARE(item->parent(), list);
+                if (!item->state().checkable)
+                    continue;
+                read << item->text(QAccessible::Name) + (item->state().checked ? " +" : " -");
+                if (item->text(QAccessible::Name) == QStringLiteral("显示时间戳"))
+                    stamp = item;
+            }
+            QCOMPARE(read, switches);
+            if (switches == expected[0])
+                stamp->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            menu->hide();
+        }
+        QVERIFY(display()->stampAction()->isChecked());
     }
 
     void emptySaveFolder()
@@ -216,8 +233,9 @@ private slots:
         QTest::newRow("text: a line feed at the end waits for the next character")
             << false << true << QList<QByteArray>{"a\n", "", "b"} << QList<int>{0, 19, 40}
             << t0 + "a\n" + t2 + "b";
-        QTest::newRow("text: switched on mid-line")
-            << false << false << QList<QByteArray>{"rest\r\n"} << QList<int>{0} << t0 + "rest\r\n";
+        QTest::newRow("text: switched on mid-line, the next line is the first stamped")
+            << false << false << QList<QByteArray>{"rest\r\n", "next"} << QList<int>{0, 40}
+            << "rest\r\n" + t2 + "next";
         QTest::newRow("hex: 19 ms is no silence, 21 ms is")
             << true << true << QList<QByteArray>{"\x01", "\x02", "\xff"} << QList<int>{0, 19, 40}
             << t0 + "01 02 \r\n" + t2 + "FF ";

@@ -4,7 +4,11 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QFile>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 #include <thread>
 
 // The real control over pseudo-terminals: the test plays the device.
@@ -75,23 +79,38 @@ private slots:
         QCOMPARE(c.takeInput(), sent);
     }
 
+    // What the driver is set to (a pseudo-terminal keeps the stop bits; it
+    // always reports 8 data bits). 1.5 stop bits exist only with 5 data bits
+    // (the flag for two stop bits makes 1.5 there); otherwise the line cannot be set.
     void lineSettingsOnAPseudoTerminal_data()
     {
         QTest::addColumn<QString>("settings");
         QTest::addColumn<bool>("opens");
-        QTest::newRow("115200,N,8,1") << "115200,N,8,1" << true;
-        QTest::newRow("2400,E,7,2") << "2400,E,7,2" << true;
-        QTest::newRow("9600,O,5,1") << "9600,O,5,1" << true;
-        QTest::newRow("four data bits") << "9600,N,4,1" << false;
+        QTest::addColumn<bool>("twoStopFlag");
+        QTest::newRow("115200,N,8,1") << "115200,N,8,1" << true << false;
+        QTest::newRow("2400,E,7,2") << "2400,E,7,2" << true << true;
+        QTest::newRow("9600,O,5,1") << "9600,O,5,1" << true << false;
+        QTest::newRow("1.5 stop bits on 5 data bits") << "9600,N,5,1.5" << true << true;
+        QTest::newRow("1.5 stop bits on 6 data bits") << "9600,N,6,1.5" << false << false;
+        QTest::newRow("1.5 stop bits on 8 data bits") << "9600,N,8,1.5" << false << false;
+        QTest::newRow("four data bits") << "9600,N,4,1" << false << false;
     }
     void lineSettingsOnAPseudoTerminal()
     {
         QFETCH(QString, settings);
         QFETCH(bool, opens);
+        QFETCH(bool, twoStopFlag);
         PtyPair pty;
         QtSerialControl c;
         QCOMPARE(openOn(c, pty, settings), opens);
         QCOMPARE(c.portOpen(), opens);
+        if (!opens)
+            return;
+        const int fd = ::open(QFile::encodeName(pty.devicePath()).constData(), O_RDONLY | O_NOCTTY);
+        termios tio{};
+        QCOMPARE(::tcgetattr(fd, &tio), 0);
+        ::close(fd);
+        QCOMPARE(bool(tio.c_cflag & CSTOPB), twoStopFlag);
     }
 
     void missingDeviceFailsToOpen()

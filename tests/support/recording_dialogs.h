@@ -18,7 +18,7 @@ public:
     QString fileAnswer;                  // what the file dialog reports ("" = cancelled)
     int fileQuestions = 0;
     std::optional<QString> folderAnswer; // nothing = cancelled
-    QString folderTitle, folderRoot;     // what the picker was asked
+    QString folderTitle, folderRoot, folderCurrent; // what the picker was asked
 
     void message(const QString &text, Icon icon, Buttons buttons) override
     {
@@ -29,10 +29,12 @@ public:
         ++fileQuestions;
         return fileAnswer;
     }
-    std::optional<QString> chooseFolder(const QString &title, const QString &root) override
+    std::optional<QString> chooseFolder(const QString &title, const QString &root,
+                                        const QString &current) override
     {
         folderTitle = title;
         folderRoot = root;
+        folderCurrent = current;
         return folderAnswer;
     }
 };

@@ -1,11 +1,14 @@
 #include "support/pty_window.h"
 #include "transmit/send_file.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 #include <sys/stat.h>
 
@@ -110,17 +113,19 @@ private slots:
         QCOMPARE(device->read(4), QByteArray("new!"));
     }
 
-    void cancelledOrUnreadableKeepsTheContent_data()
+    // What the box names is what is sent: after a choice that cannot be read,
+    // the previous file's content is gone, and sending answers as for an empty file.
+    void unreadableChoiceLeavesNothingToSend_data()
     {
         QTest::addColumn<QString>("answer");
-        QTest::newRow("cancelled") << "";
+        QTest::newRow("no name") << "";
         QTest::newRow("missing file") << "/nonexistent/quorvex.txt";
         QTest::newRow("a folder") << "/tmp";
         QTest::newRow("an endless device") << "/dev/zero";
         QTest::newRow("a terminal") << "/dev/tty";
         QTest::newRow("a named pipe nobody writes to") << "fifo";
     }
-    void cancelledOrUnreadableKeepsTheContent()
+    void unreadableChoiceLeavesNothingToSend()
     {
         QFETCH(QString, answer);
         if (answer == "fifo") {
@@ -130,9 +135,41 @@ private slots:
         choose(file("kept.txt", "kept"));
         choose(answer);
         QCOMPARE(w<QLineEdit>("TxtSendPath")->text(), answer);
+        QVERIFY(dialogs->messages.isEmpty()); // choosing says nothing
         sendFile();
-        QCOMPARE(device->read(4), QByteArray("kept"));
-        QVERIFY(dialogs->messages.isEmpty());
+        QCOMPARE(dialogs->messages.value(0).text, QStringLiteral("发送的文件为空"));
+        QCOMPARE(device->read(1, 100), QByteArray());
+    }
+
+    // The real dialog: a cancel reports the name chosen before, so the box and
+    // what is sent stay that file (read again, as a choice of it would).
+    void realDialogCancelKeepsTheChoice()
+    {
+        QtDialogs real(form.get());
+        const QString path = file("chosen.txt", "v1");
+        QString seenFilter;
+        auto answer = [&](bool accept) {
+            QTimer::singleShot(100, this, [&, accept] {
+                QFileDialog *d = nullptr;
+                for (QWidget *top : QApplication::topLevelWidgets())
+                    if (top->isVisible() && qobject_cast<QFileDialog *>(top))
+                        d = static_cast<QFileDialog *>(top);
+                if (!d)
+                    qFatal("no file dialog shown");
+                seenFilter = d->nameFilters().value(0);
+                if (accept) {
+                    d->findChild<QLineEdit *>("fileNameEdit")->setText(path);
+                    static_cast<QDialog *>(d)->accept(); // QFileDialog hides it
+                } else {
+                    d->reject();
+                }
+            });
+        };
+        answer(true);
+        QCOMPARE(real.chooseFileToOpen(), path);
+        QCOMPARE(seenFilter, QStringLiteral("文本文件（*.txt） (*.txt)"));
+        answer(false);
+        QCOMPARE(real.chooseFileToOpen(), path);
     }
 
     // Up to the limit and no further; a file that says it is empty is read to its end.

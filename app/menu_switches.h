@@ -1,0 +1,15 @@
+#pragma once
+
+class QAction;
+class QMenu;
+
+// Adds to a context menu an item standing for a switch that outlives the menu
+// (the receive box's "记录到文件", say): its text, tooltip, enabled and checked
+// state copied, and choosing it triggers the switch.
+//
+// Context menus are made afresh each time they open, and Qt's accessibility
+// keeps one interface per action, tied to the first menu it was shown in: a
+// lasting action put straight into a second menu is read by a screen reader as
+// an empty object. An item of the menu's own is read with its name and state
+// in every menu.
+QAction *addSwitchItem(QMenu *menu, QAction *lasting);
