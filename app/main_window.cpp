@@ -111,6 +111,12 @@ MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
     m_lister = m_ownLister.get();
     m_watcher = new PortWatcher(m_lister, this);
     connect(c.CboCom, &SettingsSelector::listAboutToShow, this, &MainForm::refreshPortList);
+    // COM1 to COM16 tell which device each opens, as the devices tell what they are.
+    for (int n = 1; n <= kComItems; ++n) {
+        const QString device = devicePathForPort(n);
+        c.CboCom->setItemData(n - 1, device, Qt::ToolTipRole);
+        c.CboCom->setItemData(n - 1, device, Qt::AccessibleDescriptionRole);
+    }
 }
 
 void MainForm::setPortLister(PortLister *lister)
@@ -301,12 +307,6 @@ void MainForm::refreshPortList()
     for (const PortInfo &p : ports)
         items.append({p.path, portDetails(p)});
     c.CboCom->setExtraItems(kComItems, items);
-    // COM1 to COM16 tell which device each opens, as the devices tell what they are.
-    for (int n = 1; n <= kComItems; ++n) {
-        const QString device = devicePathForPort(n);
-        c.CboCom->setItemData(n - 1, device, Qt::ToolTipRole);
-        c.CboCom->setItemData(n - 1, device, Qt::AccessibleDescriptionRole);
-    }
 }
 
 // ---- receiving and counting -----------------------------------------------

@@ -1,11 +1,104 @@
 #include "app/menu_switches.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QAction>
 #include <QMenu>
+#include <QPointer>
+
+namespace {
+
+// A menu item standing for a switch.
+class SwitchItem : public QAction
+{
+    Q_OBJECT
+
+public:
+    using QAction::QAction;
+};
+
+// Read as a check box: Qt's own menu item is told to screen readers without
+// its checkable state (the bridge has no such role), so an unticked switch
+// would sound like a plain command.
+class SwitchItemAccessible : public QAccessibleInterface, public QAccessibleActionInterface
+{
+public:
+    explicit SwitchItemAccessible(QAction *item) : m_item(item) {}
+
+    QMenu *menu() const { return m_item ? qobject_cast<QMenu *>(m_item->parent()) : nullptr; }
+    bool isValid() const override { return menu() != nullptr; }
+    QObject *object() const override { return m_item; }
+    QWindow *window() const override { return menu() ? menu()->windowHandle() : nullptr; }
+    QAccessibleInterface *parent() const override
+    {
+        return menu() ? QAccessible::queryAccessibleInterface(menu()) : nullptr;
+    }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+    QString text(QAccessible::Text t) const override
+    {
+        if (!m_item)
+            return {};
+        if (t == QAccessible::Name)
+            return m_item->text().remove(u'&');
+        if (t == QAccessible::Description)
+            return m_item->toolTip() == m_item->text().remove(u'&') ? QString() : m_item->toolTip();
+        return {};
+    }
+    void setText(QAccessible::Text, const QString &) override {}
+    QRect rect() const override
+    {
+        QMenu *m = menu();
+        return m ? m->actionGeometry(m_item).translated(m->mapToGlobal(QPoint(0, 0))) : QRect();
+    }
+    QAccessible::Role role() const override { return QAccessible::CheckBox; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s;
+        QMenu *m = menu();
+        if (!m)
+            return s;
+        s.checkable = true;
+        s.checked = m_item->isChecked();
+        s.disabled = !m_item->isEnabled();
+        s.focusable = true;
+        s.focused = m->activeAction() == m_item;
+        s.invisible = !m->isVisible() || !m_item->isVisible();
+        return s;
+    }
+    void *interface_cast(QAccessible::InterfaceType t) override
+    {
+        return t == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface *>(this)
+                                                 : nullptr;
+    }
+    QStringList actionNames() const override { return {toggleAction(), pressAction()}; }
+    void doAction(const QString &name) override
+    {
+        if (isValid() && m_item->isEnabled() && actionNames().contains(name))
+            m_item->trigger();
+    }
+    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+
+private:
+    QPointer<QAction> m_item;
+};
+
+QAccessibleInterface *switchItemAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("SwitchItem"))
+        return new SwitchItemAccessible(static_cast<QAction *>(object));
+    return nullptr;
+}
+
+} // namespace
 
 QAction *addSwitchItem(QMenu *menu, QAction *lasting)
 {
-    auto *item = new QAction(lasting->text(), menu);
+    static const bool accessible = (QAccessible::installFactory(switchItemAccessible), true);
+    (void)accessible;
+    auto *item = new SwitchItem(lasting->text(), menu);
     item->setCheckable(lasting->isCheckable());
     item->setChecked(lasting->isChecked());
     item->setEnabled(lasting->isEnabled());
@@ -14,3 +107,5 @@ QAction *addSwitchItem(QMenu *menu, QAction *lasting)
     menu->addAction(item);
     return item;
 }
+
+#include "menu_switches.moc"

@@ -11,5 +11,5 @@ class QMenu;
 // keeps one interface per action, tied to the first menu it was shown in: a
 // lasting action put straight into a second menu is read by a screen reader as
 // an empty object. An item of the menu's own is read with its name and state
-// in every menu.
+// in every menu, as a check box when the switch is one.
 QAction *addSwitchItem(QMenu *menu, QAction *lasting);

@@ -301,6 +301,8 @@ void buildMainForm(QWidget *form, MainFormControls &c)
     c.TxtTXCount->setAccessibleName(QStringLiteral("发送计数"));
     c.TxtSavePath->setAccessibleName(QStringLiteral("保存目录"));
     c.TxtSendPath->setAccessibleName(QStringLiteral("发送文件"));
+    c.ImgSwitchOn->setAccessibleName(QStringLiteral("串口指示灯：亮"));
+    c.ImgSwitchOff->setAccessibleName(QStringLiteral("串口指示灯：灭"));
 
     const QList<QWidget *> tabOrder{
         c.TxtReceive,    c.CmdSwitch,     c.CmdClearReceive, c.CmdStopdisp,   c.ChkAutoClear,

@@ -109,8 +109,9 @@ private slots:
                 QAccessibleInterface *item = list->child(i);
                 QVERIFY(item && item->isValid());
                 QCOMPARE(item->parent(), list);
-                if (!item->state().checkable)
+                if (item->role() != QAccessible::CheckBox)
                     continue;
+                QVERIFY(item->state().checkable);
                 read << item->text(QAccessible::Name) + (item->state().checked ? " +" : " -");
                 if (item->text(QAccessible::Name) == QStringLiteral("显示时间戳"))
                     stamp = item;
