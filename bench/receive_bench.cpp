@@ -3,8 +3,9 @@
 // text display, unpaced and paced at 921600 baud. A child process plays the
 // device, so the figures are the program's own.
 //
-//   receive_bench [MB for the floods, default 50] [paced | record]
-// "record" runs the floods with 记录到文件 ticked and checks the record's size.
+//   receive_bench [MB for the floods, default 50] [paced | record | invisible]
+// "record" runs the floods with 记录到文件 ticked and checks the record's size;
+// "invisible" only the floods of CR and of NUL.
 #include "app/app_setup.h"
 #include "bench_support.h"
 #include "receive/receive_display.h"
@@ -50,7 +51,7 @@ QString threadCpu()
     return out;
 }
 
-enum class Data { Binary, TextLines, TextNoBreaks };
+enum class Data { Binary, TextLines, TextNoBreaks, CarriageReturns, Nuls };
 
 QByteArray pattern(Data kind)
 {
@@ -66,6 +67,12 @@ QByteArray pattern(Data kind)
             break;
         case Data::TextNoBreaks:
             out += "ABCDEFGHIJ0123456789 \xd6\xd0\xce\xc4 ";
+            break;
+        case Data::CarriageReturns: // a line that only ever returns to its start
+            out += '\r';
+            break;
+        case Data::Nuls: // a wrong baud rate or a line held in break
+            out += '\0';
             break;
         }
     }
@@ -215,6 +222,18 @@ void appendTimes(bool hex)
     std::printf("\n");
 }
 
+// Characters drawn as nothing: rows must stay as short as any others, so these
+// floods go at the speed of ordinary text in the same memory.
+void invisibleFloods(qint64 total)
+{
+    for (const auto &[kind, name] : {std::pair{Data::CarriageReturns, "text display, only CR"},
+                                     std::pair{Data::Nuls, "text display, only NUL"}}) {
+        const Result r = flood(kind, false, total, 0);
+        report(name, r, true);
+        std::printf("%-34s peak RSS growth %.2f bytes per received byte\n", "", r.peakKb * 1024.0 / total);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -226,6 +245,11 @@ int main(int argc, char *argv[])
     const qint64 total = mb * 1'000'000;
 
     const bool pacedOnly = argc > 2 && qstrcmp(argv[2], "paced") == 0;
+    if (argc > 2 && qstrcmp(argv[2], "invisible") == 0) {
+        std::printf("Receive path, %lld MB floods of characters drawn as nothing\n", mb);
+        invisibleFloods(total);
+        return 0;
+    }
     if (argc > 2 && qstrcmp(argv[2], "record") == 0) {
         std::printf("Receive path with recording to a file, %lld MB floods\n", mb);
         report("hex display, unpaced, recording", flood(Data::Binary, true, total, 0, true), true);
@@ -240,6 +264,7 @@ int main(int argc, char *argv[])
                 "hex display memory", hex.peakKb * 1024.0 / total, double(hex.displayBytes) / total);
     report("text display with line breaks", flood(Data::TextLines, false, total, 0), true);
     report("text display without line breaks", flood(Data::TextNoBreaks, false, total, 0), true);
+    invisibleFloods(total);
     }
 
     const double baud = 921600 / 10.0; // bytes per second on an 8N1 line

@@ -860,7 +860,11 @@ void ReceiveDisplay::timerEvent(QTimerEvent *e)
     }
     if (e->timerId() == m_blink.timerId()) {
         m_caretOn = !m_caretOn;
-        viewport()->update(characterRect(m_cursor).adjusted(-2, -1, 2, 1));
+        // The caret's row as a stripe, found from its number alone: the paint
+        // takes the row from its cache, and the blink never makes the row again.
+        const qint64 y = (caretRow() - firstVisibleRow()) * lineHeight() + kMargin;
+        if (y > -lineHeight() && y < viewport()->height())
+            viewport()->update(QRect(0, int(y) - 1, viewport()->width(), lineHeight() + 2));
         return;
     }
     QAbstractScrollArea::timerEvent(e);
