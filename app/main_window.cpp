@@ -106,6 +106,11 @@ MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
     connect(m_recorder, &ReceiveRecorder::failed, this, &MainForm::onRecordFailed);
     connect(c.TxtReceive->recordAction(), &QAction::triggered, this, &MainForm::onRecordTriggered);
     connect(c.TxtReceive->stampAction(), &QAction::triggered, this, &MainForm::onStampsTriggered);
+    // Told once: part of the history could not be read back from the temporary
+    // file and shows (and saves) as a marked gap.
+    connect(c.TxtReceive, &ReceiveDisplay::historyDamaged, this, [this] {
+        c.TxtStatus->addNote(QStringLiteral("（部分接收数据无法读回，以▓标出）"));
+    });
 
     m_ownLister = std::make_unique<QtPortLister>();
     m_lister = m_ownLister.get();
@@ -598,6 +603,7 @@ void MainForm::onCmdSaveDispClick()
     const bool saved = writeSaveFile(saveFolder(), m_now(), [this](const auto &put) {
         c.TxtReceive->forEachPiece(put);
     });
+    c.TxtReceive->noteDamage();
     if (!saved)
         return;
     showText(c.TxtSavePath, QStringLiteral("OK,1.txt Save"));

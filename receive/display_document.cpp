@@ -64,16 +64,20 @@ void DisplayDocument::makeRoom(Store<T> &store, qint64 need)
     }
     const qsizetype had = store.open.capacity();
     store.open.resize(qsizetype(cap * qint64(sizeof(T))));
-    if (store.open.capacity() > had)
+    if (store.open.capacity() > had) {
         prefault(store.open);
+        SpillStore::keepOutOfDumps(store.open);
+    }
     store.used = 0;
 }
 
 template <typename T>
-const T *DisplayDocument::blockData(const Store<T> &store, quint32 block) const
+const T *DisplayDocument::blockData(const Store<T> &store, quint32 block, bool *damaged) const
 {
+    if (damaged)
+        *damaged = false;
     if (block < store.sealed.size())
-        return reinterpret_cast<const T *>(m_spill->get(store.sealed[block]).constData());
+        return reinterpret_cast<const T *>(m_spill->get(store.sealed[block], damaged).constData());
     return reinterpret_cast<const T *>(store.open.constData());
 }
 
@@ -241,6 +245,22 @@ void DisplayDocument::scan(qint64 from, qint64 to,
         const Piece &p = m_pieces[i];
         start = m_starts[i];
         const qint64 end = std::min(to, start + p.chars());
+        bool damaged = false;
+        switch (p.kind) {
+        case Kind::Text: blockData(m_text, p.block, &damaged); break;
+        case Kind::Latin1: blockData(m_latin, p.block, &damaged); break;
+        case Kind::Hex: blockData(m_hex, p.block, &damaged); break;
+        }
+        if (damaged) {
+            std::fill_n(buf, std::size(buf), kGapMark);
+            while (pos < end) {
+                const qint64 n = std::min<qint64>(end - pos, qint64(std::size(buf)));
+                if (!f(buf, qsizetype(n)))
+                    return;
+                pos += n;
+            }
+            continue;
+        }
         if (p.kind == Kind::Text) {
             const char16_t *base = blockData(m_text, p.block) + p.offset;
             if (!f(base + (pos - start), qsizetype(end - pos)))

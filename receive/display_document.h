@@ -18,11 +18,17 @@
 // memory held stays bounded however much is received.
 //
 // Positions are character positions in the text as shown (a hex byte counts 3).
+//
+// A block the store could not read back (the temporary file damaged) reads as
+// kGapMark, one for each character it held, so it shows, is copied and is
+// saved as a clearly marked gap of its own length, never as noise.
 class DisplayDocument
 {
 public:
     DisplayDocument();
     ~DisplayDocument();
+
+    static constexpr char16_t kGapMark = u'▓';
 
     qint64 size() const { return m_size; }
     bool isEmpty() const { return m_size == 0; }
@@ -73,7 +79,7 @@ private:
     template <typename T>
     void makeRoom(Store<T> &store, qint64 need);
     template <typename T>
-    const T *blockData(const Store<T> &store, quint32 block) const;
+    const T *blockData(const Store<T> &store, quint32 block, bool *damaged = nullptr) const;
     // Index of the piece holding pos (pos < size), and where that piece starts.
     std::size_t pieceAt(qint64 pos, qint64 *start) const;
     // Makes pos a piece boundary; returns the index of the piece starting there.

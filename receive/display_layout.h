@@ -74,6 +74,7 @@ public:
 
     qint64 memoryBytes() const { return m_rows.memoryBytes() + (m_next ? m_next->rows.memoryBytes() : 0); }
     qint64 fileBytes() const { return m_rows.fileBytes() + (m_next ? m_next->rows.fileBytes() : 0); }
+    int damagedPages() const { return m_rows.damagedPages() + (m_next ? m_next->rows.damagedPages() : 0); }
 
 private:
     struct Wrap {

@@ -646,6 +646,15 @@ void ReceiveDisplay::paintEvent(QPaintEvent *event)
     // unchanged); when there are many, those this paint did not use go.
     if (m_rowCache.size() > size_t(visibleRows()) * 3 + 64)
         std::erase_if(m_rowCache, [this](const auto &entry) { return entry.second.paint != m_paints; });
+    noteDamage();
+}
+
+void ReceiveDisplay::noteDamage()
+{
+    const bool damaged = damagedPages() > 0;
+    if (damaged && !m_damageReported)
+        emit historyDamaged();
+    m_damageReported = damaged;
 }
 
 // ---- keyboard and mouse --------------------------------------------------------

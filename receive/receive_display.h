@@ -104,10 +104,20 @@ public:
     using Announcer = void (*)(QAccessibleEvent *);
     static void setAnnouncer(Announcer announcer);
 
+    // Stored pages of the content or its rows that the temporary file could not
+    // give back since the last clear (they show as DisplayDocument::kGapMark).
+    int damagedPages() const { return m_doc.spill().damagedPages() + m_layout.damagedPages(); }
+    // Raises historyDamaged once when damage was found since the last clear
+    // (paints look by themselves; a reader of the whole text calls this after).
+    void noteDamage();
+
     // Memory held for the content and its rows.
     qint64 memoryBytes() const { return m_doc.memoryBytes() + m_layout.memoryBytes(); }
     // Bytes in the temporary file behind the content and its rows.
     qint64 temporaryFileBytes() const { return m_doc.spill().fileBytes() + m_layout.fileBytes(); }
+
+signals:
+    void historyDamaged();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -128,6 +138,7 @@ protected:
 private:
     QAction *m_recordAction;
     QAction *m_stampAction;
+    bool m_damageReported = false;
     int lineHeight() const;
     int visibleRows() const;
     int textWidth() const;

@@ -8,8 +8,26 @@ namespace {
 constexpr int kCachedBlocks = 8;
 }
 
+// A stored block that comes back damaged is made again as starts spread
+// evenly between its first and last ones: rows of about the right length, in
+// order, so the rows around it are found and drawn as before.
+static void spreadStarts(const std::pair<qint64, qint64> &bounds, QByteArray &page)
+{
+    auto *starts = reinterpret_cast<qint64 *>(page.data());
+    const auto n = qint64(page.size() / qsizetype(sizeof(qint64)));
+    const auto [first, last] = bounds;
+    for (qint64 i = 0; i < n; ++i)
+        starts[i] = n == 1 ? first : first + (last - first) * i / (n - 1);
+}
+
 RowIndex::RowIndex()
-    : m_store(std::make_unique<SpillStore>(kCachedBlocks)),
+    : m_bounds(std::make_shared<std::vector<std::pair<qint64, qint64>>>()),
+      m_store(std::make_unique<SpillStore>(
+          kCachedBlocks, QString(),
+          [bounds = m_bounds](SpillStore::Id id, QByteArray &page) {
+              if (id < bounds->size())
+                  spreadStarts((*bounds)[id], page);
+          })),
       m_open(std::make_unique_for_overwrite<qint64[]>(kBlock))
 {
 }
@@ -37,6 +55,7 @@ void RowIndex::seal()
     std::memcpy(bytes.data(), m_open.get(), m_openUsed * sizeof(qint64));
     const qint64 first = m_open[0];
     const auto count = quint32(m_openUsed);
+    m_bounds->emplace_back(first, m_open[m_openUsed - 1]);
     m_openUsed = 0;
     addRun({m_store->put(std::move(bytes)), 0, count, 0, first});
 }
@@ -98,6 +117,7 @@ void RowIndex::clear()
     m_runs.shrink_to_fit();
     m_ends.clear();
     m_ends.shrink_to_fit();
+    m_bounds->clear();
     m_store->clear();
     m_openUsed = 0;
     m_size = 0;

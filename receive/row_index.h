@@ -30,6 +30,8 @@ public:
     std::size_t lastNotAbove(qint64 v) const;
     qint64 memoryBytes() const;
     qint64 fileBytes() const { return m_store->fileBytes(); }
+    // Stored blocks that came back damaged (and were made again) since the last clear.
+    int damagedPages() const { return m_store->damagedPages(); }
 
     // The index as it is now, to be read while the index itself is cut back and
     // built again (the blocks stay in the store until clear()).
@@ -57,6 +59,8 @@ private:
     void addRun(const Run &run);
     std::size_t sealedSize() const { return m_ends.empty() ? 0 : m_ends.back(); }
 
+    // Each stored block's first and last start, by its id in the store.
+    std::shared_ptr<std::vector<std::pair<qint64, qint64>>> m_bounds;
     mutable std::unique_ptr<SpillStore> m_store;
     std::vector<Run> m_runs;
     std::vector<std::size_t> m_ends;

@@ -10,25 +10,71 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
 
+namespace {
+
+// The pages of bytes wholly inside [data, data + n).
+std::pair<void *, size_t> wholePages(const void *data, size_t n)
+{
+    const auto page = quintptr(sysconf(_SC_PAGESIZE));
+    const quintptr from = (quintptr(data) + page - 1) / page * page;
+    const quintptr to = (quintptr(data) + n) / page * page;
+    return {reinterpret_cast<void *>(from), to > from ? size_t(to - from) : 0};
+}
+
+} // namespace
+
+void SpillStore::keepOutOfDumps(const QByteArray &bytes)
+{
+#ifdef MADV_DONTDUMP
+    const auto [at, n] = wholePages(bytes.constData(), size_t(bytes.capacity()));
+    if (n > 0)
+        ::madvise(at, n, MADV_DONTDUMP); // a hint: a refusal changes nothing else
+#else
+    (void)bytes;
+#endif
+}
+
+// The key lives in a page of its own, locked in memory where the limit allows
+// (never swapped out) and left out of core dumps.
 struct SpillStore::File {
     int fd = -1;
-    unsigned char key[32];
+    unsigned char *key = nullptr;
+    File()
+    {
+        void *page = ::mmap(nullptr, size_t(sysconf(_SC_PAGESIZE)), PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (page == MAP_FAILED)
+            return;
+#ifdef MADV_DONTDUMP
+        ::madvise(page, size_t(sysconf(_SC_PAGESIZE)), MADV_DONTDUMP);
+#endif
+        ::mlock(page, size_t(sysconf(_SC_PAGESIZE)));
+        key = static_cast<unsigned char *>(page);
+    }
     ~File()
     {
         if (fd >= 0)
             ::close(fd);
-        OPENSSL_cleanse(key, sizeof key);
+        if (key) {
+            OPENSSL_cleanse(key, 32);
+            ::munmap(key, size_t(sysconf(_SC_PAGESIZE)));
+        }
     }
+    File(const File &) = delete;
+    File &operator=(const File &) = delete;
 };
 
-SpillStore::SpillStore(int cachePages, QString folder)
+SpillStore::SpillStore(int cachePages, QString folder, Mender mend)
     : m_cachePages(std::max(cachePages, 2)),
-      m_folder(folder.isEmpty() ? QDir::tempPath() : std::move(folder))
+      m_folder(folder.isEmpty() ? QDir::tempPath() : std::move(folder)), m_usedFolder(m_folder),
+      m_mend(std::move(mend))
 {
     // A file size limit makes a write fail (and the page stay in memory)
     // instead of ending the program.
@@ -52,22 +98,26 @@ SpillStore::~SpillStore()
 std::shared_ptr<SpillStore::File> SpillStore::newFile()
 {
     auto file = std::make_shared<File>();
-    if (RAND_bytes(file->key, sizeof file->key) != 1)
+    if (!file->key || RAND_bytes(file->key, 32) != 1) {
         m_fileFailed = true; // no key, no file: everything stays in memory
+        m_failedAt = std::chrono::steady_clock::now();
+    }
     return file;
 }
 
-bool SpillStore::openFile()
+bool SpillStore::roomToSpill(quint64 freeBytes, quint64 totalBytes)
 {
-    if (m_file->fd >= 0)
-        return true;
-    if (m_fileFailed)
-        return false;
-    const QByteArray dir = QFile::encodeName(m_folder);
-    // Unlinked from birth where the file system allows it; else named for an
-    // instant and unlinked at once.
+    const quint64 reserve = std::min<quint64>(totalBytes / 10, quint64(1) << 30);
+    return freeBytes >= reserve;
+}
+
+// Unlinked from birth where the file system allows it; else named for an
+// instant and unlinked at once.
+int SpillStore::openIn(const QString &folder)
+{
+    const QByteArray dir = QFile::encodeName(folder);
     int fd = ::open(dir.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    if (fd < 0 && errno != ENOENT && errno != ENOTDIR) {
         QByteArray name = dir + "/quorvex-XXXXXX";
         fd = ::mkostemp(name.data(), O_CLOEXEC);
         if (fd >= 0) {
@@ -75,45 +125,110 @@ bool SpillStore::openFile()
             ::unlink(name.constData());
         }
     }
-    if (fd < 0)
+    return fd;
+}
+
+bool SpillStore::openFile()
+{
+    if (m_file->fd >= 0)
+        return true;
+    if (m_fileFailed) {
+        if (std::chrono::steady_clock::now() - m_failedAt < kRetryAfter)
+            return false;
+        m_fileFailed = false;
+        if (!m_file->key) // the key's page could not be had: try again with a new one
+            m_file = newFile();
+        if (m_fileFailed)
+            return false;
+    }
+    // A temporary folder that does not exist ($TMPDIR pointing nowhere) is
+    // passed over for /tmp, never for the working folder or the root.
+    int fd = openIn(m_folder);
+    m_usedFolder = m_folder;
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR) && m_folder != QStringLiteral("/tmp")) {
+        fd = openIn(QStringLiteral("/tmp"));
+        m_usedFolder = QStringLiteral("/tmp");
+    }
+    if (fd < 0) {
         m_fileFailed = true;
+        m_failedAt = std::chrono::steady_clock::now();
+        m_usedFolder = m_folder;
+    }
     m_file->fd = fd;
     return fd >= 0;
 }
 
-// The counter block starts at the page's byte offset in the file, so no two
-// pages written under one key share a key stream.
-void SpillStore::crypt(const File &file, const char *in, char *out, qsizetype n, qint64 offset)
+// The page's offset in the file makes its nonce: offsets never repeat under
+// one key (the file only grows, and a new file has a new key).
+static void nonceFor(qint64 offset, unsigned char iv[12])
 {
-    unsigned char iv[16] = {};
-    const quint64 block = quint64(offset) / 16;
+    std::memset(iv, 0, 12);
     for (int i = 0; i < 8; ++i)
-        iv[15 - i] = static_cast<unsigned char>(block >> (8 * i));
-    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
-    int done = 0;
-    const bool ok = ctx && EVP_EncryptInit_ex(ctx, EVP_aes_256_ctr(), nullptr, file.key, iv) == 1 &&
-                    EVP_EncryptUpdate(ctx, reinterpret_cast<unsigned char *>(out), &done,
-                                      reinterpret_cast<const unsigned char *>(in), int(n)) == 1;
-    EVP_CIPHER_CTX_free(ctx);
-    if (!ok)
-        qFatal("the temporary store's cipher failed");
+        iv[11 - i] = static_cast<unsigned char>(quint64(offset) >> (8 * i));
 }
 
 // On the writer's thread; buffer is kept between pages (no allocation per page).
 bool SpillStore::writeSealed(const File &file, const QByteArray &bytes, qint64 at, QByteArray &buffer)
 {
-    buffer.resize(bytes.size());
-    crypt(file, bytes.constData(), buffer.data(), bytes.size(), at);
-    qint64 done = 0;
-    while (done < buffer.size()) {
-        const ssize_t n = ::pwrite(file.fd, buffer.constData() + done, size_t(buffer.size() - done), at + done);
+    buffer.resize(bytes.size() + kTag);
+    unsigned char iv[12];
+    nonceFor(at, iv);
+    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    int done = 0, last = 0;
+    auto *out = reinterpret_cast<unsigned char *>(buffer.data());
+    const bool ok =
+        ctx && EVP_EncryptInit_ex(ctx, EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
+        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_IVLEN, 12, nullptr) == 1 &&
+        EVP_EncryptInit_ex(ctx, nullptr, nullptr, file.key, iv) == 1 &&
+        EVP_EncryptUpdate(ctx, out, &done, reinterpret_cast<const unsigned char *>(bytes.constData()),
+                          int(bytes.size())) == 1 &&
+        EVP_EncryptFinal_ex(ctx, out + done, &last) == 1 &&
+        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, int(kTag), out + bytes.size()) == 1;
+    EVP_CIPHER_CTX_free(ctx);
+    if (!ok)
+        qFatal("the temporary store's cipher failed");
+    qint64 written = 0;
+    while (written < buffer.size()) {
+        const ssize_t n = ::pwrite(file.fd, buffer.constData() + written,
+                                   size_t(buffer.size() - written), at + written);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false; // disk full, file too large: the page stays in memory
-        done += n;
+        written += n;
     }
     return true;
+}
+
+// Reads the page's sealed bytes back into bytes (its size) and opens them;
+// false when they cannot be read whole or their tag does not match.
+bool SpillStore::readBack(Page &p, QByteArray &bytes)
+{
+    QByteArray sealed(p.size + kTag, Qt::Uninitialized);
+    qint64 done = 0;
+    while (done < sealed.size()) {
+        const ssize_t n = ::pread(m_file->fd, sealed.data() + done, size_t(sealed.size() - done),
+                                  p.offset + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false; // truncated, or an I/O error
+        done += n;
+    }
+    unsigned char iv[12];
+    nonceFor(p.offset, iv);
+    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    int out = 0, last = 0;
+    auto *in = reinterpret_cast<unsigned char *>(sealed.data());
+    const bool ok =
+        ctx && EVP_DecryptInit_ex(ctx, EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
+        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_IVLEN, 12, nullptr) == 1 &&
+        EVP_DecryptInit_ex(ctx, nullptr, nullptr, m_file->key, iv) == 1 &&
+        EVP_DecryptUpdate(ctx, reinterpret_cast<unsigned char *>(bytes.data()), &out, in, p.size) == 1 &&
+        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_TAG, int(kTag), in + p.size) == 1 &&
+        EVP_DecryptFinal_ex(ctx, reinterpret_cast<unsigned char *>(bytes.data()) + out, &last) == 1;
+    EVP_CIPHER_CTX_free(ctx);
+    return ok;
 }
 
 void SpillStore::writerLoop()
@@ -128,7 +243,10 @@ void SpillStore::writerLoop()
         Job job = std::move(m_jobs.front());
         m_jobs.pop_front();
         lock.unlock();
-        const Done done{job.id, job.generation, job.at, writeSealed(*job.file, job.bytes, job.at, buffer)};
+        // A job without bytes only brings a file let go by a clear: it is
+        // closed here, with the job (closing frees it, which can take a while).
+        const bool written = !job.bytes.isNull() && writeSealed(*job.file, job.bytes, job.at, buffer);
+        const Done done{job.id, job.generation, job.at, written};
         // The page's bytes are let go before the store hears of it, so it can
         // reuse them once the page leaves the cache.
         job = Job{};
@@ -139,21 +257,31 @@ void SpillStore::writerLoop()
     }
 }
 
+// Wakes the writer for a job just queued, starting it the first time.
+void SpillStore::startWriter()
+{
+    if (!m_writer.joinable())
+        m_writer = std::thread(&SpillStore::writerLoop, this);
+    m_wake.notify_one();
+}
+
 SpillStore::Id SpillStore::put(QByteArray page)
 {
     const Id id = Id(m_pages.size());
+    keepOutOfDumps(page);
     Page p;
     p.size = qint32(page.size());
     p.bytes = std::move(page);
     m_memoryBytes += p.size;
     m_pages.push_back(p);
-    if (!openFile()) {
+    struct statvfs fs {};
+    if (!openFile() || (::fstatvfs(m_file->fd, &fs) == 0 &&
+                        !roomToSpill(quint64(fs.f_bavail) * fs.f_frsize, quint64(fs.f_blocks) * fs.f_frsize))) {
         ++m_pinned;
         return id;
     }
-    // Pages start on 16-byte boundaries, so their counters never overlap.
-    const qint64 at = (m_fileEnd + 15) / 16 * 16;
-    m_fileEnd = at + p.size;
+    const qint64 at = m_fileEnd;
+    m_fileEnd = at + p.size + kTag;
     {
         std::unique_lock lock(m_mutex);
         m_finished.wait(lock, [this] { return m_inFlight < kMaxWriting; });
@@ -161,9 +289,7 @@ SpillStore::Id SpillStore::put(QByteArray page)
         ++m_inFlight;
     }
     ++m_writing;
-    if (!m_writer.joinable())
-        m_writer = std::thread(&SpillStore::writerLoop, this);
-    m_wake.notify_one();
+    startWriter();
     collect();
     evict();
     return id;
@@ -229,30 +355,31 @@ void SpillStore::evict()
     }
 }
 
-const QByteArray &SpillStore::get(Id id)
+const QByteArray &SpillStore::get(Id id, bool *damaged)
 {
     collect();
     Page &p = m_pages[id];
+    if (damaged)
+        *damaged = p.damaged;
     if (!p.bytes.isEmpty() || p.size == 0) {
         touch(id);
         return p.bytes;
     }
     QByteArray bytes = takeSpare();
     bytes.resize(p.size);
-    qint64 done = 0;
-    while (done < p.size) {
-        const ssize_t n = ::pread(m_file->fd, bytes.data() + done, size_t(p.size - done), p.offset + done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            // The file failed under us (an I/O error): what cannot be read back
-            // shows as blanks rather than taking the program down.
-            bytes.fill('\0', p.size);
-            break;
-        }
-        done += n;
+    keepOutOfDumps(bytes);
+    if (!readBack(p, bytes)) {
+        // Whatever came back is not the page: never shown, as zeros (or what
+        // the mender makes of them), and reported.
+        bytes.fill('\0', p.size);
+        if (!p.damaged)
+            ++m_damaged;
+        p.damaged = true;
+        if (m_mend)
+            m_mend(id, bytes);
+        if (damaged)
+            *damaged = true;
     }
-    crypt(*m_file, bytes.constData(), bytes.data(), bytes.size(), p.offset);
     p.bytes = std::move(bytes);
     m_memoryBytes += p.size;
     m_lru.push_front(id);
@@ -284,12 +411,20 @@ void SpillStore::clear()
     m_lru.clear();
     m_memoryBytes = 0;
     m_pinned = 0;
+    m_damaged = 0;
     m_fileEnd = 0;
     if (m_file->fd >= 0) {
-        // The file is closed aside (closing it frees it): giving back
+        // The writer closes the file (closing it frees it): giving back
         // gigabytes keeps the file system busy for a while. The next page
         // goes to a new file.
-        std::thread([file = std::move(m_file)]() mutable { file.reset(); }).detach();
+        {
+            std::lock_guard lock(m_mutex);
+            m_jobs.push_back({0, m_generation - 1, 0, QByteArray(), std::move(m_file)});
+            ++m_inFlight;
+        }
+        startWriter();
     }
+    // A store whose file failed tries again with the new one.
+    m_fileFailed = false;
     m_file = newFile();
 }

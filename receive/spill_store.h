@@ -2,8 +2,11 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -11,13 +14,22 @@
 #include <vector>
 
 // Pages of held content that need not stay in memory. They go to a temporary
-// file in the system's temporary folder that is unlinked from the start (so it
-// vanishes with the process, even a killed one) and readable by this user
-// only; every page is encrypted (AES-256-CTR, OpenSSL) under a key that exists
-// only in this process's memory, and a new key is drawn whenever the store is
+// file in the system's temporary folder (or /tmp when that is missing) that is
+// unlinked from the start (so it vanishes with the process, even a killed one)
+// and readable by this user only; every page is sealed (AES-256-GCM, OpenSSL,
+// a tag per page) under a key that exists only in this process's memory, kept
+// out of core dumps and swap, and a new key is drawn whenever the store is
 // emptied, so nothing readable is ever left on the disk. A few pages stay in
 // memory, most recently used first. A page that cannot be written (disk full,
-// no temporary folder) simply stays in memory: nothing is lost.
+// no temporary folder, or less free space on the file system than
+// roomToSpill() asks) simply stays in memory: nothing is lost. A store whose
+// file could not be made tries again at the next clear, and otherwise at most
+// once every kRetryAfter.
+//
+// A page that comes back damaged (the file truncated, an I/O error, anything
+// changed on the disk) is detected by its tag and never shown as noise: get()
+// says so, hands back zeros of the page's size (or what the mender set at
+// construction makes of them), and the page stays damaged.
 //
 // Pages are encrypted and written by a thread of the store's own, so the
 // caller never waits for the disk (a write of a megabyte takes 4 ms, and up to
@@ -29,9 +41,14 @@ public:
     using Id = quint32;
     static constexpr int kMaxWriting = 4;
 
+    static constexpr std::chrono::seconds kRetryAfter{60};
+    // Fills a damaged page, handed over as zeros of its size, with something
+    // its reader can live with.
+    using Mender = std::function<void(Id id, QByteArray &page)>;
+
     // cachePages: how many pages stay in memory besides those that could not
     // be written out. folder: where the file goes (tests pass a small one).
-    explicit SpillStore(int cachePages, QString folder = QString());
+    explicit SpillStore(int cachePages, QString folder = QString(), Mender mend = {});
     ~SpillStore();
     SpillStore(const SpillStore &) = delete;
     SpillStore &operator=(const SpillStore &) = delete;
@@ -39,7 +56,8 @@ public:
     // Takes a page that will not change any more.
     Id put(QByteArray page);
     // The page's bytes. The reference holds until the next put or get.
-    const QByteArray &get(Id id);
+    // damaged, when given, tells whether the page could not be read back.
+    const QByteArray &get(Id id, bool *damaged = nullptr);
     // Forgets every page; the file is let go (the next page goes to a new one)
     // and a new key drawn.
     void clear();
@@ -57,6 +75,18 @@ public:
     // Pages kept in memory because the file could not take them (known once
     // the writer has tried).
     int pinnedPages() const { return m_pinned; }
+    // Pages found damaged since the last clear.
+    int damagedPages() const { return m_damaged; }
+
+    // Whether a page may go to a file system with freeBytes of totalBytes free:
+    // not while less than a tenth of it, or 1 GiB if that is less, is free.
+    static bool roomToSpill(quint64 freeBytes, quint64 totalBytes);
+
+    // Marks the memory of a page of plain content to be left out of core dumps.
+    static void keepOutOfDumps(const QByteArray &bytes);
+
+    // Where the file went, or goes next (tests).
+    QString folder() const { return m_usedFolder; }
 
 private:
     struct File; // a descriptor and its key, shared with the writer
@@ -66,6 +96,7 @@ private:
         QByteArray bytes;   // empty while only on disk
         std::list<Id>::iterator lru;
         bool cached = false;
+        bool damaged = false;
     };
     struct Job {
         Id id;
@@ -81,18 +112,25 @@ private:
         bool written;
     };
     bool openFile();
+    int openIn(const QString &folder);
+    bool readBack(Page &p, QByteArray &bytes);
     void touch(Id id);
     void evict();
     void collect(); // takes in what the writer has finished
     void writerLoop();
+    void startWriter();
     static bool writeSealed(const File &file, const QByteArray &bytes, qint64 at, QByteArray &buffer);
-    static void crypt(const File &file, const char *in, char *out, qsizetype n, qint64 offset); // in may be out
+    static constexpr qint64 kTag = 16;
     std::shared_ptr<File> newFile();
 
     int m_cachePages;
     QString m_folder;
+    QString m_usedFolder;
+    Mender m_mend;
     std::shared_ptr<File> m_file;
     bool m_fileFailed = false;
+    std::chrono::steady_clock::time_point m_failedAt;
+    int m_damaged = 0;
     qint64 m_fileEnd = 0; // written or being written
     quint64 m_generation = 0;
     int m_writing = 0; // pages handed to the writer whose outcome is not yet taken in

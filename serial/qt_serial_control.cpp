@@ -322,6 +322,10 @@ private:
         if (m_in->windowReads || m_in->fd < 0)
             return;
         const DeviceReader::Outcome got = m_in->read();
+        // Queued before the reading can pass to the other thread: what that
+        // thread reads next is queued after these bytes, never before them.
+        if (!got.bytes.isEmpty())
+            m_owner->deliverReceived(m_session, got.bytes, got.msecs);
         if (!got.gone && got.pause >= 0) {
             m_reader->setEnabled(false);
             if (m_in->handOverPosted || got.bytes.isEmpty() || got.exact) {
@@ -341,8 +345,6 @@ private:
             }
         }
         lock.unlock();
-        if (!got.bytes.isEmpty())
-            m_owner->deliverReceived(m_session, got.bytes, got.msecs);
         if (got.gone) {
             lost();
             return;
@@ -484,6 +486,9 @@ void QtSerialControl::readNow()
     const quint64 session = m_in->session;
     m_in->lastWindowRead = m_in->now();
     const bool keep = !got.gone && got.pause >= 0 && !got.bytes.isEmpty() && !got.exact;
+    // Queued while the reading is still ours, as on the I/O thread; the event is
+    // raised once the lock is let go (its handler may call back in here).
+    const bool raise = queueReceived(session, got.bytes, got.msecs);
     if (!keep) {
         // A flood, a quiet line (the I/O thread waits for the next byte without
         // waking anybody), or the device went away (the I/O thread finds out
@@ -493,8 +498,8 @@ void QtSerialControl::readNow()
             m_worker, [w = m_worker, session] { w->readHere(session); }, Qt::QueuedConnection);
     }
     lock.unlock();
-    if (!got.bytes.isEmpty())
-        receivedHere(session, got.bytes, got.msecs);
+    if (raise)
+        raiseReceiveEvent();
     if (keep)
         m_windowRead.start(got.pause);
 }

@@ -235,13 +235,10 @@ void SerialControl::deliverReceived(quint64 session, const QByteArray &bytes, qi
         postReceiveEvent();
 }
 
-void SerialControl::receivedHere(quint64 session, const QByteArray &bytes, qint64 msecs)
+bool SerialControl::queueReceived(quint64 session, const QByteArray &bytes, qint64 msecs)
 {
     QMutexLocker lock(&m_rxLock);
-    if (!queueArrival(session, bytes, msecs))
-        return;
-    lock.unlock();
-    raiseReceiveEvent();
+    return queueArrival(session, bytes, msecs);
 }
 
 void SerialControl::raiseReceiveEvent()

@@ -134,17 +134,19 @@ protected:
     // one belongs to an earlier opening and is ignored.
     // msecs: when the bytes were read (milliseconds since the epoch); -1: now.
     void deliverReceived(quint64 session, const QByteArray &bytes, qint64 msecs = -1);
-    // The same, called on the window's thread: the receive event is raised in
-    // this call (unless one is already on its way), not a turn of the event
-    // loop later.
-    void receivedHere(quint64 session, const QByteArray &bytes, qint64 msecs);
+    // The same, called on the window's thread in two steps, so that the bytes
+    // can be queued under a lock of the caller's and the event raised after it
+    // is let go: queueReceived is true when the caller is to raise the receive
+    // event, which raiseReceiveEvent does in this call (not a turn of the event
+    // loop later).
+    bool queueReceived(quint64 session, const QByteArray &bytes, qint64 msecs);
+    void raiseReceiveEvent();
     void deliverDrained(quint64 session);
     void deliverLost(quint64 session);
     quint64 session() const { return m_session.load(); }
 
 private:
     bool fail(const QString &why);
-    void raiseReceiveEvent();
     void raiseEvent(CommEventCode code);
 
     bool m_open = false;

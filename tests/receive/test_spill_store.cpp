@@ -121,6 +121,119 @@ private slots:
             QCOMPARE(store.get(ids[size_t(i)]), page(i));
     }
 
+    // Pages that cannot be read back as they were written (the file cut short,
+    // a byte changed on the disk) are found by their tag: zeros, never noise,
+    // and counted until the next clear.
+    void damagedPagesAreDetected()
+    {
+        QTemporaryDir dir;
+        SpillStore store(2, dir.path());
+        std::vector<SpillStore::Id> ids;
+        for (int i = 0; i < 6; ++i)
+            ids.push_back(store.put(page(i)));
+        store.settle();
+        QFile raw(openFileIn(dir.path()));
+        QVERIFY(raw.open(QIODevice::ReadWrite));
+        QVERIFY(raw.seek(100)); // inside page 0
+        QVERIFY(raw.write("x") == 1);
+        QVERIFY(raw.resize(3 * 64 * 1024)); // pages 3 on are cut off
+        raw.close();
+        for (int i : {0, 1, 4}) {
+            bool damaged = false;
+            const QByteArray back = store.get(ids[size_t(i)], &damaged);
+            QCOMPARE(damaged, i != 1);
+            QCOMPARE(back, i == 1 ? page(1) : QByteArray(64 * 1024, '\0'));
+        }
+        bool damaged = false;
+        store.get(ids[0], &damaged); // stays damaged
+        QVERIFY(damaged);
+        QCOMPARE(store.damagedPages(), 2);
+        store.clear();
+        QCOMPARE(store.damagedPages(), 0);
+    }
+
+    // The same through a document and a row index: the document shows a gap of
+    // marks of the damaged block's length; the index makes its rows again, in order.
+    void damageInADocumentAndItsRows()
+    {
+        QTemporaryDir dir;
+        const QByteArray tmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", dir.path().toLocal8Bit());
+        DisplayDocument doc;
+        RowIndex rows;
+        qputenv("TMPDIR", tmp);
+        const QByteArray bytes = page(2, 1 << 20);
+        for (int i = 0; i < 30; ++i)
+            doc.appendHex(bytes); // 30 blocks, 24 stay in memory
+        for (qint64 r = 0; r < qint64(RowIndex::kBlock) * 10; ++r)
+            rows.push_back(r * 3);
+        const_cast<SpillStore &>(doc.spill()).settle(); // every block written
+        for (const QFileInfo &fd : QDir("/proc/self/fd").entryInfoList(QDir::System | QDir::Files)) {
+            if (fd.symLinkTarget().startsWith(dir.path() + "/")) {
+                QFile f(fd.absoluteFilePath());
+                QVERIFY(f.open(QIODevice::ReadWrite) && f.resize(0));
+            }
+        }
+        QCOMPARE(doc.text(0, 6), QString(6, DisplayDocument::kGapMark));
+        QCOMPARE(doc.text(3 * 29 * (1 << 20), 3 * 29 * (1 << 20) + 6),
+                 QString::fromLatin1(bytes.left(2).toHex(' ').toUpper()) + ' ');
+        QCOMPARE(doc.size(), 30 * 3 * (1 << 20));
+        QVERIFY(doc.spill().damagedPages() > 0);
+        QCOMPARE(rows[5], 15);
+        QCOMPARE(rows.lastNotAbove(16), 5u);
+        QCOMPARE(rows.back(), (qint64(RowIndex::kBlock) * 10 - 1) * 3);
+        QVERIFY(rows.damagedPages() > 0);
+    }
+
+    // A temporary folder that does not exist gives way to /tmp; one that cannot
+    // take a file keeps pages in memory, and is tried again after a clear.
+    void temporaryFolders()
+    {
+        SpillStore nowhere(2, "/nonexistent/quorvex-tmp");
+        for (int i = 0; i < 4; ++i)
+            nowhere.put(page(i));
+        nowhere.settle();
+        QCOMPARE(nowhere.folder(), QStringLiteral("/tmp"));
+        QVERIFY(nowhere.fileBytes() > 0);
+        QCOMPARE(nowhere.pinnedPages(), 0);
+
+        QTemporaryDir dir;
+        SpillStore store(2, dir.path());
+        rlimit old{};
+        getrlimit(RLIMIT_NOFILE, &old);
+        rlimit none = old;
+        none.rlim_cur = 0;
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &none), 0); // no descriptor left for the file
+        const SpillStore::Id first = store.put(page(1));
+        setrlimit(RLIMIT_NOFILE, &old);
+        store.put(page(2)); // not tried again so soon
+        QCOMPARE(store.pinnedPages(), 2);
+        QCOMPARE(store.get(first), page(1));
+        store.clear();
+        store.put(page(3));
+        store.settle();
+        QVERIFY(store.fileBytes() > 0);
+        QCOMPARE(store.pinnedPages(), 0);
+    }
+
+    void roomToSpill_data()
+    {
+        QTest::addColumn<double>("freeGiB");
+        QTest::addColumn<double>("totalGiB");
+        QTest::addColumn<bool>("room");
+        QTest::newRow("small disk, 10 % free") << 0.8 << 8.0 << true;
+        QTest::newRow("small disk, under 10 %") << 0.79 << 8.0 << false;
+        QTest::newRow("large disk, 1 GiB free") << 1.0 << 500.0 << true;
+        QTest::newRow("large disk, under 1 GiB") << 0.99 << 500.0 << false;
+    }
+    void roomToSpill()
+    {
+        QFETCH(double, freeGiB);
+        QFETCH(double, totalGiB);
+        QFETCH(bool, room);
+        QCOMPARE(SpillStore::roomToSpill(quint64(freeGiB * (1 << 30)), quint64(totalGiB * (1 << 30))), room);
+    }
+
     // A document far larger than the blocks kept in memory reads back whole,
     // through edits at both ends, in its one-byte, wide and hexadecimal pieces.
     void documentBeyondMemory()
