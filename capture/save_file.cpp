@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QSaveFile>
 #include <QStringEncoder>
+#include <sys/stat.h>
+#include <unistd.h>
 
 QString saveTimestamp(const QDateTime &now)
 {
@@ -40,9 +42,20 @@ bool writeSaveFile(const QString &folder, const QDateTime &now,
 {
     if (folder.isEmpty() || !QDir().mkpath(folder))
         return false;
+    // A link at the file's name that another user made (a shared folder) is
+    // not written through: the save fails as any save that cannot be made.
+    const QByteArray target = QFile::encodeName(saveFilePath(folder));
+    struct stat st {};
+    const bool exists = ::lstat(target.constData(), &st) == 0;
+    if (exists && S_ISLNK(st.st_mode) && st.st_uid != ::geteuid())
+        return false;
     QSaveFile file(saveFilePath(folder));
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    // A new file is readable by this user only (serial data carries passwords);
+    // one that is replaced keeps the permissions it had.
+    if (!exists)
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     // One encoder for the whole file, so a character split between two pieces
     // of the display's text is encoded whole.
     QStringEncoder encoder("windows-936");

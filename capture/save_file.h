@@ -11,6 +11,8 @@ QString saveTimestamp(const QDateTime &now);
 // in code page 936. The folder is created (with its parents) when missing. The
 // file is replaced only once it is written whole, so a failed save leaves the
 // previous "1.txt" as it was. writeText hands the display's text over in pieces.
+// A new file gets mode 0600; a link at its name made by another user makes the
+// save fail (never written through).
 bool writeSaveFile(const QString &folder, const QDateTime &now,
                    const std::function<void(const std::function<void(QStringView)> &)> &writeText);
 

@@ -26,15 +26,34 @@ QString ReceiveRecorder::recordFilePath(const QString &folder, const QDateTime &
            QStringLiteral(".log");
 }
 
+// rx-20261207-090503.log with n: rx-20261207-090503-n.log.
+QString ReceiveRecorder::suffixed(const QString &path, int n)
+{
+    const qsizetype dot = path.lastIndexOf(u'.');
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const qsizetype at = dot > slash ? dot : path.size();
+    return path.left(at) + u'-' + QString::number(n) + path.mid(at);
+}
+
 bool ReceiveRecorder::start(const QString &path)
 {
     stop();
     const QString folder = QFileInfo(path).path();
     if (!QDir().mkpath(folder))
         return false;
-    // Not a device, a pipe or a folder: only an ordinary file (new or not).
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_APPEND | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0644);
+    // Always a new file of its own, readable by this user only (serial data
+    // carries passwords), and never through a link: a name that exists, be it a
+    // file, a link planted in a shared folder or anything else, gets a suffix.
+    QString name = path;
+    int fd = -1;
+    for (int n = 1; fd < 0 && n <= kMaxSuffix; ++n) {
+        fd = ::open(QFile::encodeName(name).constData(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND | O_NOCTTY | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+        if (fd < 0)
+            name = suffixed(path, n);
+    }
     if (fd < 0)
         return false;
     struct stat st {};
@@ -43,7 +62,7 @@ bool ReceiveRecorder::start(const QString &path)
         return false;
     }
     m_fd = fd;
-    m_path = path;
+    m_path = name;
     ++m_generation;
     m_stopping = m_failed = false;
     m_waitingBytes = 0;

@@ -30,9 +30,13 @@ public:
     // "rx-YYYYMMDD-HHMMSS.log" in folder, the local time now.
     static QString recordFilePath(const QString &folder, const QDateTime &now);
 
-    // Starts recording into path, creating its folder (with parents) when
-    // missing. A file that is there already is added to, never cut short.
+    // Starts recording into a new file at path (mode 0600), creating its folder
+    // (with parents) when missing. When the name is taken (by a file, a link or
+    // anything else), "-1" to "-99" is added before its extension; path() tells
+    // the name used. Nothing is ever written through a link.
     bool start(const QString &path);
+    static constexpr int kMaxSuffix = 99;
+    static QString suffixed(const QString &path, int n);
     // Writes what is still waiting and closes the file.
     void stop();
     bool recording() const { return m_fd >= 0; }

@@ -15,6 +15,7 @@
 #include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // Saving the display, with the clock fixed.
 class TestSave : public QObject
@@ -191,6 +192,27 @@ private slots:
         QCOMPARE(dialogs->folderCurrent, dir->path() + "/qvtest");
         qputenv("HOME", home);
         QDir::setCurrent(working);
+    }
+
+    // A new 1.txt is for this user's eyes only; a link at its name that another
+    // user planted is not written through (the save fails as any other).
+    void savedFileIsPrivateAndNotThroughALink()
+    {
+        pathBox()->setText(dir->path());
+        save();
+        QFile saved(dir->path() + "/1.txt");
+        QCOMPARE(saved.permissions() & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner); // owner, group, others
+        QVERIFY(saved.remove());
+        const QString victim = dir->path() + "/victim";
+        QFile(victim).open(QIODevice::WriteOnly);
+        QVERIFY(QFile::link(victim, saved.fileName()));
+        if (::lchown(QFile::encodeName(saved.fileName()).constData(), 65534, 65534) != 0)
+            QSKIP("needs root to plant a link of another user");
+        QTest::qWait(350); // the notice of the first save ends
+        save();
+        QCOMPARE(QFileInfo(victim).size(), 0);
+        QVERIFY(QFileInfo(saved.fileName()).isSymLink());
+        QVERIFY(w("CmdSaveDisp")->isEnabled());
     }
 
     // Nothing visible happens, and an older file stays whole.

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -122,6 +123,28 @@ private slots:
             menu->hide();
         }
         QVERIFY(display()->stampAction()->isChecked());
+    }
+
+    // A name that is taken, by a link planted to another file or by an earlier
+    // record, gets a suffix: nothing is written through the link, and the
+    // record is for this user's eyes only.
+    void recordNeverFollowsALink()
+    {
+        QVERIFY(QDir().mkpath(dir->path() + "/rec"));
+        const QString victim = dir->path() + "/victim";
+        QFile(victim).open(QIODevice::WriteOnly);
+        QVERIFY(QFile::link(victim, recordPath()));
+        display()->recordAction()->trigger();
+        display()->recordAction()->trigger(); // a second record in the same second
+        display()->recordAction()->trigger();
+        receive("secret");
+        display()->recordAction()->trigger();
+        QCOMPARE(QFileInfo(victim).size(), 0);
+        const QString second = dir->path() + "/rec/rx-20261207-090503-2.log";
+        QFile record(second);
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QCOMPARE(record.readAll(), QByteArray("secret"));
+        QCOMPARE(record.permissions() & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner); // owner, group, others
     }
 
     void emptySaveFolder()
