@@ -1,6 +1,7 @@
 #include "app/app_setup.h"
 #include "app/dialogs.h"
 #include "app/main_window.h"
+#include "app/quit_signals.h"
 #include "serial/qt_serial_control.h"
 
 #include <QApplication>
@@ -35,6 +36,9 @@ int main(int argc, char *argv[])
     MainForm window(&comm, &dialogs);
     dialogs.setOwner(&window);
     QObject::connect(&window, &MainForm::quitRequested, &app, &QCoreApplication::quit);
+    // A signal to end quits as the quit button does, at once and without a question.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::received, &window, &MainForm::quit);
     window.formLoad();
     window.show();
     // Lets the start-up benchmark see when the window is up.

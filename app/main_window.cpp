@@ -640,6 +640,11 @@ void MainForm::onClockTick()
 
 void MainForm::onCmdQuitClick()
 {
+    quit();
+}
+
+void MainForm::quit()
+{
     m_recorder->stop();
     stopWaiting();
     if (m_comm->portOpen())

@@ -51,6 +51,10 @@ public:
     // The text start-up puts into the send box.
     static QString startupSendText();
 
+    // Quits as the quit button does: the port closed, the record written out,
+    // the window closed; then quitRequested.
+    void quit();
+
 signals:
     // The quit button was pressed: the port is closed and the window gone; the
     // program ends.

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -217,6 +218,14 @@ public:
                               O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             *error = QString::fromLocal8Bit(strerror(errno));
+            return false;
+        }
+        // The advisory lock other serial terminals take too: a device one of
+        // them holds (or this program, under another of the device's names) is
+        // busy. It goes with the descriptor, at close or at the end of the process.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            *error = QStringLiteral("the device is in use by another program");
+            ::close(fd);
             return false;
         }
         if (!m_port->open(QIODevice::WriteOnly)) {

@@ -5,7 +5,9 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QFile>
+#include <QTemporaryDir>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
@@ -122,13 +124,35 @@ private slots:
         QVERIFY(!c.errorString().isEmpty());
     }
 
+    // In use: by another control, by the same device under another name (a
+    // link), or by another terminal's advisory lock. Free again once let go.
+    void deviceInUseFailsToOpen_data()
+    {
+        QTest::addColumn<QString>("holder");
+        QTest::newRow("another control") << "control";
+        QTest::newRow("another control, through a link") << "link";
+        QTest::newRow("another program's lock") << "flock";
+    }
     void deviceInUseFailsToOpen()
     {
+        QFETCH(QString, holder);
         PtyPair pty;
+        QTemporaryDir dir;
+        const QString link = dir.filePath("ttyUSB0");
+        QVERIFY(QFile::link(pty.devicePath(), link));
         QtSerialControl first, second;
-        QVERIFY(openOn(first, pty));
+        int locked = -1;
+        if (holder == "flock") {
+            locked = ::open(QFile::encodeName(pty.devicePath()).constData(), O_RDONLY | O_NOCTTY);
+            QCOMPARE(::flock(locked, LOCK_EX | LOCK_NB), 0);
+        } else {
+            QVERIFY(first.setDevicePath(holder == "link" ? link : pty.devicePath()) && first.setPortOpen(true));
+        }
         QVERIFY(!openOn(second, pty));
-        QVERIFY(first.setPortOpen(false));
+        if (locked >= 0)
+            ::close(locked);
+        else
+            QVERIFY(first.setPortOpen(false));
         QVERIFY(openOn(second, pty));
     }
 
