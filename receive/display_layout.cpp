@@ -1,9 +1,9 @@
 #include "receive/display_layout.h"
 
 #include "receive/display_document.h"
+#include "receive/disposer.h"
 
 #include <algorithm>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -156,8 +156,7 @@ bool DisplayLayout::relayoutStep(const DisplayDocument &doc, qint64 chars)
         return false;
     // Letting go of a long index empties its temporary file, which keeps the
     // file system busy for a while (160 ms for 2 GB of hex): that is done aside.
-    std::thread([old = std::exchange(m_rows, std::move(n.rows))]() mutable { RowIndex gone = std::move(old); })
-        .detach();
+    Disposer::instance().dispose(std::exchange(m_rows, std::move(n.rows)));
     m_wrap = n.wrap;
     m_width = n.width;
     m_next.reset();
