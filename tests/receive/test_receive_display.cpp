@@ -265,6 +265,19 @@ private slots:
                  qPrintable(QString("%1 drawn, %2 summed").arg(line.naturalTextWidth()).arg(sum)));
     }
 
+    // A million characters drawn as nothing (a line that only returns, a line
+    // in break) wrap like any others: no row holds more than a screenful's worth.
+    void invisibleFloodsStayInShortRows()
+    {
+        for (char16_t c : {u'\r', u'\0'}) {
+            box->clear();
+            box->appendReceivedText(QString(1'000'000, QChar(c)));
+            QVERIFY(box->rowCount() >= 1'000'000 / DisplayLayout::kMaxRowChars);
+            QVERIFY(box->rowStart(1) <= DisplayLayout::kMaxRowChars);
+            box->repaint(); // drawn in a moment, whatever the caret's row
+        }
+    }
+
     void accessibleText()
     {
         ReceiveDisplay::setAnnouncer(recordEvent);
