@@ -13,6 +13,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/uio.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -204,11 +205,17 @@ bool SpillStore::writeSealed(const File &file, const QByteArray &bytes, qint64 a
 // false when they cannot be read whole or their tag does not match.
 bool SpillStore::readBack(Page &p, QByteArray &bytes)
 {
-    QByteArray sealed(p.size + kTag, Qt::Uninitialized);
+    // The sealed page straight into bytes, its tag beside it; opened in place.
+    unsigned char tag[kTag];
     qint64 done = 0;
-    while (done < sealed.size()) {
-        const ssize_t n = ::pread(m_file->fd, sealed.data() + done, size_t(sealed.size() - done),
-                                  p.offset + done);
+    while (done < p.size + kTag) {
+        iovec parts[2];
+        int count = 0;
+        if (done < p.size)
+            parts[count++] = {bytes.data() + done, size_t(p.size - done)};
+        const qint64 intoTag = std::max<qint64>(done - p.size, 0);
+        parts[count++] = {tag + intoTag, size_t(kTag - intoTag)};
+        const ssize_t n = ::preadv(m_file->fd, parts, count, p.offset + done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -219,14 +226,14 @@ bool SpillStore::readBack(Page &p, QByteArray &bytes)
     nonceFor(p.offset, iv);
     EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
     int out = 0, last = 0;
-    auto *in = reinterpret_cast<unsigned char *>(sealed.data());
+    auto *data = reinterpret_cast<unsigned char *>(bytes.data());
     const bool ok =
         ctx && EVP_DecryptInit_ex(ctx, EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
         EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_IVLEN, 12, nullptr) == 1 &&
         EVP_DecryptInit_ex(ctx, nullptr, nullptr, m_file->key, iv) == 1 &&
-        EVP_DecryptUpdate(ctx, reinterpret_cast<unsigned char *>(bytes.data()), &out, in, p.size) == 1 &&
-        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_TAG, int(kTag), in + p.size) == 1 &&
-        EVP_DecryptFinal_ex(ctx, reinterpret_cast<unsigned char *>(bytes.data()) + out, &last) == 1;
+        EVP_DecryptUpdate(ctx, data, &out, data, p.size) == 1 &&
+        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_TAG, int(kTag), tag) == 1 &&
+        EVP_DecryptFinal_ex(ctx, data + out, &last) == 1;
     EVP_CIPHER_CTX_free(ctx);
     return ok;
 }
