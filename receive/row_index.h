@@ -32,6 +32,8 @@ public:
     qint64 fileBytes() const { return m_store->fileBytes(); }
     // Stored blocks that came back damaged (and were made again) since the last clear.
     int damagedPages() const { return m_store->damagedPages(); }
+    // Waits until every full block is written out (tests).
+    void settle() { m_store->settle(); }
 
     // The index as it is now, to be read while the index itself is cut back and
     // built again (the blocks stay in the store until clear()).

@@ -3,8 +3,7 @@
 #include "app/status_line.h"
 #include "support/choose_item.h"
 #include "support/fake_port_lister.h"
-#include "support/fake_serial_control.h"
-#include "support/recording_dialogs.h"
+#include "support/fake_window.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -25,61 +24,29 @@
 #include <memory>
 
 // Window flows, driven by the controls' names, with a fake port behind them.
-class TestMainWindow : public QObject
+class TestMainWindow : public FakeWindowTest
 {
     Q_OBJECT
 
-    const QString com1 = QStringLiteral("/dev/fake-com1");
     const QString com2 = QStringLiteral("/dev/fake-com2");
     const QString openCaption = QStringLiteral("打开串口");
     const QString closeCaption = QStringLiteral("关闭串口");
 
-    std::unique_ptr<FakeSerialControl> comm;
-    std::unique_ptr<RecordingDialogs> dialogs;
-    std::unique_ptr<MainForm> form;
-
-    template <typename T = QWidget>
-    T *w(const char *name)
-    {
-        auto *found = form->findChild<T *>(QString::fromLatin1(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
-    }
     QString status() { return w<QLineEdit>("TxtStatus")->text(); }
     bool lit() { return w("ImgSwitchOn")->isVisibleTo(form.get()); }
     bool unlit() { return w("ImgSwitchOff")->isVisibleTo(form.get()); }
     QString caption() { return w<QPushButton>("CmdSwitch")->text(); }
 
-    void start()
-    {
-        form->formLoad();
-        form->show();
-    }
     void choose(const char *selector, const QString &item)
     {
         QVERIFY(chooseFromList(w<QComboBox>(selector), item));
     }
 
 private slots:
-    void initTestCase()
-    {
-        configureApplication();
-        qputenv("QUORVEX_COM1", com1.toLatin1());
-        qputenv("QUORVEX_COM2", com2.toLatin1());
-    }
-
     void init()
     {
-        comm = std::make_unique<FakeSerialControl>();
-        comm->available << com1;
-        dialogs = std::make_unique<RecordingDialogs>();
-        form = std::make_unique<MainForm>(comm.get(), dialogs.get());
-    }
-    void cleanup()
-    {
-        form.reset();
-        comm.reset();
+        qputenv("QUORVEX_COM2", com2.toLatin1());
+        makeWindow();
     }
 
     void windowAsLaidOut()

@@ -1,6 +1,6 @@
 #include "receive/display_document.h"
-#include "receive/row_index.h"
 #include "receive/spill_store.h"
+#include "support/open_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -152,37 +152,24 @@ private slots:
         QCOMPARE(store.damagedPages(), 0);
     }
 
-    // The same through a document and a row index: the document shows a gap of
-    // marks of the damaged block's length; the index makes its rows again, in order.
-    void damageInADocumentAndItsRows()
+    // The same through a document: a gap of marks of the damaged block's length.
+    void damageInADocument()
     {
         QTemporaryDir dir;
         const QByteArray tmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", dir.path().toLocal8Bit());
         DisplayDocument doc;
-        RowIndex rows;
         qputenv("TMPDIR", tmp);
         const QByteArray bytes = page(2, 1 << 20);
         for (int i = 0; i < 30; ++i)
             doc.appendHex(bytes); // 30 blocks, 24 stay in memory
-        for (qint64 r = 0; r < qint64(RowIndex::kBlock) * 10; ++r)
-            rows.push_back(r * 3);
         const_cast<SpillStore &>(doc.spill()).settle(); // every block written
-        for (const QFileInfo &fd : QDir("/proc/self/fd").entryInfoList(QDir::System | QDir::Files)) {
-            if (fd.symLinkTarget().startsWith(dir.path() + "/")) {
-                QFile f(fd.absoluteFilePath());
-                QVERIFY(f.open(QIODevice::ReadWrite) && f.resize(0));
-            }
-        }
+        QVERIFY(truncateFilesIn(dir.path()));
         QCOMPARE(doc.text(0, 6), QString(6, DisplayDocument::kGapMark));
         QCOMPARE(doc.text(3 * 29 * (1 << 20), 3 * 29 * (1 << 20) + 6),
                  QString::fromLatin1(bytes.left(2).toHex(' ').toUpper()) + ' ');
         QCOMPARE(doc.size(), 30 * 3 * (1 << 20));
         QVERIFY(doc.spill().damagedPages() > 0);
-        QCOMPARE(rows[5], 15);
-        QCOMPARE(rows.lastNotAbove(16), 5u);
-        QCOMPARE(rows.back(), (qint64(RowIndex::kBlock) * 10 - 1) * 3);
-        QVERIFY(rows.damagedPages() > 0);
     }
 
     // A temporary folder that does not exist gives way to /tmp; one that cannot
@@ -264,53 +251,6 @@ private slots:
         doc.clear();
         QCOMPARE(doc.spill().pageCount(), 0);
         QVERIFY(doc.memoryBytes() < 1 << 20);
-    }
-
-    // Row starts beyond the blocks kept in memory, cut back and rebuilt as edits
-    // do, against a plain vector.
-    void rowIndexAgainstAVector()
-    {
-        RowIndex index;
-        std::vector<qint64> plain;
-        QRandomGenerator rng{5};
-        qint64 at = 0;
-        auto grow = [&](int n) {
-            for (int i = 0; i < n; ++i) {
-                at += 1 + rng.bounded(60);
-                index.push_back(at);
-                plain.push_back(at);
-            }
-        };
-        grow(int(RowIndex::kBlock) * 12 + 77);
-        for (int round = 0; round < 12; ++round) {
-            const std::size_t keep = rng.bounded(quint32(plain.size()));
-            const RowIndex::Kept kept = index.keep();
-            const std::vector<qint64> before = plain;
-            index.truncate(keep);
-            QCOMPARE(index.at(kept, plain.size() - 1), plain.back());
-            plain.resize(keep);
-            at = plain.empty() ? 0 : plain.back();
-            grow(int(rng.bounded(round % 2 ? 40 : 3 * quint32(RowIndex::kBlock))));
-            if (round % 2) {
-                // As after an edit: the rows after it come back, moved.
-                const std::size_t from = std::min(before.size(), keep + rng.bounded(quint32(RowIndex::kBlock / 2)));
-                const qint64 shift = at + 1 - (from < before.size() ? before[from] : 0);
-                index.appendKept(kept, from, shift);
-                for (std::size_t i = from; i < before.size(); ++i)
-                    plain.push_back(before[i] + shift);
-                at = plain.back();
-                grow(int(rng.bounded(100)));
-            }
-            QCOMPARE(index.size(), plain.size());
-            for (int probe = 0; probe < 200; ++probe) {
-                const std::size_t i = rng.bounded(quint32(plain.size()));
-                QCOMPARE(index[i], plain[i]);
-                const qint64 v = plain[i] + qint64(rng.bounded(3)) - 1;
-                const auto want = std::upper_bound(plain.begin(), plain.end(), v);
-                QCOMPARE(index.lastNotAbove(v), want == plain.begin() ? 0 : std::size_t(want - plain.begin()) - 1);
-            }
-        }
-        QVERIFY(index.memoryBytes() <= qint64(12 * RowIndex::kBlock * sizeof(qint64))); // bounded, whatever the size
     }
 };
 
