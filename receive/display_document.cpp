@@ -245,12 +245,14 @@ void DisplayDocument::scan(qint64 from, qint64 to,
         const Piece &p = m_pieces[i];
         start = m_starts[i];
         const qint64 end = std::min(to, start + p.chars());
+        // One look at the block per piece: its data, and whether it came back whole.
         bool damaged = false;
-        switch (p.kind) {
-        case Kind::Text: blockData(m_text, p.block, &damaged); break;
-        case Kind::Latin1: blockData(m_latin, p.block, &damaged); break;
-        case Kind::Hex: blockData(m_hex, p.block, &damaged); break;
-        }
+        const char16_t *text = nullptr;
+        const char *bytes = nullptr;
+        if (p.kind == Kind::Text)
+            text = blockData(m_text, p.block, &damaged) + p.offset;
+        else
+            bytes = blockData(p.kind == Kind::Hex ? m_hex : m_latin, p.block, &damaged) + p.offset;
         if (damaged) {
             std::fill_n(buf, std::size(buf), kGapMark);
             while (pos < end) {
@@ -262,17 +264,15 @@ void DisplayDocument::scan(qint64 from, qint64 to,
             continue;
         }
         if (p.kind == Kind::Text) {
-            const char16_t *base = blockData(m_text, p.block) + p.offset;
-            if (!f(base + (pos - start), qsizetype(end - pos)))
+            if (!f(text + (pos - start), qsizetype(end - pos)))
                 return;
             pos = end;
             continue;
         }
         if (p.kind == Kind::Latin1) {
-            const char *base = blockData(m_latin, p.block) + p.offset;
             while (pos < end) {
                 const qint64 n = std::min<qint64>(end - pos, 3 * 1024);
-                const char *from = base + (pos - start);
+                const char *from = bytes + (pos - start);
                 for (qint64 k = 0; k < n; ++k)
                     buf[k] = char16_t(static_cast<unsigned char>(from[k]));
                 if (!f(buf, qsizetype(n)))
@@ -281,7 +281,6 @@ void DisplayDocument::scan(qint64 from, qint64 to,
             }
             continue;
         }
-        const char *bytes = blockData(m_hex, p.block) + p.offset;
         while (pos < end) {
             const qint64 into = pos - start;
             const qint64 byte = into / 3;
