@@ -27,17 +27,17 @@ bool DisplayLayout::feed(Wrap &w, int width, const char16_t *c, qsizetype n, qin
             }
             continue;
         }
-        const bool lowSurrogate = ch >= 0xDC00 && ch <= 0xDFFF; // never starts a row
-        // However narrow its characters (control characters are drawn as
-        // nothing, spaces hang), a row ends after kMaxRowChars.
-        if (pos - w.rowStart >= kMaxRowChars && !lowSurrogate) {
-            w = Wrap{pos};
-            if (!onRow(pos))
-                return false;
-        }
         const int adv = advance(ch);
-        // Spaces hang.
-        if (ch != u' ' && w.rowWidth + adv > width && pos > w.rowStart && !lowSurrogate) {
+        if (ch == u' ') {
+            // Spaces hang past the row's end, but a run of them ends a row
+            // after kMaxRowChars.
+            if (pos - w.rowStart >= kMaxRowChars) {
+                w = Wrap{pos};
+                if (!onRow(pos))
+                    return false;
+            }
+        } else if (w.rowWidth + adv > width && pos > w.rowStart && !(ch >= 0xDC00 && ch <= 0xDFFF)) {
+            // (A low surrogate never starts a row.)
             if (w.lastBreak > w.rowStart && w.lastBreak < pos) {
                 // The word that did not fit moves down whole...
                 const int carried = w.rowWidth - w.widthAtBreak;

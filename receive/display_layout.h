@@ -11,8 +11,10 @@ class DisplayDocument;
 
 // Where the rows of the receive box begin. Lines end at "\n" and wrap at the
 // box's width, after the last space that fits or, in a run without spaces,
-// anywhere; spaces at a row's end may hang past it. No row holds more than
-// kMaxRowChars characters, whatever their width. Rows after a line break do
+// anywhere; spaces at a row's end may hang past it, up to kMaxRowChars
+// characters in the row. The measure gives characters drawn as nothing (CR,
+// NUL and other control characters) a width of their own, so that they wrap
+// like any others. Rows after a line break do
 // not depend on anything before it, and rows are found by feeding characters
 // once, so appending costs only the new characters, whatever is held already.
 class DisplayLayout
@@ -47,9 +49,8 @@ public:
     // kRelayoutRows rows at most, after which one row may end early.
     void edited(const DisplayDocument &doc, qint64 from, qint64 removed, qint64 inserted);
     static constexpr std::size_t kRelayoutRows = 16384;
-    // Far more than a row of visible characters can hold at any width a screen
-    // has; only runs drawn as nothing (CR, NUL and other control characters)
-    // or hanging spaces reach it.
+    // Far more than a row of visible characters holds; only a run of hanging
+    // spaces reaches it.
     static constexpr qint64 kMaxRowChars = 1024;
     void setRelayoutRows(std::size_t rows) { m_relayoutRows = rows; } // tests use a few
     // The document was emptied or replaced whole.

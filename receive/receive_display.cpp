@@ -49,8 +49,10 @@ std::function<int(char16_t)> measurer(const QFont &font)
             return units(fm.horizontalAdvance(QChar(0x4E00)));
         if (c >= 0xDC00 && c <= 0xDFFF)
             return 0;
+        // Characters drawn as nothing count a pixel, so a flood of them (CR,
+        // NUL: a wrong baud rate, a line in break) wraps like visible text.
         const char16_t s = shown(c);
-        return s == 0x200B ? 0 : units(fm.horizontalAdvance(QChar(s)));
+        return std::max(units(1), s == 0x200B ? 0 : units(fm.horizontalAdvance(QChar(s))));
     };
 }
 
