@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <memory>
 
 // Where rows start, for histories far beyond what stays in memory.
 class TestRowIndex : public QObject
@@ -64,10 +65,9 @@ private slots:
     void damagedBlocksAreMadeAgain()
     {
         QTemporaryDir dir;
-        const QByteArray tmp = qgetenv("TMPDIR");
-        qputenv("TMPDIR", dir.path().toLocal8Bit());
-        RowIndex rows;
-        qputenv("TMPDIR", tmp);
+        const std::unique_ptr<RowIndex> made(
+            madeWithTemporaryFolder<RowIndex>([] { return new RowIndex; }, dir.path()));
+        RowIndex &rows = *made;
         for (qint64 r = 0; r < qint64(RowIndex::kBlock) * 10; ++r)
             rows.push_back(r * 3);
         rows.settle(); // every full block written before the file is cut off

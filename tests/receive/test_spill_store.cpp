@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 #include <sys/resource.h>
 
 // The store behind long histories: pages come back as they went in, the file
@@ -156,10 +157,9 @@ private slots:
     void damageInADocument()
     {
         QTemporaryDir dir;
-        const QByteArray tmp = qgetenv("TMPDIR");
-        qputenv("TMPDIR", dir.path().toLocal8Bit());
-        DisplayDocument doc;
-        qputenv("TMPDIR", tmp);
+        const std::unique_ptr<DisplayDocument> made(
+            madeWithTemporaryFolder<DisplayDocument>([] { return new DisplayDocument; }, dir.path()));
+        DisplayDocument &doc = *made;
         const QByteArray bytes = page(2, 1 << 20);
         for (int i = 0; i < 30; ++i)
             doc.appendHex(bytes); // 30 blocks, 24 stay in memory

@@ -4,6 +4,17 @@
 #include <QFile>
 #include <QFileInfo>
 
+// Makes a T whose temporary files go to folder (a store takes $TMPDIR when made).
+template <typename T>
+T *madeWithTemporaryFolder(T *(*make)(), const QString &folder)
+{
+    const QByteArray was = qgetenv("TMPDIR");
+    qputenv("TMPDIR", folder.toLocal8Bit());
+    T *made = make();
+    qputenv("TMPDIR", was);
+    return made;
+}
+
 // Cuts every file this process holds open in folder to nothing, as a failing
 // disk or a meddling hand would (the temporary store's files have no name).
 inline bool truncateFilesIn(const QString &folder)
