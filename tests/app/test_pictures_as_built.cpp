@@ -1,14 +1,18 @@
+#include "serial/qt_serial_control.h"
 #include "support/pty_pair.h"
 
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 
 // Runs the program as built (and, from the package test, as installed and as
 // unpacked from the .deb) and looks at what it shows: the unlit lamp beside the
 // switch and the window's icon, pixel for pixel against the pictures' sources.
-// QUORVEX_UNDER_TEST names the executables, separated by ':'.
+// QUORVEX_UNDER_TEST names the executables, separated by ':'. Also: the program
+// as built, told to end by a signal while its port is open, quits at once and
+// cleanly, leaving the device free for the next program.
 class TestPicturesAsBuilt : public QObject
 {
     Q_OBJECT
@@ -74,6 +78,39 @@ private slots:
                                 QPoint(0, 0)),
                      0);
         }
+    }
+
+    void signalsQuitCleanly_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void signalsQuitCleanly()
+    {
+        QFETCH(int, signal);
+        PtyPair com1;
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QUORVEX_COM1"), com1.devicePath());
+        env.insert(QStringLiteral("QUORVEX_REPORT_SHOWN"), QStringLiteral("1"));
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(QUORVEX_EXECUTABLE), {});
+        QVERIFY(program.waitForReadyRead(30000));
+        QCOMPARE(program.readLine().trimmed(), QByteArray("shown"));
+
+        // Open, and locked: another control cannot have it.
+        QtSerialControl other;
+        QVERIFY(other.setDevicePath(com1.devicePath()));
+        QVERIFY(!other.setPortOpen(true));
+
+        QCOMPARE(::kill(pid_t(program.processId()), signal), 0);
+        QVERIFY(program.waitForFinished(5000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(other.setPortOpen(true)); // no lock, no exclusive use left behind
     }
 };
 

@@ -184,23 +184,6 @@ private slots:
         QVERIFY(!comm.portOpen());
     }
 
-    // 1.5 stop bits on 8 data bits: the line cannot be set so, and the choice
-    // fails as any impossible setting does, instead of claiming 1.5 in the status.
-    void oneAndAHalfStopBitsNeedFiveDataBits()
-    {
-        PtyPair com1;
-        Window win(com1.devicePath());
-        auto &[comm, dialogs, lister, form] = win;
-        QVERIFY(comm.portOpen());
-        QVERIFY(chooseFromList(form.findChild<QComboBox *>("CboStopbit"), QStringLiteral("1.5")));
-        QCOMPARE(dialogs.messages.value(0).text, QStringLiteral("没有成功，请重试"));
-        QVERIFY(!comm.portOpen());
-        QCOMPARE(status(form), QStringLiteral("STATUS：COM Port Cloced"));
-        QVERIFY(chooseFromList(form.findChild<QComboBox *>("CboDatabit"), QStringLiteral("5")));
-        QVERIFY(comm.portOpen());
-        QCOMPARE(status(form), QStringLiteral("STATUS：COM1 OPEND，9600,N,5,1.5"));
-    }
-
     void startUpOnABusyPort()
     {
         PtyPair com1;

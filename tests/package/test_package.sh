@@ -45,7 +45,7 @@ done
 # pictures: the same check as for the build tree.
 cmake --install "$build" --prefix "$scratch/installed" >/dev/null
 QUORVEX_UNDER_TEST="$scratch/root/usr/bin/quorvex:$scratch/installed/bin/quorvex" \
-    QT_QPA_PLATFORM=offscreen "$build/tests/test_pictures_as_built" >"$scratch/pictures.log" 2>&1 ||
+    QT_QPA_PLATFORM=offscreen "$build/tests/test_pictures_as_built" pictures >"$scratch/pictures.log" 2>&1 ||
     { cat "$scratch/pictures.log"; echo "the installed program does not show its pictures"; fail=1; }
 
 if [ $fail -eq 0 ]; then

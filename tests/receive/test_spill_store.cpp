@@ -1,13 +1,12 @@
 #include "receive/display_document.h"
+#include "receive/row_index.h"
 #include "receive/spill_store.h"
-#include "support/open_files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-#include <memory>
 #include <sys/resource.h>
 
 // The store behind long histories: pages come back as they went in, the file
@@ -26,16 +25,16 @@ class TestSpillStore : public QObject
         return p;
     }
 
-    // The store's open file, found through /proc by its folder.
-    static QString openFileIn(const QString &folder)
+    // The stores' open files, found through /proc by their folder.
+    static QStringList openFilesIn(const QString &folder)
     {
-        for (const QFileInfo &fd : QDir("/proc/self/fd").entryInfoList(QDir::System | QDir::Files)) {
-            const QString target = fd.symLinkTarget();
-            if (target.startsWith(folder + "/"))
-                return fd.absoluteFilePath();
-        }
-        return {};
+        QStringList files;
+        for (const QFileInfo &fd : QDir("/proc/self/fd").entryInfoList(QDir::System | QDir::Files))
+            if (fd.symLinkTarget().startsWith(folder + "/"))
+                files << fd.absoluteFilePath();
+        return files;
     }
+    static QString openFileIn(const QString &folder) { return openFilesIn(folder).value(0); }
 
 private slots:
     void pagesComeBackAndNothingIsReadable()
@@ -122,54 +121,41 @@ private slots:
             QCOMPARE(store.get(ids[size_t(i)]), page(i));
     }
 
-    // Pages that cannot be read back as they were written (the file cut short,
-    // a byte changed on the disk) are found by their tag: zeros, never noise,
-    // and counted until the next clear.
-    void damagedPagesAreDetected()
+    // Pages that cannot be read back as they were written (a byte changed on
+    // the disk, the file cut short) are found by their tag, never shown as
+    // noise: a document shows a gap of marks of the block's length, a row
+    // index makes the block's rows again, in order. Counted until a clear.
+    void damagedPages()
     {
         QTemporaryDir dir;
-        SpillStore store(2, dir.path());
-        std::vector<SpillStore::Id> ids;
-        for (int i = 0; i < 6; ++i)
-            ids.push_back(store.put(page(i)));
-        store.settle();
-        QFile raw(openFileIn(dir.path()));
-        QVERIFY(raw.open(QIODevice::ReadWrite));
-        QVERIFY(raw.seek(100)); // inside page 0
-        QVERIFY(raw.write("x") == 1);
-        QVERIFY(raw.resize(3 * 64 * 1024)); // pages 3 on are cut off
-        raw.close();
-        for (int i : {0, 1, 4}) {
-            bool damaged = false;
-            const QByteArray back = store.get(ids[size_t(i)], &damaged);
-            QCOMPARE(damaged, i != 1);
-            QCOMPARE(back, i == 1 ? page(1) : QByteArray(64 * 1024, '\0'));
-        }
-        bool damaged = false;
-        store.get(ids[0], &damaged); // stays damaged
-        QVERIFY(damaged);
-        QCOMPARE(store.damagedPages(), 2);
-        store.clear();
-        QCOMPARE(store.damagedPages(), 0);
-    }
-
-    // The same through a document: a gap of marks of the damaged block's length.
-    void damageInADocument()
-    {
-        QTemporaryDir dir;
-        const std::unique_ptr<DisplayDocument> made(
-            madeWithTemporaryFolder<DisplayDocument>([] { return new DisplayDocument; }, dir.path()));
-        DisplayDocument &doc = *made;
+        const QByteArray tmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", dir.path().toLocal8Bit());
+        DisplayDocument doc;
+        RowIndex rows;
+        qputenv("TMPDIR", tmp);
         const QByteArray bytes = page(2, 1 << 20);
         for (int i = 0; i < 30; ++i)
             doc.appendHex(bytes); // 30 blocks, 24 stay in memory
+        for (qint64 r = 0; r < qint64(RowIndex::kBlock) * 10; ++r)
+            rows.push_back(r * 3);
         const_cast<SpillStore &>(doc.spill()).settle(); // every block written
-        QVERIFY(truncateFilesIn(dir.path()));
-        QCOMPARE(doc.text(0, 6), QString(6, DisplayDocument::kGapMark));
+        rows.settle();
+        for (const QString &name : openFilesIn(dir.path())) { // the document's and the rows'
+            QFile file(name);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(100) && file.write("x") == 1);
+            QVERIFY(file.resize(3 << 20)); // the document's blocks from 3 on
+        }
+        QCOMPARE(doc.text(0, 6), QString(6, DisplayDocument::kGapMark)); // a byte changed
+        QCOMPARE(doc.text(3 * 4 * (1 << 20), 3 * 4 * (1 << 20) + 3), QString(3, DisplayDocument::kGapMark)); // cut off
         QCOMPARE(doc.text(3 * 29 * (1 << 20), 3 * 29 * (1 << 20) + 6),
                  QString::fromLatin1(bytes.left(2).toHex(' ').toUpper()) + ' ');
         QCOMPARE(doc.size(), 30 * 3 * (1 << 20));
-        QVERIFY(doc.spill().damagedPages() > 0);
+        QCOMPARE(rows[5], 15);
+        QCOMPARE(rows.lastNotAbove(16), 5u);
+        QCOMPARE(rows.back(), (qint64(RowIndex::kBlock) * 10 - 1) * 3);
+        QVERIFY(doc.spill().damagedPages() >= 2 && rows.damagedPages() > 0);
+        doc.clear();
+        QCOMPARE(doc.spill().damagedPages(), 0);
     }
 
     // A temporary folder that does not exist gives way to /tmp; one that cannot
@@ -203,22 +189,14 @@ private slots:
         QCOMPARE(store.pinnedPages(), 0);
     }
 
-    void roomToSpill_data()
-    {
-        QTest::addColumn<double>("freeGiB");
-        QTest::addColumn<double>("totalGiB");
-        QTest::addColumn<bool>("room");
-        QTest::newRow("small disk, 10 % free") << 0.8 << 8.0 << true;
-        QTest::newRow("small disk, under 10 %") << 0.79 << 8.0 << false;
-        QTest::newRow("large disk, 1 GiB free") << 1.0 << 500.0 << true;
-        QTest::newRow("large disk, under 1 GiB") << 0.99 << 500.0 << false;
-    }
+    // A tenth of the file system kept free, or 1 GiB if that is less.
     void roomToSpill()
     {
-        QFETCH(double, freeGiB);
-        QFETCH(double, totalGiB);
-        QFETCH(bool, room);
-        QCOMPARE(SpillStore::roomToSpill(quint64(freeGiB * (1 << 30)), quint64(totalGiB * (1 << 30))), room);
+        constexpr quint64 GiB = quint64(1) << 30;
+        QVERIFY(SpillStore::roomToSpill(8 * GiB / 10, 8 * GiB));
+        QVERIFY(!SpillStore::roomToSpill(8 * GiB / 10 - 1, 8 * GiB));
+        QVERIFY(SpillStore::roomToSpill(GiB, 500 * GiB));
+        QVERIFY(!SpillStore::roomToSpill(GiB - 1, 500 * GiB));
     }
 
     // A document far larger than the blocks kept in memory reads back whole,
@@ -251,6 +229,53 @@ private slots:
         doc.clear();
         QCOMPARE(doc.spill().pageCount(), 0);
         QVERIFY(doc.memoryBytes() < 1 << 20);
+    }
+
+    // Row starts beyond the blocks kept in memory, cut back and rebuilt as edits
+    // do, against a plain vector.
+    void rowIndexAgainstAVector()
+    {
+        RowIndex index;
+        std::vector<qint64> plain;
+        QRandomGenerator rng{5};
+        qint64 at = 0;
+        auto grow = [&](int n) {
+            for (int i = 0; i < n; ++i) {
+                at += 1 + rng.bounded(60);
+                index.push_back(at);
+                plain.push_back(at);
+            }
+        };
+        grow(int(RowIndex::kBlock) * 12 + 77);
+        for (int round = 0; round < 12; ++round) {
+            const std::size_t keep = rng.bounded(quint32(plain.size()));
+            const RowIndex::Kept kept = index.keep();
+            const std::vector<qint64> before = plain;
+            index.truncate(keep);
+            QCOMPARE(index.at(kept, plain.size() - 1), plain.back());
+            plain.resize(keep);
+            at = plain.empty() ? 0 : plain.back();
+            grow(int(rng.bounded(round % 2 ? 40 : 3 * quint32(RowIndex::kBlock))));
+            if (round % 2) {
+                // As after an edit: the rows after it come back, moved.
+                const std::size_t from = std::min(before.size(), keep + rng.bounded(quint32(RowIndex::kBlock / 2)));
+                const qint64 shift = at + 1 - (from < before.size() ? before[from] : 0);
+                index.appendKept(kept, from, shift);
+                for (std::size_t i = from; i < before.size(); ++i)
+                    plain.push_back(before[i] + shift);
+                at = plain.back();
+                grow(int(rng.bounded(100)));
+            }
+            QCOMPARE(index.size(), plain.size());
+            for (int probe = 0; probe < 200; ++probe) {
+                const std::size_t i = rng.bounded(quint32(plain.size()));
+                QCOMPARE(index[i], plain[i]);
+                const qint64 v = plain[i] + qint64(rng.bounded(3)) - 1;
+                const auto want = std::upper_bound(plain.begin(), plain.end(), v);
+                QCOMPARE(index.lastNotAbove(v), want == plain.begin() ? 0 : std::size_t(want - plain.begin()) - 1);
+            }
+        }
+        QVERIFY(index.memoryBytes() <= qint64(12 * RowIndex::kBlock * sizeof(qint64))); // bounded, whatever the size
     }
 };
 

@@ -147,7 +147,6 @@ private slots:
     {
         QtDialogs real(form.get());
         const QString path = file("chosen.txt", "v1");
-        QString seenFilter;
         auto answer = [&](bool accept) {
             QTimer::singleShot(100, this, [&, accept] {
                 QFileDialog *d = nullptr;
@@ -156,7 +155,6 @@ private slots:
                         d = static_cast<QFileDialog *>(top);
                 if (!d)
                     qFatal("no file dialog shown");
-                seenFilter = d->nameFilters().value(0);
                 if (accept) {
                     d->findChild<QLineEdit *>("fileNameEdit")->setText(path);
                     static_cast<QDialog *>(d)->accept(); // QFileDialog hides it
@@ -167,7 +165,6 @@ private slots:
         };
         answer(true);
         QCOMPARE(real.chooseFileToOpen(), path);
-        QCOMPARE(seenFilter, QStringLiteral("文本文件（*.txt） (*.txt)"));
         answer(false);
         QCOMPARE(real.chooseFileToOpen(), path);
     }
