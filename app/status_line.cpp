@@ -69,15 +69,3 @@ void StatusLine::paintEvent(QPaintEvent *event)
     p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
     p.drawText(textArea(), (alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter, shown);
 }
-
-void StatusLine::focusInEvent(QFocusEvent *event)
-{
-    QLineEdit::focusInEvent(event);
-    update();
-}
-
-void StatusLine::focusOutEvent(QFocusEvent *event)
-{
-    QLineEdit::focusOutEvent(event);
-    update();
-}

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <chrono>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -44,23 +43,17 @@ bool ReceiveRecorder::start(const QString &path)
     // Always a new file of its own, readable by this user only (serial data
     // carries passwords), and never through a link: a name that exists, be it a
     // file, a link planted in a shared folder or anything else, gets a suffix.
-    QString name = path;
+    QString name;
     int fd = -1;
-    for (int n = 1; fd < 0 && n <= kMaxSuffix; ++n) {
+    for (int n = 0; fd < 0 && n <= kMaxSuffix; ++n) {
+        name = n == 0 ? path : suffixed(path, n);
         fd = ::open(QFile::encodeName(name).constData(),
                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND | O_NOCTTY | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST)
             return false;
-        if (fd < 0)
-            name = suffixed(path, n);
     }
     if (fd < 0)
         return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
     m_fd = fd;
     m_path = name;
     ++m_generation;

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <cerrno>
-#include <cstring>
 #include <csignal>
 #include <fcntl.h>
 #include <openssl/crypto.h>
@@ -159,31 +158,41 @@ bool SpillStore::openFile()
     return fd >= 0;
 }
 
-// The page's offset in the file makes its nonce: offsets never repeat under
-// one key (the file only grows, and a new file has a new key).
-static void nonceFor(qint64 offset, unsigned char iv[12])
+// A context that seals (or opens) the page at offset under key, or null. The
+// offset makes the nonce: offsets never repeat under one key (the file only
+// grows, and a new file has a new key).
+static EVP_CIPHER_CTX *pageCipher(bool seal, const unsigned char *key, qint64 offset)
 {
-    std::memset(iv, 0, 12);
+    unsigned char iv[12] = {};
     for (int i = 0; i < 8; ++i)
         iv[11 - i] = static_cast<unsigned char>(quint64(offset) >> (8 * i));
+    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    if (ctx && EVP_CipherInit_ex(ctx, EVP_aes_256_gcm(), nullptr, nullptr, nullptr, seal) == 1 &&
+        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_IVLEN, sizeof iv, nullptr) == 1 &&
+        EVP_CipherInit_ex(ctx, nullptr, nullptr, key, iv, seal) == 1)
+        return ctx;
+    EVP_CIPHER_CTX_free(ctx);
+    return nullptr;
 }
 
 // On the writer's thread; buffer is kept between pages (no allocation per page).
 bool SpillStore::writeSealed(const File &file, const QByteArray &bytes, qint64 at, QByteArray &buffer)
 {
+    // Not while the file system runs short of room (checked here, off the
+    // window's thread): the page stays in memory.
+    struct statvfs fs {};
+    if (::fstatvfs(file.fd, &fs) == 0 &&
+        !roomToSpill(quint64(fs.f_bavail) * fs.f_frsize, quint64(fs.f_blocks) * fs.f_frsize))
+        return false;
     buffer.resize(bytes.size() + kTag);
-    unsigned char iv[12];
-    nonceFor(at, iv);
-    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    EVP_CIPHER_CTX *ctx = pageCipher(true, file.key, at);
     int done = 0, last = 0;
     auto *out = reinterpret_cast<unsigned char *>(buffer.data());
     const bool ok =
-        ctx && EVP_EncryptInit_ex(ctx, EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
-        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_IVLEN, 12, nullptr) == 1 &&
-        EVP_EncryptInit_ex(ctx, nullptr, nullptr, file.key, iv) == 1 &&
-        EVP_EncryptUpdate(ctx, out, &done, reinterpret_cast<const unsigned char *>(bytes.constData()),
-                          int(bytes.size())) == 1 &&
-        EVP_EncryptFinal_ex(ctx, out + done, &last) == 1 &&
+        ctx &&
+        EVP_CipherUpdate(ctx, out, &done, reinterpret_cast<const unsigned char *>(bytes.constData()),
+                         int(bytes.size())) == 1 &&
+        EVP_CipherFinal_ex(ctx, out + done, &last) == 1 &&
         EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, int(kTag), out + bytes.size()) == 1;
     EVP_CIPHER_CTX_free(ctx);
     if (!ok)
@@ -222,18 +231,12 @@ bool SpillStore::readBack(Page &p, QByteArray &bytes)
             return false; // truncated, or an I/O error
         done += n;
     }
-    unsigned char iv[12];
-    nonceFor(p.offset, iv);
-    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    EVP_CIPHER_CTX *ctx = pageCipher(false, m_file->key, p.offset);
     int out = 0, last = 0;
     auto *data = reinterpret_cast<unsigned char *>(bytes.data());
-    const bool ok =
-        ctx && EVP_DecryptInit_ex(ctx, EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
-        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_IVLEN, 12, nullptr) == 1 &&
-        EVP_DecryptInit_ex(ctx, nullptr, nullptr, m_file->key, iv) == 1 &&
-        EVP_DecryptUpdate(ctx, data, &out, data, p.size) == 1 &&
-        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_TAG, int(kTag), tag) == 1 &&
-        EVP_DecryptFinal_ex(ctx, data + out, &last) == 1;
+    const bool ok = ctx && EVP_CipherUpdate(ctx, data, &out, data, p.size) == 1 &&
+                    EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_TAG, int(kTag), tag) == 1 &&
+                    EVP_CipherFinal_ex(ctx, data + out, &last) == 1;
     EVP_CIPHER_CTX_free(ctx);
     return ok;
 }
@@ -275,15 +278,12 @@ void SpillStore::startWriter()
 SpillStore::Id SpillStore::put(QByteArray page)
 {
     const Id id = Id(m_pages.size());
-    keepOutOfDumps(page);
     Page p;
     p.size = qint32(page.size());
     p.bytes = std::move(page);
     m_memoryBytes += p.size;
     m_pages.push_back(p);
-    struct statvfs fs {};
-    if (!openFile() || (::fstatvfs(m_file->fd, &fs) == 0 &&
-                        !roomToSpill(quint64(fs.f_bavail) * fs.f_frsize, quint64(fs.f_blocks) * fs.f_frsize))) {
+    if (!openFile()) {
         ++m_pinned;
         return id;
     }
