@@ -548,17 +548,10 @@ private slots:
         QCOMPARE(box->text(), whole);
         QCOMPARE(box->toolTip(), whole);
         const QString shown = box->shownText();
-        QVERIFY2(shown.startsWith("STATUS：/") && shown.endsWith("0 OPEND，115200,O,7,1") &&
-                     shown.contains(u'…'),
-                 qPrintable(shown));
-        QVERIFY(box->fontMetrics().horizontalAdvance(shown) < box->width());
-
-        // Typed into, the box no longer knows the name: its end gives way.
-        box->setFocus();
-        QTest::keyClick(box, Qt::Key_End);
-        QTest::keyClicks(box, "x");
-        w("CmdQuit")->setFocus();
-        QVERIFY(box->shownText().startsWith("STATUS：/dev/serial") && box->shownText().endsWith(u'…'));
+        QVERIFY2(shown.startsWith("STATUS：/") && shown.contains(u'…') && shown.endsWith("0 OPEND，115200,O,7,1") &&
+                     box->fontMetrics().horizontalAdvance(shown) < box->width(), qPrintable(shown));
+        QTest::keyClicks(box, "x"); // typed into, the box no longer knows the name: its end gives way
+        QVERIFY(box->shownText().startsWith("xSTATUS：/dev/serial") && box->shownText().endsWith(u'…'));
         box->showStatus(closedStatusLine()); // a short status is shown as it is
         QCOMPARE(box->shownText(), closedStatusLine());
     }

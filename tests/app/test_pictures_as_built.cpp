@@ -36,6 +36,18 @@ class TestPicturesAsBuilt : public QObject
         return bad;
     }
 
+    // The program offscreen, COM1 on com1, with one more setting in its environment.
+    static void start(QProcess &program, const QString &executable, const PtyPair &com1,
+                      const char *name, const QString &value)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QUORVEX_COM1"), com1.devicePath());
+        env.insert(QString::fromLatin1(name), value);
+        program.setProcessEnvironment(env);
+        program.start(executable, {});
+    }
+
 private slots:
     void pictures_data()
     {
@@ -54,12 +66,7 @@ private slots:
         PtyPair com1; // start-up opens COM1 without a question
         QTemporaryDir out;
         QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("QUORVEX_COM1"), com1.devicePath());
-        env.insert(QStringLiteral("QUORVEX_SNAPSHOT"), out.path());
-        program.setProcessEnvironment(env);
-        program.start(executable, {});
+        start(program, executable, com1, "QUORVEX_SNAPSHOT", out.path());
         QVERIFY(program.waitForFinished(30000));
         QCOMPARE(program.exitCode(), 0);
 
@@ -80,37 +87,22 @@ private slots:
         }
     }
 
-    void signalsQuitCleanly_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGHUP") << SIGHUP;
-    }
     void signalsQuitCleanly()
     {
-        QFETCH(int, signal);
-        PtyPair com1;
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("QUORVEX_COM1"), com1.devicePath());
-        env.insert(QStringLiteral("QUORVEX_REPORT_SHOWN"), QStringLiteral("1"));
-        program.setProcessEnvironment(env);
-        program.start(QStringLiteral(QUORVEX_EXECUTABLE), {});
-        QVERIFY(program.waitForReadyRead(30000));
-        QCOMPARE(program.readLine().trimmed(), QByteArray("shown"));
-
-        // Open, and locked: another control cannot have it.
-        QtSerialControl other;
-        QVERIFY(other.setDevicePath(com1.devicePath()));
-        QVERIFY(!other.setPortOpen(true));
-
-        QCOMPARE(::kill(pid_t(program.processId()), signal), 0);
-        QVERIFY(program.waitForFinished(5000));
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 0);
-        QVERIFY(other.setPortOpen(true)); // no lock, no exclusive use left behind
+        for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            PtyPair com1;
+            QProcess program;
+            start(program, QStringLiteral(QUORVEX_EXECUTABLE), com1, "QUORVEX_REPORT_SHOWN", "1");
+            QVERIFY(program.waitForReadyRead(30000));
+            QCOMPARE(program.readLine().trimmed(), QByteArray("shown"));
+            QtSerialControl other; // the port is open and locked: no other control has it
+            QVERIFY(other.setDevicePath(com1.devicePath()) && !other.setPortOpen(true));
+            QCOMPARE(::kill(pid_t(program.processId()), signal), 0);
+            QVERIFY(program.waitForFinished(5000));
+            QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(program.exitCode(), 0);
+            QVERIFY(other.setPortOpen(true)); // no lock, no exclusive use left behind
+        }
     }
 };
 

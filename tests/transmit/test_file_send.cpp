@@ -149,10 +149,7 @@ private slots:
         const QString path = file("chosen.txt", "v1");
         auto answer = [&](bool accept) {
             QTimer::singleShot(100, this, [&, accept] {
-                QFileDialog *d = nullptr;
-                for (QWidget *top : QApplication::topLevelWidgets())
-                    if (top->isVisible() && qobject_cast<QFileDialog *>(top))
-                        d = static_cast<QFileDialog *>(top);
+                auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
                 if (!d)
                     qFatal("no file dialog shown");
                 if (accept) {
