@@ -2,7 +2,7 @@
 #include "app/dialogs.h"
 #include "app/main_window.h"
 #include "app/quit_signals.h"
-#include "serial/qt_serial_control.h"
+#include "serial/device_port.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,9 +31,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     configureApplication();
 
-    QtSerialControl comm;
+    DevicePort port;
     QtDialogs dialogs;
-    MainForm window(&comm, &dialogs);
+    MainForm window(&port, &dialogs);
     dialogs.setOwner(&window);
     QObject::connect(&window, &MainForm::quitRequested, &app, &QCoreApplication::quit);
     // A signal to end quits as the quit button does, at once and without a question.

@@ -5,14 +5,13 @@
 #include "capture/save_file.h"
 #include "receive/counter_box.h"
 #include "receive/counters.h"
-#include "receive/frame_clock.h"
 #include "receive/receive_display.h"
+#include "receive/receive_feed.h"
 #include "receive/receive_recorder.h"
 #include "serial/numeric_value.h"
 #include "serial/port_lister.h"
 #include "serial/port_names.h"
 #include "serial/port_watcher.h"
-#include "serial/serial_control.h"
 #include "serial/settings_selector.h"
 #include "transmit/hex_send.h"
 #include "transmit/interval_timer.h"
@@ -40,18 +39,6 @@ const QString kNothingToSend = QStringLiteral("发送数据不能为空");
 const QString kEmptyFile = QStringLiteral("发送的文件为空");
 constexpr int kComItems = 16; // COM1 to COM16 lead the port list
 
-// The bytes without the spaces (0x20) at their ends; 0x20 never occurs inside a
-// two-byte character of code page 936, so this is the text trimmed.
-QByteArray trimSpaceBytes(const QByteArray &bytes)
-{
-    qsizetype from = 0, to = bytes.size();
-    while (from < to && bytes[from] == ' ')
-        ++from;
-    while (to > from && bytes[to - 1] == ' ')
-        --to;
-    return from == 0 && to == bytes.size() ? bytes : bytes.sliced(from, to - from);
-}
-
 // Only a tick counts; clear and grey do not.
 bool ticked(const QCheckBox *box)
 {
@@ -59,8 +46,8 @@ bool ticked(const QCheckBox *box)
 }
 } // namespace
 
-MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
-    : QWidget(parent), m_comm(control), m_dialogs(dialogs),
+MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
+    : QWidget(parent), m_port(port), m_dialogs(dialogs),
       m_now([] { return QDateTime::currentDateTime(); }), m_locale(QLocale::system())
 {
     setObjectName(QStringLiteral("MainForm"));
@@ -68,7 +55,6 @@ MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
     setFixedSize(layout::kClientSize);
     buildMainForm(this, c);
     setWindowIcon(windowIconPicture());
-    m_rxCount = new CounterBox(c.TxtRXCount, QStringLiteral("RX:"), this);
     m_txCount = new CounterBox(c.TxtTXCount, QStringLiteral("TX:"), this);
 
     TmrNowTime = new QTimer(this);
@@ -100,9 +86,20 @@ MainForm::MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent)
     connect(c.CmdStopdisp, &QPushButton::clicked, this, &MainForm::onCmdStopdispClick);
     connect(c.CmdClearReceive, &QPushButton::clicked, this, &MainForm::onCmdClearReceiveClick);
     connect(c.CmdClearCounter, &QPushButton::clicked, this, &MainForm::onCmdClearCounterClick);
-    connect(m_comm, &SerialControl::comm, this, &MainForm::onComm);
-    connect(m_comm, &SerialControl::portLost, this, &MainForm::onPortLost);
+
+    // Received bytes go one way: port, feed, receive box.
     m_recorder = new ReceiveRecorder(this);
+    m_feed = new ReceiveFeed(c.TxtReceive, new CounterBox(c.TxtRXCount, QStringLiteral("RX:"), this),
+                             m_recorder, this);
+    connect(m_port, &Port::opened, m_feed, &ReceiveFeed::restart);
+    connect(m_port, &Port::received, m_feed, &ReceiveFeed::take);
+    // Only a tick counts; clear and grey do not.
+    connect(c.ChkHexReceive, &QCheckBox::stateChanged, m_feed,
+            [this](int state) { m_feed->setHex(state == Qt::Checked); });
+    connect(c.ChkAutoClear, &QCheckBox::stateChanged, m_feed,
+            [this](int state) { m_feed->setAutoClear(state == Qt::Checked); });
+    connect(m_port, &Port::drained, this, &MainForm::onDrained);
+    connect(m_port, &Port::lost, this, &MainForm::onPortLost);
     connect(m_recorder, &ReceiveRecorder::failed, this, &MainForm::onRecordFailed);
     connect(c.TxtReceive->recordAction(), &QAction::triggered, this, &MainForm::onRecordTriggered);
     connect(c.TxtReceive->stampAction(), &QAction::triggered, this, &MainForm::onStampsTriggered);
@@ -140,8 +137,7 @@ QString MainForm::startupSendText()
 void MainForm::formLoad()
 {
     c.TxtSend->setPlainText(startupSendText());
-    if (m_comm->portOpen())
-        m_comm->setPortOpen(false);
+    m_port->close();
     const auto settings = ReadPortSettings();
     if (!settings)
         return;
@@ -161,65 +157,42 @@ std::optional<PortSettings> MainForm::ReadPortSettings() const
     return readPortSettings(selectorTexts());
 }
 
-bool MainForm::selectPort(const PortSettings &s)
+// Settings the port cannot take (a baud that is no number, an unknown parity
+// letter, data or stop bits out of range) fail as a missing device does.
+bool MainForm::openPort(const PortSettings &s)
 {
-    return s.devicePath.isEmpty() ? m_comm->setCommPort(s.portNumber)
-                                  : m_comm->setDevicePath(s.devicePath);
+    const auto line = lineSettings(s);
+    return line && m_port->open(portDevice(s), *line);
 }
 
 void MainForm::OpenPortAtStart(const PortSettings &s)
 {
-    if (m_comm->portOpen())
-        m_comm->setPortOpen(false);
-    bool ok = selectPort(s) && m_comm->setSettings(settingsString(s));
-    if (ok) {
-        m_comm->setInBufferSize(1024);
-        m_comm->setOutBufferSize(4096);
-        m_comm->setInBufferCount(0);
-        m_comm->setOutBufferCount(0);
-        m_comm->setSThreshold(1);
-        m_comm->setRThreshold(1);
-        m_comm->setOutBufferCount(0);
-        m_comm->setInBufferCount(0);
-        ok = m_comm->setPortOpen(true);
-    }
-    if (!ok) {
+    m_port->close();
+    if (!openPort(s)) {
         m_dialogs->message(kPortMissing, Dialogs::Icon::Exclamation, Dialogs::Buttons::OkCancel);
         ClosePort();
         return;
     }
-    if (m_comm->portOpen())
-        showOpenStatus(selectorTexts());
-    else
-        c.TxtStatus->showStatus(closedStatusLine());
+    showOpenStatus(selectorTexts());
     rememberOpened();
 }
 
 void MainForm::ApplyPortSettings(const PortSettings &s)
 {
-    if (m_comm->portOpen())
-        m_comm->setPortOpen(false);
-    const bool ok =
-        selectPort(s) && m_comm->setSettings(settingsString(s)) && m_comm->setPortOpen(true);
-    if (!ok) {
+    m_port->close();
+    if (!openPort(s)) {
         m_dialogs->message(kRetry, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
         ClosePort();
         return;
     }
-    if (m_comm->portOpen()) {
-        setOpenLook();
-        showOpenStatus(selectorTexts());
-        rememberOpened();
-    } else {
-        setClosedLook();
-        c.TxtStatus->showStatus(closedStatusLine());
-    }
+    setOpenLook();
+    showOpenStatus(selectorTexts());
+    rememberOpened();
 }
 
 void MainForm::ClosePort()
 {
-    if (m_comm->portOpen())
-        m_comm->setPortOpen(false);
+    m_port->close();
     c.TxtStatus->showStatus(closedStatusLine());
     setClosedLook();
 }
@@ -246,7 +219,7 @@ void MainForm::setClosedLook()
 void MainForm::onCmdSwitchClick()
 {
     stopWaiting();
-    if (m_comm->portOpen()) {
+    if (m_port->isOpen()) {
         ClosePort();
         return;
     }
@@ -280,17 +253,15 @@ void MainForm::stopWaiting()
     if (!m_watcher->isWaiting())
         return;
     m_watcher->stop();
-    if (!m_comm->portOpen())
+    if (!m_port->isOpen())
         c.TxtStatus->showStatus(closedStatusLine());
 }
 
 bool MainForm::reopenReturned(const QString &path)
 {
-    if (m_comm->portOpen())
+    if (m_port->isOpen())
         return true;
-    if (path != m_comm->deviceName() && !m_comm->setDevicePath(path))
-        return false;
-    if (!m_comm->setPortOpen(true))
+    if (!m_port->open(path, m_port->lineSettings()))
         return false;
     setOpenLook();
     showOpenStatus(m_openTexts);
@@ -300,7 +271,7 @@ bool MainForm::reopenReturned(const QString &path)
 void MainForm::rememberOpened()
 {
     m_openTexts = selectorTexts();
-    m_watcher->remember(m_comm->deviceName());
+    m_watcher->remember(m_port->device());
 }
 
 // COM1 to COM16 first, then the machine's serial devices as they are now.
@@ -314,88 +285,14 @@ void MainForm::refreshPortList()
     c.CboCom->setExtraItems(kComItems, items);
 }
 
-// ---- receiving and counting -----------------------------------------------
+// ---- counting and long sessions: record to file, timestamps ------------------
 
-void MainForm::onComm()
+// The port has sent everything written: a text or file send is counted now (a
+// hexadecimal send was counted when it was made).
+void MainForm::onDrained()
 {
-    switch (m_comm->commEvent()) {
-    case SerialControl::ReceiveEvent:
-        if (ticked(c.ChkHexReceive))
-            ShowReceivedHex();
-        else
-            ShowReceivedText();
-        FrameClock::instance().runDue(); // the frame that shows them, in this same call
-        break;
-    case SerialControl::SendEvent:
-        // A hexadecimal send was counted when it was made.
-        if (!ticked(c.ChkHexSend))
-            CountSentText();
-        break;
-    default:
-        break;
-    }
-}
-
-// Text display: the bytes are decoded with the port session's decoder, so a
-// character split across two reads comes out whole. Every byte taken is counted,
-// also while the display is stopped.
-void MainForm::ShowReceivedText()
-{
-    std::vector<SerialControl::Arrival> arrivals;
-    const QByteArray bytes = m_comm->takeInputForText(m_stamps ? &arrivals : nullptr);
-    m_recorder->record(bytes);
-    RXCount = addCount(RXCount, bytes.size());
-    const QString shown = m_stamps ? stamped(bytes, arrivals, false)
-                                   : (ReceivedText = m_comm->decodeText(bytes));
-    if (!DisplayStopped)
-        c.TxtReceive->appendReceivedText(shown);
-    m_rxCount->show(RXCount);
-    applyAutoClear();
-}
-
-// Hexadecimal display: shown whether or not the display is stopped.
-void MainForm::ShowReceivedHex()
-{
-    std::vector<SerialControl::Arrival> arrivals;
-    const QByteArray bytes = m_comm->takeInput(m_stamps ? &arrivals : nullptr); // empty when nothing is waiting
-    if (!bytes.isEmpty()) {
-        m_recorder->record(bytes);
-        if (!m_stamps)
-            c.TxtReceive->appendReceivedHex(bytes);
-        else
-            c.TxtReceive->appendReceivedText(stamped(bytes, arrivals, true));
-        RXCount = addCount(RXCount, bytes.size());
-    }
-    m_rxCount->show(RXCount);
-    applyAutoClear();
-}
-
-// ---- long sessions: record to file, timestamps --------------------------------
-
-// What the display shows for bytes taken with timestamps on: stretch by stretch
-// as they were read, so each line or burst gets the time of its first byte. As
-// text, each stretch is decoded in turn (ReceivedText gets the text alone).
-QString MainForm::stamped(const QByteArray &bytes, const std::vector<SerialControl::Arrival> &arrivals,
-                          bool hex)
-{
-    if (c.TxtReceive->length() == 0)
-        m_stamper.restart(true);
-    if (!hex)
-        ReceivedText.clear();
-    QString shown;
-    qsizetype from = 0;
-    for (const SerialControl::Arrival &a : arrivals) {
-        const QByteArrayView stretch = QByteArrayView(bytes).sliced(from, a.end - from);
-        if (hex) {
-            shown += m_stamper.hex(stretch, a.msecs);
-        } else {
-            const QString text = m_comm->decodeText(stretch);
-            ReceivedText += text;
-            shown += m_stamper.text(text, a.msecs);
-        }
-        from = a.end;
-    }
-    return shown;
+    if (!ticked(c.ChkHexSend))
+        CountSentText();
 }
 
 // The folder 保存显示数据 writes to (during the save notice the box shows the notice).
@@ -427,18 +324,8 @@ void MainForm::onRecordFailed(const QString &path)
 
 void MainForm::onStampsTriggered(bool on)
 {
-    m_stamps = on;
-    const qint64 n = c.TxtReceive->length();
-    // Switched on in the middle of a line, the first stamp waits for the next line.
-    if (on)
-        m_stamper.restart(n == 0 || c.TxtReceive->textRange(n - 1, n) == u"\n");
-    m_comm->setExactReadTimes(on);
-}
-
-void MainForm::applyAutoClear()
-{
-    if (ticked(c.ChkAutoClear) && RXCount >= kAutoClearCount)
-        c.TxtReceive->clear();
+    m_feed->setStamps(on);
+    m_port->setExactReadTimes(on);
 }
 
 // A file send counts the file's bytes, as they went out; SentText then keeps the
@@ -456,8 +343,8 @@ void MainForm::CountSentText()
 
 void MainForm::onCmdStopdispClick()
 {
-    DisplayStopped = !DisplayStopped;
-    c.CmdStopdisp->setText(DisplayStopped ? QStringLiteral("继续显示") : QStringLiteral("停止显示"));
+    m_feed->setStopped(!m_feed->stopped());
+    c.CmdStopdisp->setText(m_feed->stopped() ? QStringLiteral("继续显示") : QStringLiteral("停止显示"));
 }
 
 void MainForm::onCmdClearReceiveClick()
@@ -468,8 +355,7 @@ void MainForm::onCmdClearReceiveClick()
 void MainForm::onCmdClearCounterClick()
 {
     TXCount = 0;
-    RXCount = 0;
-    m_rxCount->show(RXCount, true);
+    m_feed->clearCount();
     m_txCount->show(TXCount, true);
 }
 
@@ -485,7 +371,7 @@ QString MainForm::sendBoxText() const
 
 void MainForm::onCmdSendClick()
 {
-    if (!m_comm->portOpen()) {
+    if (!m_port->isOpen()) {
         m_dialogs->message(kPortClosed, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
         return;
     }
@@ -500,13 +386,10 @@ void MainForm::onCmdSendClick()
 void MainForm::sendSendBox()
 {
     if (ticked(c.ChkHexSend)) {
-        m_comm->setInputMode(SerialControl::BinaryMode);
         SendHexText();
         return;
     }
-    m_comm->setInputMode(ticked(c.ChkHexReceive) ? SerialControl::BinaryMode
-                                                 : SerialControl::TextMode);
-    if (m_comm->output(trimSpaces(sendBoxText()).toString()))
+    if (m_port->write(cp936::encode(trimSpaces(sendBoxText()))))
         LastSendWasFile = false;
 }
 
@@ -515,7 +398,7 @@ void MainForm::sendSendBox()
 void MainForm::SendHexText()
 {
     const QByteArray bytes = hexSendBytes(c.TxtSend->toPlainText());
-    if (!bytes.isEmpty() && m_comm->output(bytes))
+    if (!bytes.isEmpty() && m_port->write(bytes))
         TXCount = addCount(TXCount, bytes.size());
     m_txCount->show(TXCount);
 }
@@ -529,7 +412,7 @@ void MainForm::onChkAutoSendChanged()
 {
     switch (c.ChkAutoSend->checkState()) {
     case Qt::Checked: {
-        if (!m_comm->portOpen()) {
+        if (!m_port->isOpen()) {
             c.ChkAutoSend->setCheckState(Qt::Unchecked); // runs this again: the timer stops
             m_dialogs->message(kPortClosed, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
             return;
@@ -573,7 +456,7 @@ void MainForm::onCmdSelectFileClick()
 
 void MainForm::onCmdSendFileClick()
 {
-    if (!m_comm->portOpen()) {
+    if (!m_port->isOpen()) {
         m_dialogs->message(kPortClosed, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
         return;
     }
@@ -581,9 +464,7 @@ void MainForm::onCmdSendFileClick()
         m_dialogs->message(kEmptyFile, Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
         return;
     }
-    m_comm->setInputMode(ticked(c.ChkHexReceive) ? SerialControl::BinaryMode
-                                                 : SerialControl::TextMode);
-    if (m_comm->output(trimSpaceBytes(SendFileText)))
+    if (m_port->write(trimSpaceBytes(SendFileText)))
         LastSendWasFile = true;
 }
 
@@ -647,8 +528,7 @@ void MainForm::quit()
 {
     m_recorder->stop();
     stopWaiting();
-    if (m_comm->portOpen())
-        m_comm->setPortOpen(false);
+    m_port->close();
     TmrNowTime->stop();
     TmrAutoSend->setEnabled(false);
     close();

@@ -2,9 +2,8 @@
 
 #include "app/dialogs.h"
 #include "app/window_layout.h"
-#include "receive/line_stamps.h"
 #include "serial/port_settings.h"
-#include "serial/serial_control.h"
+#include "serial/port.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -18,18 +17,20 @@ class CounterBox;
 class IntervalTimer;
 class PortLister;
 class PortWatcher;
+class ReceiveFeed;
 class ReceiveRecorder;
 
 // The program's one window. Handlers are short: the rules live in the pure
-// functions of serial/, receive/, transmit/ and capture/, the port in the serial
-// control, the questions to the user in Dialogs.
+// functions of serial/, receive/, transmit/ and capture/, the device behind the
+// Port, what is received on its way to the receive box in the ReceiveFeed, the
+// questions to the user in Dialogs.
 class MainForm : public QWidget
 {
     Q_OBJECT
 
 public:
-    // The window uses control and dialogs without owning them.
-    MainForm(SerialControl *control, Dialogs *dialogs, QWidget *parent = nullptr);
+    // The window uses port and dialogs without owning them.
+    MainForm(Port *port, Dialogs *dialogs, QWidget *parent = nullptr);
     ~MainForm() override;
 
     // Start-up: runs once, before the window is first shown.
@@ -66,19 +67,14 @@ private:
     void OpenPortAtStart(const PortSettings &s);
     void ApplyPortSettings(const PortSettings &s);
     void ClosePort();
-    bool selectPort(const PortSettings &s);
+    bool openPort(const PortSettings &s);
     void showOpenStatus(const SelectorTexts &texts);
     void stopWaiting();
     void setOpenLook();
     void setClosedLook();
     SelectorTexts selectorTexts() const;
 
-    // Receiving and counting.
-    void ShowReceivedText();
-    void ShowReceivedHex();
-    void applyAutoClear();
-    QString stamped(const QByteArray &bytes, const std::vector<SerialControl::Arrival> &arrivals, bool hex);
-    // Long sessions: the receive box's context menu switches.
+    // Counting and long sessions: the receive box's context menu switches.
     void onRecordTriggered(bool on);
     void onStampsTriggered(bool on);
     void onRecordFailed(const QString &path);
@@ -96,7 +92,7 @@ private:
     void onCmdSaveDispClick();
     void onCmdAmendClick();
     void endSaveNotice();
-    void onComm();
+    void onDrained();
     void onCmdSendClick();
     void onCmdClearSendClick();
     void onChkAutoSendChanged();
@@ -113,13 +109,11 @@ private:
     void rememberOpened();
     void refreshPortList();
 
-    SerialControl *m_comm;
+    Port *m_port;
     Dialogs *m_dialogs;
     MainFormControls c{};
     ReceiveRecorder *m_recorder;
-    LineStamper m_stamper;
-    bool m_stamps = false;
-    CounterBox *m_rxCount;
+    ReceiveFeed *m_feed;
     CounterBox *m_txCount;
     QTimer *TmrNowTime;
     IntervalTimer *TmrAutoSend;
@@ -139,10 +133,7 @@ private:
     // the spaces at its ends), never decoded and encoded again.
     QByteArray SendFileText;
     qint64 TXCount = 0;
-    qint64 RXCount = 0;
-    QString ReceivedText;
     QString SentText;
-    bool DisplayStopped = false;
     bool LastSendWasFile = false;
     double SaveNoticeStart = 0;
     QString SavePath;

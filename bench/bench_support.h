@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/main_window.h"
-#include "serial/qt_serial_control.h"
+#include "serial/device_port.h"
 #include "support/pty_pair.h"
 #include "support/recording_dialogs.h"
 
@@ -87,18 +87,18 @@ inline void resetPeakRss()
         f.write("5");
 }
 
-// The window after start-up with the real serial control, COM1 on a
+// The window after start-up with a port on the device, COM1 on a
 // pseudo-terminal whose other end the benchmark plays.
 struct BenchWindow {
     PtyPair pty;
-    QtSerialControl comm;
+    DevicePort port;
     RecordingDialogs dialogs;
     std::unique_ptr<MainForm> form;
 
     BenchWindow()
     {
         qputenv("QUORVEX_COM1", pty.devicePath().toLocal8Bit());
-        form = std::make_unique<MainForm>(&comm, &dialogs);
+        form = std::make_unique<MainForm>(&port, &dialogs);
         form->formLoad();
         form->show();
     }

@@ -42,9 +42,9 @@ int main(int argc, char *argv[])
     auto pty = std::make_unique<PtyPair>();
     QFile::link(pty->devicePath(), link);
     qputenv("QUORVEX_COM1", link.toLocal8Bit());
-    QtSerialControl comm;
+    DevicePort port;
     RecordingDialogs dialogs;
-    MainForm form(&comm, &dialogs);
+    MainForm form(&port, &dialogs);
     form.formLoad();
     form.show();
     runFor(200);
@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
     // Waiting: the device is gone for a while.
     pty.reset();
     QFile::remove(link);
-    while (comm.portOpen())
+    while (port.isOpen())
         runFor(5);
     runFor(100);
     cpu0 = cpuSeconds();
@@ -76,12 +76,12 @@ int main(int argc, char *argv[])
         QElapsedTimer back;
         QFile::link(pty->devicePath(), link);
         back.start();
-        while (!comm.portOpen() && back.elapsed() < 5000)
+        while (!port.isOpen() && back.elapsed() < 5000)
             runFor(1);
-        ms.push_back(comm.portOpen() ? back.nsecsElapsed() / 1e6 : 1e9);
+        ms.push_back(port.isOpen() ? back.nsecsElapsed() / 1e6 : 1e9);
         pty.reset();
         QFile::remove(link);
-        while (comm.portOpen())
+        while (port.isOpen())
             runFor(5);
         runFor(int(37 * (i % 7))); // returns at different moments of the watch
     }

@@ -1,6 +1,7 @@
 #include "serial/port_settings.h"
 
 #include "serial/numeric_value.h"
+#include "serial/port_names.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -29,10 +30,9 @@ std::optional<PortSettings> readPortSettings(const SelectorTexts &t)
     return s;
 }
 
-QString settingsString(const PortSettings &s)
+QString portDevice(const PortSettings &s)
 {
-    return s.baud + u',' + s.parity + u',' + QString::number(s.dataBits) + u',' +
-           numeric::plainDecimal(s.stopBits);
+    return s.devicePath.isEmpty() ? devicePathForPort(s.portNumber) : s.devicePath;
 }
 
 QString openStatusLine(const SelectorTexts &t)
@@ -51,25 +51,22 @@ QString awaitingStatusLine()
     return closedStatusLine() + QStringLiteral("（等待设备）");
 }
 
-std::optional<LineSettings> parseSettingsString(const QString &settings)
+std::optional<LineSettings> lineSettings(const PortSettings &s)
 {
-    const QStringList f = settings.split(u',');
-    if (f.size() != 4)
-        return std::nullopt;
     LineSettings ls;
 
     bool ok = false;
-    const bool digitsOnly = !f[0].isEmpty() && std::all_of(f[0].begin(), f[0].end(), [](QChar c) {
+    const bool digitsOnly = !s.baud.isEmpty() && std::all_of(s.baud.begin(), s.baud.end(), [](QChar c) {
         return c >= u'0' && c <= u'9';
     });
-    const qlonglong baud = f[0].toLongLong(&ok);
+    const qlonglong baud = s.baud.toLongLong(&ok);
     if (!digitsOnly || !ok || baud <= 0 || baud > 0x7fffffff)
         return std::nullopt;
     ls.baud = qint32(baud);
 
-    if (f[1].size() != 1)
+    if (s.parity.size() != 1)
         return std::nullopt;
-    switch (f[1][0].toUpper().unicode()) {
+    switch (s.parity[0].toUpper().unicode()) {
     case u'N': ls.parity = QSerialPort::NoParity; break;
     case u'O': ls.parity = QSerialPort::OddParity; break;
     case u'E': ls.parity = QSerialPort::EvenParity; break;
@@ -78,16 +75,17 @@ std::optional<LineSettings> parseSettingsString(const QString &settings)
     default: return std::nullopt;
     }
 
-    const int data = f[2].toInt(&ok);
-    if (!ok || data < 4 || data > 8)
+    if (s.dataBits < 4 || s.dataBits > 8)
         return std::nullopt;
-    ls.dataBits = QSerialPort::DataBits(data); // 4 has no enumerator and is refused at opening
+    ls.dataBits = QSerialPort::DataBits(s.dataBits); // 4 has no enumerator and is refused at opening
 
-    if (f[3] == u"1")
+    // As the number reads in plain decimals: 1.0 is 1.
+    const QString stop = numeric::plainDecimal(s.stopBits);
+    if (stop == u"1")
         ls.stopBits = QSerialPort::OneStop;
-    else if (f[3] == u"1.5")
+    else if (stop == u"1.5")
         ls.stopBits = QSerialPort::OneAndHalfStop;
-    else if (f[3] == u"2")
+    else if (stop == u"2")
         ls.stopBits = QSerialPort::TwoStop;
     else
         return std::nullopt;

@@ -23,8 +23,9 @@ struct SelectorTexts {
 // stop bits that are not numbers, data bits outside a 16-bit integer.
 std::optional<PortSettings> readPortSettings(const SelectorTexts &texts);
 
-// "9600,N,8,1": baud, parity letter, data bits and stop bits joined by commas.
-QString settingsString(const PortSettings &s);
+// The device s names: its device path, or the device its port number stands
+// for (empty for port 0).
+QString portDevice(const PortSettings &s);
 
 // The status line while open, built from the selector texts as they stand; the
 // port selector's text stands at kStatusNameFrom.
@@ -34,7 +35,7 @@ QString closedStatusLine();
 // The closed status line while a lost device is awaited, to be opened again.
 QString awaitingStatusLine();
 
-// A settings string checked and turned into QSerialPort's terms.
+// The line settings of an opening, in QSerialPort's terms.
 struct LineSettings {
     qint32 baud = 9600;
     QSerialPort::Parity parity = QSerialPort::NoParity;
@@ -43,10 +44,11 @@ struct LineSettings {
     bool operator==(const LineSettings &) const = default;
 };
 
-// Nothing when the string is not four fields of a positive baud rate, a parity
-// letter of N, O, E, M or S (either case), 4 to 8 data bits and 1, 1.5 or 2 stop
-// bits. Four data bits are valid here but no port on this platform takes them.
-std::optional<LineSettings> parseSettingsString(const QString &settings);
+// The line settings s asks for. Nothing unless the baud is a positive number in
+// digits alone, the parity a letter N, O, E, M or S (either case), the data bits
+// 4 to 8 and the stop bits 1, 1.5 or 2. Four data bits are valid here but no
+// port on this platform takes them.
+std::optional<LineSettings> lineSettings(const PortSettings &s);
 
 // The stop bits to hand a serial driver on this platform for ls. Linux makes
 // 1.5 stop bits only on a line of 5 data bits, where its flag for two stop bits

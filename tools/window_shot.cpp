@@ -5,7 +5,7 @@
 #include "app/app_setup.h"
 #include "app/dialogs.h"
 #include "app/main_window.h"
-#include "serial/qt_serial_control.h"
+#include "serial/device_port.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -29,9 +29,9 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     configureApplication();
-    QtSerialControl comm;
+    DevicePort port;
     QtDialogs dialogs;
-    MainForm window(&comm, &dialogs);
+    MainForm window(&port, &dialogs);
     dialogs.setOwner(&window);
     window.formLoad();
     window.show();

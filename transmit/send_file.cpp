@@ -53,3 +53,13 @@ std::optional<QByteArray> readFileToSend(const QString &path, qint64 limit)
         bytes.append(chunk, n);
     }
 }
+
+QByteArray trimSpaceBytes(const QByteArray &bytes)
+{
+    qsizetype from = 0, to = bytes.size();
+    while (from < to && bytes[from] == ' ')
+        ++from;
+    while (to > from && bytes[to - 1] == ' ')
+        --to;
+    return from == 0 && to == bytes.size() ? bytes : bytes.sliced(from, to - from);
+}

@@ -14,3 +14,7 @@ inline constexpr qint64 kMaxSendFileBytes = 256LL * 1024 * 1024;
 // device, a named pipe, a socket, a folder), since reading those may never end.
 // Never waits on a read that may not come.
 std::optional<QByteArray> readFileToSend(const QString &path, qint64 limit = kMaxSendFileBytes);
+
+// A file goes out without the spaces (0x20) at its ends; 0x20 never occurs
+// inside a two-byte character of code page 936, so this is its text trimmed.
+QByteArray trimSpaceBytes(const QByteArray &bytes);

@@ -1,10 +1,8 @@
-#include "app/app_setup.h"
-#include "app/main_window.h"
 #include "app/status_line.h"
 #include "support/choose_item.h"
 #include "support/fake_port_lister.h"
-#include "support/fake_serial_control.h"
-#include "support/recording_dialogs.h"
+#include "support/fake_window.h"
+#include "support/port_helpers.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -25,27 +23,13 @@
 #include <memory>
 
 // Window flows, driven by the controls' names, with a fake port behind them.
-class TestMainWindow : public QObject
+class TestMainWindow : public FakeWindowTest
 {
     Q_OBJECT
 
-    const QString com1 = QStringLiteral("/dev/fake-com1");
-    const QString com2 = QStringLiteral("/dev/fake-com2");
     const QString openCaption = QStringLiteral("打开串口");
     const QString closeCaption = QStringLiteral("关闭串口");
 
-    std::unique_ptr<FakeSerialControl> comm;
-    std::unique_ptr<RecordingDialogs> dialogs;
-    std::unique_ptr<MainForm> form;
-
-    template <typename T = QWidget>
-    T *w(const char *name)
-    {
-        auto *found = form->findChild<T *>(QString::fromLatin1(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
-    }
     QString status() { return w<QLineEdit>("TxtStatus")->text(); }
     bool lit() { return w("ImgSwitchOn")->isVisibleTo(form.get()); }
     bool unlit() { return w("ImgSwitchOff")->isVisibleTo(form.get()); }
@@ -62,25 +46,8 @@ class TestMainWindow : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        configureApplication();
-        qputenv("QUORVEX_COM1", com1.toLatin1());
-        qputenv("QUORVEX_COM2", com2.toLatin1());
-    }
-
-    void init()
-    {
-        comm = std::make_unique<FakeSerialControl>();
-        comm->available << com1;
-        dialogs = std::make_unique<RecordingDialogs>();
-        form = std::make_unique<MainForm>(comm.get(), dialogs.get());
-    }
-    void cleanup()
-    {
-        form.reset();
-        comm.reset();
-    }
+    void init() { makeWindow(); }
+    void cleanup() { closeWindow(); }
 
     void windowAsLaidOut()
     {
@@ -206,12 +173,9 @@ private slots:
     {
         start();
         QVERIFY(dialogs->messages.isEmpty());
-        QVERIFY(comm->portOpen());
-        QCOMPARE(comm->settings(), QStringLiteral("9600,N,8,1"));
-        QCOMPARE(comm->inBufferSize(), 1024);
-        QCOMPARE(comm->outBufferSize(), 4096);
-        QCOMPARE(comm->rThreshold(), 1);
-        QCOMPARE(comm->sThreshold(), 1);
+        QVERIFY(comm->isOpen());
+        QCOMPARE(comm->lineSettings(), line("9600,N,8,1"));
+        QCOMPARE(comm->log, QStringList{"open /dev/fake-com1 9600"});
         QCOMPARE(status(), QStringLiteral("STATUS：COM1 OPEND，9600,N,8,1"));
         // The start-up opening leaves the switch display as the window began.
         QCOMPARE(caption(), closeCaption);
@@ -236,7 +200,7 @@ private slots:
         QCOMPARE(dialogs->messages[0].text, QStringLiteral("没有发现此串口或被占用"));
         QCOMPARE(dialogs->messages[0].icon, Dialogs::Icon::Exclamation);
         QCOMPARE(dialogs->messages[0].buttons, Dialogs::Buttons::OkCancel);
-        QVERIFY(!comm->portOpen());
+        QVERIFY(!comm->isOpen());
         QCOMPARE(status(), QStringLiteral("STATUS：COM Port Cloced"));
         QCOMPARE(caption(), openCaption);
         QVERIFY(unlit() && !lit());
@@ -247,15 +211,15 @@ private slots:
     {
         start();
         QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
-        QVERIFY(!comm->portOpen());
+        QVERIFY(!comm->isOpen());
         QCOMPARE(status(), QStringLiteral("STATUS：COM Port Cloced"));
         QCOMPARE(caption(), openCaption);
         QVERIFY(!lit() && unlit());
 
         w<QComboBox>("CboBaudrate")->setEditText("19200"); // typed, takes effect at the switch
         QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
-        QVERIFY(comm->portOpen());
-        QCOMPARE(comm->settings(), QStringLiteral("19200,N,8,1"));
+        QVERIFY(comm->isOpen());
+        QCOMPARE(comm->lineSettings(), line("19200,N,8,1"));
         QCOMPARE(status(), QStringLiteral("STATUS：COM1 OPEND，19200,N,8,1"));
         QCOMPARE(caption(), closeCaption);
         QVERIFY(lit() && !unlit());
@@ -271,7 +235,7 @@ private slots:
         QCOMPARE(dialogs->messages.size(), 1);
         QCOMPARE(dialogs->messages[0].text, QStringLiteral("没有成功，请重试"));
         QCOMPARE(dialogs->messages[0].buttons, Dialogs::Buttons::Ok);
-        QVERIFY(!comm->portOpen());
+        QVERIFY(!comm->isOpen());
         QCOMPARE(status(), QStringLiteral("STATUS：COM Port Cloced"));
         QCOMPARE(caption(), openCaption);
     }
@@ -294,10 +258,10 @@ private slots:
         QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton); // closed now
         w<QComboBox>(selector.toLatin1())->setEditText(text);
         QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
-        QVERIFY(!comm->portOpen());
+        QVERIFY(!comm->isOpen());
         QCOMPARE(caption(), openCaption);
         choose("CboBaudrate", "4800");
-        QVERIFY(!comm->portOpen());
+        QVERIFY(!comm->isOpen());
         QVERIFY(dialogs->messages.isEmpty());
         QCOMPARE(status(), QStringLiteral("STATUS：COM Port Cloced"));
     }
@@ -324,7 +288,7 @@ private slots:
         choose("CboParitybit", "ODD");
         QCOMPARE(dialogs->messages.size(), 1);
         QCOMPARE(dialogs->messages[0].text, QStringLiteral("没有成功，请重试"));
-        QVERIFY(!comm->portOpen());
+        QVERIFY(!comm->isOpen());
         QCOMPARE(status(), QStringLiteral("STATUS：COM Port Cloced"));
         QCOMPARE(caption(), openCaption);
         QVERIFY(unlit());
@@ -336,18 +300,18 @@ private slots:
         comm->log.clear();
         choose("CboBaudrate", "115200");
         QCOMPARE(comm->log, (QStringList{"close", "open /dev/fake-com1 115200"}));
-        QCOMPARE(comm->settings(), QStringLiteral("115200,N,8,1"));
+        QCOMPARE(comm->lineSettings(), line("115200,N,8,1"));
         QCOMPARE(status(), QStringLiteral("STATUS：COM1 OPEND，115200,N,8,1"));
         QCOMPARE(caption(), closeCaption);
         QVERIFY(lit());
 
         w<QComboBox>("CboDatabit")->setEditText("08");
         choose("CboParitybit", "ENEV");
-        QCOMPARE(comm->settings(), QStringLiteral("115200,E,8,1"));
+        QCOMPARE(comm->lineSettings(), line("115200,E,8,1"));
         QCOMPARE(status(), QStringLiteral("STATUS：COM1 OPEND，115200,E,08,1"));
 
         choose("CboStopbit", "1.5");
-        QCOMPARE(comm->settings(), QStringLiteral("115200,E,8,1.5"));
+        QCOMPARE(comm->lineSettings(), line("115200,E,8,1.5"));
     }
 
     void selectorOpensAClosedPort()
@@ -355,8 +319,8 @@ private slots:
         start();
         QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
         choose("CboDatabit", "7");
-        QVERIFY(comm->portOpen());
-        QCOMPARE(comm->settings(), QStringLiteral("9600,N,7,1"));
+        QVERIFY(comm->isOpen());
+        QCOMPARE(comm->lineSettings(), line("9600,N,7,1"));
         QVERIFY(lit());
     }
 
@@ -365,11 +329,11 @@ private slots:
         start();
         choose("CboCom", "COM2");
         QCOMPARE(dialogs->messages.size(), 1);
-        QVERIFY(!comm->portOpen());
+        QVERIFY(!comm->isOpen());
         comm->available << com2;
         choose("CboCom", "COM2");
-        QVERIFY(comm->portOpen());
-        QCOMPARE(comm->deviceName(), com2);
+        QVERIFY(comm->isOpen());
+        QCOMPARE(comm->device(), com2);
         QCOMPARE(status(), QStringLiteral("STATUS：COM2 OPEND，9600,N,8,1"));
     }
 
@@ -379,8 +343,8 @@ private slots:
         start();
         w<QComboBox>("CboCom")->setEditText("/dev/ttyUSB0");
         choose("CboBaudrate", "57600");
-        QVERIFY(comm->portOpen());
-        QCOMPARE(comm->deviceName(), QStringLiteral("/dev/ttyUSB0"));
+        QVERIFY(comm->isOpen());
+        QCOMPARE(comm->device(), QStringLiteral("/dev/ttyUSB0"));
         QCOMPARE(status(), QStringLiteral("STATUS：/dev/ttyUSB0 OPEND，57600,N,8,1"));
     }
 
@@ -388,14 +352,14 @@ private slots:
     {
         start();
         comm->lose();
-        QTRY_VERIFY(!comm->portOpen());
+        QTRY_VERIFY(!comm->isOpen());
         QTRY_COMPARE(status(), QStringLiteral("STATUS：COM Port Cloced（等待设备）"));
         QCOMPARE(caption(), openCaption);
         QVERIFY(unlit());
         QVERIFY(dialogs->messages.isEmpty());
         comm->available << com1;
         QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
-        QVERIFY(comm->portOpen());
+        QVERIFY(comm->isOpen());
     }
 
     void clockTicks()
@@ -415,7 +379,7 @@ private slots:
         QSignalSpy quit(form.get(), &MainForm::quitRequested);
         QTest::mouseClick(w("CmdQuit"), Qt::LeftButton);
         QCOMPARE(quit.count(), 1);
-        QVERIFY(!comm->portOpen());
+        QVERIFY(!comm->isOpen());
         QVERIFY(!form->isVisible());
         // Closed directly: the status line is not rewritten.
         QCOMPARE(status(), QStringLiteral("STATUS：COM1 OPEND，9600,N,8,1"));
@@ -471,7 +435,7 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), w("CmdAmend"));
         QVERIFY(dialogs->messages.isEmpty());
-        QVERIFY(!comm->portOpen());
+        QVERIFY(!comm->isOpen());
     }
 
     // A typed port takes effect at the switch; leaving the field opens nothing
@@ -488,8 +452,8 @@ private slots:
         QTest::keyClicks(cbo->lineEdit(), "COM2");
         w("CmdSwitch")->setFocus(); // the click takes the focus first
         QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
-        QVERIFY(comm->portOpen());
-        QCOMPARE(comm->deviceName(), com2);
+        QVERIFY(comm->isOpen());
+        QCOMPARE(comm->device(), com2);
         QCOMPARE(caption(), closeCaption);
     }
 
@@ -501,7 +465,7 @@ private slots:
         cbo->setCurrentIndex(cbo->findText("9600"));
         QTest::keyClick(cbo, Qt::Key_Down);
         QCOMPARE(cbo->currentText(), QStringLiteral("14400"));
-        QCOMPARE(comm->settings(), QStringLiteral("14400,N,8,1"));
+        QCOMPARE(comm->lineSettings(), line("14400,N,8,1"));
         QCOMPARE(status(), QStringLiteral("STATUS：COM1 OPEND，14400,N,8,1"));
     }
 
@@ -608,7 +572,7 @@ private slots:
         comm->available << QStringLiteral("/dev/ttyUSB2");
         QVERIFY(chooseFromList(cbo, "/dev/ttyUSB2"));
         QCOMPARE(cbo->count(), 18);
-        QCOMPARE(comm->deviceName(), QStringLiteral("/dev/ttyUSB2"));
+        QCOMPARE(comm->device(), QStringLiteral("/dev/ttyUSB2"));
         QCOMPARE(status(), QStringLiteral("STATUS：/dev/ttyUSB2 OPEND，9600,N,8,1"));
     }
 

@@ -1,4 +1,5 @@
-#include "serial/qt_serial_control.h"
+#include "serial/device_port.h"
+#include "support/port_helpers.h"
 #include "support/pty_pair.h"
 
 #include <QImage>
@@ -95,13 +96,13 @@ private slots:
             start(program, QStringLiteral(QUORVEX_EXECUTABLE), com1, "QUORVEX_REPORT_SHOWN", "1");
             QVERIFY(program.waitForReadyRead(30000));
             QCOMPARE(program.readLine().trimmed(), QByteArray("shown"));
-            QtSerialControl other; // the port is open and locked: no other control has it
-            QVERIFY(other.setDevicePath(com1.devicePath()) && !other.setPortOpen(true));
+            DevicePort other; // the port is open and locked: no other port has it
+            QVERIFY(!other.open(com1.devicePath(), line("9600,N,8,1")));
             QCOMPARE(::kill(pid_t(program.processId()), signal), 0);
             QVERIFY(program.waitForFinished(5000));
             QCOMPARE(program.exitStatus(), QProcess::NormalExit);
             QCOMPARE(program.exitCode(), 0);
-            QVERIFY(other.setPortOpen(true)); // no lock, no exclusive use left behind
+            QVERIFY(other.open(com1.devicePath(), line("9600,N,8,1"))); // no lock, no exclusive use left behind
         }
     }
 };

@@ -1,10 +1,11 @@
 #include "app/app_setup.h"
 #include "app/main_window.h"
-#include "serial/qt_serial_control.h"
+#include "serial/device_port.h"
 #include "receive/receive_display.h"
 #include "serial/port_watcher.h"
 #include "support/choose_item.h"
 #include "support/fake_port_lister.h"
+#include "support/port_helpers.h"
 #include "support/pty_pair.h"
 #include "support/recording_dialogs.h"
 
@@ -24,7 +25,7 @@ class TestWindowOnPty : public QObject
 
     // The window after start-up on COM1 = com1, with a port list the test sets.
     struct Window {
-        QtSerialControl comm;
+        DevicePort comm;
         RecordingDialogs dialogs;
         FakePortLister lister;
         MainForm form{&comm, &dialogs};
@@ -45,28 +46,28 @@ private slots:
         PtyPair com2;
         qputenv("QUORVEX_COM1", com1->devicePath().toLocal8Bit());
         qputenv("QUORVEX_COM2", com2.devicePath().toLocal8Bit());
-        QtSerialControl comm;
+        DevicePort comm;
         RecordingDialogs dialogs;
         MainForm form(&comm, &dialogs);
         form.formLoad();
         form.show();
-        QVERIFY(comm.portOpen());
+        QVERIFY(comm.isOpen());
         QCOMPARE(status(form), QStringLiteral("STATUS：COM1 OPEND，9600,N,8,1"));
 
         // Switch to COM2 through the selector, and back.
         auto *cbo = form.findChild<QComboBox *>("CboCom");
         QVERIFY(chooseFromList(cbo, QStringLiteral("COM2")));
-        QVERIFY(comm.portOpen());
-        QCOMPARE(comm.deviceName(), com2.devicePath());
-        QVERIFY(comm.output(QByteArray("hi")));
+        QVERIFY(comm.isOpen());
+        QCOMPARE(comm.device(), com2.devicePath());
+        QVERIFY(comm.write(QByteArray("hi")));
         QCOMPARE(com2.read(2), QByteArray("hi"));
         QVERIFY(chooseFromList(cbo, QStringLiteral("COM1")));
-        QCOMPARE(comm.deviceName(), com1->devicePath());
+        QCOMPARE(comm.device(), com1->devicePath());
 
         // COM1 goes away: the window shows the port closed, and asks nothing.
         com1.reset();
         QTRY_COMPARE(status(form), QStringLiteral("STATUS：COM Port Cloced（等待设备）"));
-        QVERIFY(!comm.portOpen());
+        QVERIFY(!comm.isOpen());
         QCOMPARE(form.findChild<QPushButton *>("CmdSwitch")->text(), QStringLiteral("打开串口"));
         QVERIFY(dialogs.messages.isEmpty());
     }
@@ -82,20 +83,19 @@ private slots:
         QVERIFY(QFile::link(device->devicePath(), link));
         Window win(link);
         auto &[comm, dialogs, lister, form] = win;
-        QVERIFY(comm.portOpen());
+        QVERIFY(comm.isOpen());
 
         device.reset(); // pulled
         QVERIFY(QFile::remove(link));
         QTRY_COMPARE(status(form), QStringLiteral("STATUS：COM Port Cloced（等待设备）"));
         device = std::make_unique<PtyPair>(); // plugged in, first taken by someone else
         QVERIFY(QFile::link(device->devicePath(), link));
-        QtSerialControl other;
-        other.setDevicePath(link);
-        QVERIFY(other.setPortOpen(true));
+        DevicePort other;
+        QVERIFY(other.open(link, line("9600,N,8,1")));
         QTest::qWait(3 * PortWatcher::kLookEveryMs);
-        QVERIFY(!comm.portOpen());
-        other.setPortOpen(false);
-        QTRY_VERIFY(comm.portOpen());
+        QVERIFY(!comm.isOpen());
+        other.close();
+        QTRY_VERIFY(comm.isOpen());
         QCOMPARE(status(form), QStringLiteral("STATUS：COM1 OPEND，9600,N,8,1"));
         QCOMPARE(form.findChild<QPushButton *>("CmdSwitch")->text(), QStringLiteral("关闭串口"));
         QVERIFY(form.findChild<QWidget *>("ImgSwitchOn")->isVisibleTo(&form));
@@ -123,7 +123,7 @@ private slots:
         back.path = second.devicePath();
         lister.list = {stranger, back};
         first.reset();
-        QTRY_VERIFY(comm.portOpen() && comm.deviceName() == second.devicePath());
+        QTRY_VERIFY(comm.isOpen() && comm.device() == second.devicePath());
         QVERIFY(second.write("ok"));
         QTRY_COMPARE(form.findChild<ReceiveDisplay *>("TxtReceive")->text(), QStringLiteral("ok"));
     }
@@ -139,13 +139,13 @@ private slots:
         auto &[comm, dialogs, lister, form] = win;
         device.reset();
         QVERIFY(QFile::remove(link));
-        QTRY_VERIFY(!comm.portOpen());
+        QTRY_VERIFY(!comm.isOpen());
         QTest::mouseClick(form.findChild<QPushButton *>("CmdSwitch"), Qt::LeftButton);
         QCOMPARE(dialogs.messages.size(), 1); // nothing there to open yet
         device = std::make_unique<PtyPair>();
         QVERIFY(QFile::link(device->devicePath(), link));
         QTest::qWait(3 * PortWatcher::kLookEveryMs);
-        QVERIFY(!comm.portOpen());
+        QVERIFY(!comm.isOpen());
         QCOMPARE(status(form), QStringLiteral("STATUS：COM Port Cloced"));
     }
 
@@ -172,7 +172,7 @@ private slots:
         }
         PtyPair com1;
         qputenv("QUORVEX_COM1", com1.devicePath().toLocal8Bit());
-        QtSerialControl comm;
+        DevicePort comm;
         RecordingDialogs dialogs;
         MainForm form(&comm, &dialogs);
         form.formLoad();
@@ -181,24 +181,23 @@ private slots:
         QTest::mouseClick(form.findChild<QPushButton *>("CmdSwitch"), Qt::LeftButton);
         QCOMPARE(dialogs.messages.size(), 1);
         QCOMPARE(dialogs.messages[0].text, QStringLiteral("没有成功，请重试"));
-        QVERIFY(!comm.portOpen());
+        QVERIFY(!comm.isOpen());
     }
 
     void startUpOnABusyPort()
     {
         PtyPair com1;
         qputenv("QUORVEX_COM1", com1.devicePath().toLocal8Bit());
-        QtSerialControl other;
-        other.setDevicePath(com1.devicePath());
-        QVERIFY(other.setPortOpen(true));
+        DevicePort other;
+        QVERIFY(other.open(com1.devicePath(), line("9600,N,8,1")));
 
-        QtSerialControl comm;
+        DevicePort comm;
         RecordingDialogs dialogs;
         MainForm form(&comm, &dialogs);
         form.formLoad();
         QCOMPARE(dialogs.messages.size(), 1);
         QCOMPARE(dialogs.messages[0].text, QStringLiteral("没有发现此串口或被占用"));
-        QVERIFY(!comm.portOpen());
+        QVERIFY(!comm.isOpen());
         QCOMPARE(status(form), QStringLiteral("STATUS：COM Port Cloced"));
     }
 };

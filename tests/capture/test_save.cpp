@@ -1,9 +1,6 @@
-#include "app/app_setup.h"
-#include "app/main_window.h"
 #include "capture/save_file.h"
 #include "receive/receive_display.h"
-#include "support/fake_serial_control.h"
-#include "support/recording_dialogs.h"
+#include "support/fake_window.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,18 +15,13 @@
 #include <unistd.h>
 
 // Saving the display, with the clock fixed.
-class TestSave : public QObject
+class TestSave : public FakeWindowTest
 {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<FakeSerialControl> comm;
-    std::unique_ptr<RecordingDialogs> dialogs;
-    std::unique_ptr<MainForm> form;
     const QDateTime now{QDate(2024, 3, 5), QTime(9, 7, 2)};
 
-    template <typename T = QWidget>
-    T *w(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
     QLineEdit *pathBox() { return w<QLineEdit>("TxtSavePath"); }
     void save() { QTest::mouseClick(w("CmdSaveDisp"), Qt::LeftButton); }
     QByteArray saved(const QString &folder)
@@ -43,18 +35,15 @@ class TestSave : public QObject
     }
 
 private slots:
-    void initTestCase() { configureApplication(); }
     void init()
     {
         dir = std::make_unique<QTemporaryDir>();
-        comm = std::make_unique<FakeSerialControl>();
-        dialogs = std::make_unique<RecordingDialogs>();
-        form = std::make_unique<MainForm>(comm.get(), dialogs.get());
+        makeWindow();
         form->setClock([this] { return now; });
         form->setSaveNoticeDuration(300);
         form->show();
     }
-    void cleanup() { form.reset(); }
+    void cleanup() { closeWindow(); }
 
     void timestamps_data()
     {

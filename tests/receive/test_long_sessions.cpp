@@ -1,9 +1,6 @@
-#include "app/app_setup.h"
-#include "app/main_window.h"
 #include "receive/line_stamps.h"
 #include "receive/receive_display.h"
-#include "support/fake_serial_control.h"
-#include "support/recording_dialogs.h"
+#include "support/fake_window.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -22,22 +19,17 @@
 #include <sys/resource.h>
 
 // Recording every received byte to a file, and timestamps on what arrives.
-class TestLongSessions : public QObject
+class TestLongSessions : public FakeWindowTest
 {
     Q_OBJECT
 
-    std::unique_ptr<FakeSerialControl> comm;
-    std::unique_ptr<RecordingDialogs> dialogs;
-    std::unique_ptr<MainForm> form;
     std::unique_ptr<QTemporaryDir> dir;
     const QDateTime tickTime{QDate(2026, 12, 7), QTime(9, 5, 3)};
 
-    template <typename T = QWidget>
-    T *w(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
     ReceiveDisplay *display() { return w<ReceiveDisplay>("TxtReceive"); }
     QString recordPath() { return dir->path() + "/rec/rx-20261207-090503.log"; }
-    // Receive events come at most every 10 ms; this waits for the one that
-    // takes these bytes.
+    // Deliveries come at most every 10 ms; this waits for the one that
+    // brings these bytes.
     void receive(const QByteArray &bytes, qint64 msecs = -1)
     {
         comm->receive(bytes, msecs);
@@ -55,24 +47,16 @@ class TestLongSessions : public QObject
     void tickHex(bool on) { w<QCheckBox>("ChkHexReceive")->setChecked(on); }
 
 private slots:
-    void initTestCase() { configureApplication(); qputenv("QUORVEX_COM1", "/dev/fake-com1"); }
     void init()
     {
-        comm = std::make_unique<FakeSerialControl>();
-        comm->available << "/dev/fake-com1";
-        dialogs = std::make_unique<RecordingDialogs>();
-        form = std::make_unique<MainForm>(comm.get(), dialogs.get());
+        makeWindow();
         form->setClock([this] { return tickTime; });
         form->formLoad();
         form->show();
         dir = std::make_unique<QTemporaryDir>();
         w<QLineEdit>("TxtSavePath")->setText(dir->path() + "/rec");
     }
-    void cleanup()
-    {
-        form.reset();
-        comm.reset();
-    }
+    void cleanup() { closeWindow(); }
 
     // The menu key opens the menu; the arrow keys and Enter tick an item.
     void menuByKeyboard()
@@ -187,9 +171,9 @@ private slots:
         display()->recordAction()->trigger();
         receive("one ");
         QTest::mouseClick(w<QPushButton>("CmdSwitch"), Qt::LeftButton);
-        QVERIFY(!comm->portOpen());
+        QVERIFY(!comm->isOpen());
         QTest::mouseClick(w<QPushButton>("CmdSwitch"), Qt::LeftButton);
-        QVERIFY(comm->portOpen());
+        QVERIFY(comm->isOpen());
         receive("two");
         QTest::mouseClick(w<QPushButton>("CmdQuit"), Qt::LeftButton); // quitting closes the record
         QCOMPARE(recorded(), QByteArray("one two"));

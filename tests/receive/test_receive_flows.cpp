@@ -1,4 +1,5 @@
 #include "receive/receive_display.h"
+#include "serial/codepage936.h"
 #include "support/pty_window.h"
 
 #include <QAction>
@@ -32,7 +33,7 @@ private slots:
     void init()
     {
         openWindow();
-        QVERIFY(comm->portOpen());
+        QVERIFY(comm->isOpen());
     }
     void cleanup() { closeWindow(); }
 
@@ -125,15 +126,15 @@ private slots:
     {
         auto *send = w<QPlainTextEdit>("TxtSend");
         send->setPlainText("AB");
-        QVERIFY(comm->output(send->toPlainText()));
+        QVERIFY(comm->write(cp936::encode(send->toPlainText())));
         QTRY_COMPARE(tx(), QStringLiteral("TX:2"));
         send->setPlainText(QString::fromUtf8("中文"));
-        QVERIFY(comm->output(send->toPlainText()));
+        QVERIFY(comm->write(cp936::encode(send->toPlainText())));
         QTRY_COMPARE(tx(), QStringLiteral("TX:6"));
         QCOMPARE(device->read(6), QByteArray("AB\xd6\xd0\xce\xc4"));
 
         tick("ChkHexSend", true);
-        QVERIFY(comm->output(QByteArray("\x01")));
+        QVERIFY(comm->write(QByteArray("\x01")));
         QCOMPARE(device->read(1), QByteArray("\x01"));
         QTest::qWait(200);
         QCOMPARE(tx(), QStringLiteral("TX:6"));

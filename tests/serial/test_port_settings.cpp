@@ -2,6 +2,28 @@
 
 #include <QTest>
 
+namespace {
+// A port's line settings written out as "9600,N,8,1" (empty when refused), so
+// tables can state them briefly.
+QString written(const std::optional<LineSettings> &ls)
+{
+    if (!ls)
+        return {};
+    const char parity[] = {'N', '?', 'E', 'O', 'S', 'M'};
+    const char *stop = ls->stopBits == QSerialPort::OneStop         ? "1"
+                       : ls->stopBits == QSerialPort::OneAndHalfStop ? "1.5"
+                                                                     : "2";
+    return QStringLiteral("%1,%2,%3,%4").arg(ls->baud).arg(QChar(parity[ls->parity])).arg(int(ls->dataBits)).arg(stop);
+}
+
+// Selector values from a line like "9600,N,8,1".
+PortSettings fields(const QString &text)
+{
+    const QStringList f = text.split(u',');
+    return {1, {}, f[0], f[1], f[2].toInt(), f[3].toDouble()};
+}
+} // namespace
+
 class TestPortSettings : public QObject
 {
     Q_OBJECT
@@ -43,7 +65,7 @@ private slots:
             return;
         QCOMPARE(s->portNumber, port);
         QVERIFY(s->devicePath.isEmpty());
-        QCOMPARE(settingsString(*s), settings);
+        QCOMPARE(written(lineSettings(*s)), settings);
     }
 
     void parityLetter_data()
@@ -64,7 +86,8 @@ private slots:
         QFETCH(QString, letter);
         const SelectorTexts t{"COM1", "115200", parity, "8", "1"};
         QCOMPARE(readPortSettings(t)->parity, letter);
-        QCOMPARE(settingsString(*readPortSettings(t)), "115200," + letter + ",8,1");
+        QCOMPARE(written(lineSettings(*readPortSettings(t))),
+                 letter.isEmpty() ? QString() : "115200," + letter.toUpper() + ",8,1");
     }
 
     void devicePath()
@@ -72,6 +95,17 @@ private slots:
         const auto s = readPortSettings({"/dev/ttyUSB0", "9600", "NONE", "8", "1"});
         QVERIFY(s);
         QCOMPARE(s->devicePath, QStringLiteral("/dev/ttyUSB0"));
+    }
+
+    void portDevices()
+    {
+        qputenv("QUORVEX_COM7", "/dev/ttyUSB3");
+        qunsetenv("QUORVEX_COM8");
+        auto device = [](const char *com) { return portDevice(*readPortSettings({com, "9600", "N", "8", "1"})); };
+        QCOMPARE(device("COM7"), QStringLiteral("/dev/ttyUSB3"));
+        QCOMPARE(device("COM8"), QStringLiteral("/dev/ttyS7"));
+        QCOMPARE(device("/dev/ttyACM0"), QStringLiteral("/dev/ttyACM0"));
+        QCOMPARE(device("COMX"), QString()); // port 0 names no device
     }
 
     // The status line shows the selector texts as typed, not the values applied.
@@ -84,7 +118,7 @@ private slots:
         QCOMPARE(closedStatusLine(), QStringLiteral("STATUS：COM Port Cloced"));
     }
 
-    void parseSettings_data()
+    void lineSettingsRead_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("valid");
@@ -103,18 +137,17 @@ private slots:
         QTest::newRow("data 3") << "9600,N,3,1" << false;
         QTest::newRow("stop 3") << "9600,N,8,3" << false;
         QTest::newRow("stop 0") << "9600,N,8,0" << false;
-        QTest::newRow("three fields") << "9600,N,8" << false;
     }
-    void parseSettings()
+    void lineSettingsRead()
     {
         QFETCH(QString, text);
         QFETCH(bool, valid);
-        QCOMPARE(parseSettingsString(text).has_value(), valid);
+        QCOMPARE(lineSettings(fields(text)).has_value(), valid);
     }
 
     void parsedValues()
     {
-        const auto ls = parseSettingsString("115200,O,7,2");
+        const auto ls = lineSettings(fields("115200,O,7,2"));
         QVERIFY(ls);
         QCOMPARE(ls->baud, 115200);
         QCOMPARE(ls->parity, QSerialPort::OddParity);

@@ -2,7 +2,7 @@
 
 #include "app/app_setup.h"
 #include "app/main_window.h"
-#include "serial/qt_serial_control.h"
+#include "serial/device_port.h"
 #include "support/pty_pair.h"
 #include "support/recording_dialogs.h"
 
@@ -19,7 +19,7 @@ class PtyWindowTest : public QObject
 
 protected:
     std::unique_ptr<PtyPair> device;
-    std::unique_ptr<QtSerialControl> comm;
+    std::unique_ptr<DevicePort> comm;
     std::unique_ptr<RecordingDialogs> dialogs;
     std::unique_ptr<MainForm> form;
 
@@ -37,7 +37,7 @@ protected:
     {
         device = std::make_unique<PtyPair>();
         qputenv("QUORVEX_COM1", device->devicePath().toLocal8Bit());
-        comm = std::make_unique<QtSerialControl>();
+        comm = std::make_unique<DevicePort>();
         dialogs = std::make_unique<RecordingDialogs>();
         form = std::make_unique<MainForm>(comm.get(), dialogs.get());
         form->formLoad();

@@ -2,7 +2,8 @@
 #include "app/main_window.h"
 #include "devsim/modbus.h"
 #include "receive/receive_display.h"
-#include "serial/qt_serial_control.h"
+#include "serial/device_port.h"
+#include "support/port_helpers.h"
 #include "support/recording_dialogs.h"
 
 #include <QCheckBox>
@@ -43,22 +44,15 @@ class TestDevsim : public QObject
         }
     };
 
-    static bool open(QtSerialControl &c, const QString &path)
+    static bool open(DevicePort &c, const QString &path) { return c.open(path, line("9600,N,8,1")); }
+    // What arrives within ms, up to n bytes or a little more.
+    static QByteArray collect(ReceivedBytes &got, qsizetype n, int ms = 2000)
     {
-        c.setRThreshold(1);
-        c.setInputMode(SerialControl::BinaryMode);
-        return c.setDevicePath(path) && c.setSettings("9600,N,8,1") && c.setPortOpen(true);
-    }
-    static QByteArray collect(QtSerialControl &c, qsizetype n, int ms = 2000)
-    {
-        QByteArray got;
         QElapsedTimer t;
         t.start();
-        while (got.size() < n && t.elapsed() < ms) {
+        while (got.size() < n && t.elapsed() < ms)
             QTest::qWait(5);
-            got += c.takeInput();
-        }
-        return got;
+        return got.take();
     }
 
 private slots:
@@ -124,16 +118,17 @@ private slots:
     {
         Simulator sim;
         QVERIFY(sim.path.startsWith("/dev/"));
-        QtSerialControl c;
+        DevicePort c;
         QVERIFY(open(c, sim.path));
-        QVERIFY(c.output(qbytes(hex("01 03 00 00 00 0A C5 CD"))));
+        ReceivedBytes got(c);
+        QVERIFY(c.write(qbytes(hex("01 03 00 00 00 0A C5 CD"))));
         const devsim::Bytes expected = devsim::withCrc(
             hex("01 03 14 00 00 00 01 00 02 00 03 00 04 00 05 00 06 00 07 00 08 00 09"));
-        QCOMPARE(collect(c, qsizetype(expected.size())), qbytes(expected));
-        QVERIFY(c.output(qbytes(hex("01 03 00 00 00 0A C5 CE")))); // bad CRC: echoed, not answered
-        QCOMPARE(collect(c, 8), qbytes(hex("01 03 00 00 00 0A C5 CE")));
-        QVERIFY(c.output(QByteArray("AT+GMR\r\n")));
-        QCOMPARE(collect(c, 8), QByteArray("AT+GMR\r\n"));
+        QCOMPARE(collect(got, qsizetype(expected.size())), qbytes(expected));
+        QVERIFY(c.write(qbytes(hex("01 03 00 00 00 0A C5 CE")))); // bad CRC: echoed, not answered
+        QCOMPARE(collect(got, 8), qbytes(hex("01 03 00 00 00 0A C5 CE")));
+        QVERIFY(c.write(QByteArray("AT+GMR\r\n")));
+        QCOMPARE(collect(got, 8), QByteArray("AT+GMR\r\n"));
 
         sim.process.terminate();
         QVERIFY(sim.process.waitForFinished(2000));
@@ -144,11 +139,13 @@ private slots:
     void streaming()
     {
         Simulator sim({"--stream-text", "T=23.5\\r\\n", "--every", "50"});
-        QtSerialControl c;
+        DevicePort c;
         QVERIFY(open(c, sim.path));
-        c.takeInput();
-        const QByteArray got = collect(c, 1 << 20, 1000);
-        const int lines = int(got.count("T=23.5\r\n"));
+        ReceivedBytes got(c);
+        QCoreApplication::processEvents();
+        got.take();
+        const QByteArray streamed = collect(got, 1 << 20, 1000);
+        const int lines = int(streamed.count("T=23.5\r\n"));
         QVERIFY2(lines >= 17 && lines <= 22, qPrintable(QString::number(lines)));
     }
 
@@ -169,11 +166,11 @@ private slots:
     {
         Simulator sim;
         qputenv("QUORVEX_COM1", sim.path.toLocal8Bit());
-        QtSerialControl comm;
+        DevicePort port;
         RecordingDialogs dialogs;
-        MainForm form(&comm, &dialogs);
+        MainForm form(&port, &dialogs);
         form.formLoad();
-        QVERIFY(comm.portOpen());
+        QVERIFY(port.isOpen());
         form.findChild<QCheckBox *>("ChkHexSend")->setCheckState(Qt::Checked);
         form.findChild<QCheckBox *>("ChkHexReceive")->setCheckState(Qt::Checked);
         form.findChild<QPlainTextEdit *>("TxtSend")->setPlainText("01 04 00 00 00 02 71 CB");

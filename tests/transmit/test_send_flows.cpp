@@ -1,3 +1,4 @@
+#include "receive/receive_display.h"
 #include "support/pty_window.h"
 #include "transmit/interval_timer.h"
 
@@ -25,7 +26,7 @@ private slots:
     void init()
     {
         openWindow();
-        QVERIFY(comm->portOpen());
+        QVERIFY(comm->isOpen());
     }
     void cleanup() { closeWindow(); }
 
@@ -83,7 +84,6 @@ private slots:
         send();
         QCOMPARE(device->read(wire.size()), wire);
         QTRY_COMPARE(tx(), "TX:" + QString::number(counted));
-        QCOMPARE(comm->inputMode(), SerialControl::TextMode);
     }
 
     void spacesOnly()
@@ -106,19 +106,24 @@ private slots:
         QCOMPARE(tx(), QStringLiteral("TX:8")); // counted at once, the send event adds nothing
         QTest::qWait(100);
         QCOMPARE(tx(), QStringLiteral("TX:8"));
-        QCOMPARE(comm->inputMode(), SerialControl::BinaryMode);
         QCOMPARE(device->read(1, 100), QByteArray()); // the second line was not sent
     }
 
-    void inputModeFollowsHexDisplay()
+    // A text send while hex display is ticked: the reply shows as pairs, and
+    // as text again once it is unticked.
+    void replyFollowsHexDisplay()
     {
         tick("ChkHexReceive", true);
         setSendBox("x");
         send();
-        QCOMPARE(comm->inputMode(), SerialControl::BinaryMode);
+        QCOMPARE(device->read(1), QByteArray("x"));
+        QVERIFY(device->write("AB"));
+        auto *display = w<ReceiveDisplay>("TxtReceive");
+        QTRY_COMPARE(display->text(), QStringLiteral("41 42 "));
         tick("ChkHexReceive", false);
         send();
-        QCOMPARE(comm->inputMode(), SerialControl::TextMode);
+        QVERIFY(device->write("C"));
+        QTRY_COMPARE(display->text(), QStringLiteral("41 42 C"));
     }
 
     // More than 32,767 characters of hex go out whole.
@@ -141,7 +146,7 @@ private slots:
     {
         QTest::mouseClick(w("CmdClearSend"), Qt::LeftButton);
         QCOMPARE(w<QPlainTextEdit>("TxtSend")->toPlainText(), QString());
-        QVERIFY(comm->portOpen());
+        QVERIFY(comm->isOpen());
         QVERIFY(dialogs->messages.isEmpty());
     }
 

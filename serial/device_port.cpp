@@ -1,4 +1,4 @@
-#include "serial/qt_serial_control.h"
+#include "serial/device_port.h"
 
 #include "serial/parity_marks.h"
 
@@ -183,7 +183,7 @@ class SerialWorker : public QObject
 {
 public:
     // Created before the move to the I/O thread: its timers, children, move along.
-    SerialWorker(QtSerialControl *owner, DeviceReader *reader)
+    SerialWorker(DevicePort *owner, DeviceReader *reader)
         : m_owner(owner), m_in(reader), m_pause(new QTimer(this)), m_watchdog(new QTimer(this))
     {
         m_pause->setSingleShot(true);
@@ -249,20 +249,12 @@ public:
         m_port->clearError();
         m_session = session;
         pending = 0;
+        // QSerialPort leaves parity unchecked; the driver's own marking lets a
+        // byte with a parity error show as "?".
         const bool marking = parity::setMarking(int(m_port->handle()), ls.parity != QSerialPort::NoParity);
         QMutexLocker lock(&m_in->lock);
         m_in->start(fd, session, marking);
         return true;
-    }
-
-    // QSerialPort leaves parity unchecked; the driver's own marking lets a byte
-    // with a parity error show as "?".
-    void markParityErrors(const LineSettings &ls)
-    {
-        const bool marking = parity::setMarking(int(m_port->handle()), ls.parity != QSerialPort::NoParity);
-        QMutexLocker lock(&m_in->lock);
-        m_in->marking = marking;
-        m_in->marks.reset();
     }
 
     bool apply(const LineSettings &ls, QString *error)
@@ -281,8 +273,6 @@ public:
         if (!ok) {
             *error = m_port->errorString();
             m_port->clearError();
-        } else if (m_port->isOpen()) {
-            markParityErrors(ls);
         }
         return ok;
     }
@@ -303,13 +293,6 @@ public:
         }
         if (m_port->write(bytes) != bytes.size())
             pending -= bytes.size();
-    }
-
-    void discardOutput()
-    {
-        if (m_port && m_port->isOpen())
-            m_port->clear(QSerialPort::Output);
-        pending = 0;
     }
 
     std::atomic<qint64> pending{0};
@@ -366,7 +349,7 @@ private:
         }
     }
     static constexpr int kBacklogPauseMs = 5;
-    bool backlogFull() const { return m_owner->queuedBytes() >= SerialControl::kMaxQueued; }
+    bool backlogFull() const { return m_owner->queuedBytes() >= Port::kMaxQueued; }
 
     // The window's thread has not read for a while: the reading comes back here.
     void watch()
@@ -407,9 +390,16 @@ private:
     {
         // A device that went away fails the writes too; close at once so nothing
         // spins on it.
-        const bool gone = e == QSerialPort::ResourceError || e == QSerialPort::WriteError;
-        if (gone && m_port->isOpen())
+        if (e == QSerialPort::NoError || !m_port->isOpen())
+            return;
+        if (e == QSerialPort::ResourceError || e == QSerialPort::WriteError) {
             lost();
+        } else {
+            // During an opening the session is still the previous one: its
+            // faults are the opening's answer, not news.
+            m_owner->deliverError(m_session, m_port->errorString());
+            m_port->clearError();
+        }
     }
 
     void lost()
@@ -421,7 +411,7 @@ private:
         m_owner->deliverLost(m_session);
     }
 
-    QtSerialControl *m_owner;
+    DevicePort *m_owner;
     DeviceReader *m_in;
     QSerialPort *m_port = nullptr;
     QSocketNotifier *m_reader = nullptr;
@@ -438,19 +428,19 @@ void runOn(QObject *target, F &&f)
 }
 } // namespace
 
-QtSerialControl::QtSerialControl(QObject *parent) : SerialControl(parent)
+DevicePort::DevicePort(QObject *parent) : Port(parent)
 {
     m_thread.setObjectName(QStringLiteral("serial-io"));
     m_in = std::make_unique<DeviceReader>();
     m_worker = new SerialWorker(this, m_in.get());
     m_windowRead.setSingleShot(true);
     m_windowRead.setTimerType(Qt::PreciseTimer);
-    connect(&m_windowRead, &QTimer::timeout, this, &QtSerialControl::readNow);
+    connect(&m_windowRead, &QTimer::timeout, this, &DevicePort::readNow);
     m_worker->moveToThread(&m_thread);
     m_thread.start();
 }
 
-QtSerialControl::~QtSerialControl()
+DevicePort::~DevicePort()
 {
     m_windowRead.stop();
     // Close and destroy the port on the thread it lives on.
@@ -462,12 +452,12 @@ QtSerialControl::~QtSerialControl()
     m_thread.wait();
 }
 
-qint64 QtSerialControl::pendingOutput() const
+qint64 DevicePort::pendingOutput() const
 {
     return m_worker->pending.load();
 }
 
-bool QtSerialControl::openDevice(const QString &path, const LineSettings &settings, QString *error)
+bool DevicePort::openDevice(const QString &path, const LineSettings &settings, QString *error)
 {
     bool ok = false;
     const quint64 s = session();
@@ -475,7 +465,7 @@ bool QtSerialControl::openDevice(const QString &path, const LineSettings &settin
     return ok;
 }
 
-void QtSerialControl::readOnWindowThread(quint64 session, int pause)
+void DevicePort::readOnWindowThread(quint64 session, int pause)
 {
     {
         QMutexLocker lock(&m_in->lock);
@@ -486,7 +476,7 @@ void QtSerialControl::readOnWindowThread(quint64 session, int pause)
     m_windowRead.start(pause);
 }
 
-void QtSerialControl::readNow()
+void DevicePort::readNow()
 {
     QMutexLocker lock(&m_in->lock);
     if (!m_in->windowReads || m_in->fd < 0)
@@ -495,9 +485,9 @@ void QtSerialControl::readNow()
     const quint64 session = m_in->session;
     m_in->lastWindowRead = m_in->now();
     const bool keep = !got.gone && got.pause >= 0 && !got.bytes.isEmpty() && !got.exact;
-    // Queued while the reading is still ours, as on the I/O thread; the event is
-    // raised once the lock is let go (its handler may call back in here).
-    const bool raise = queueReceived(session, got.bytes, got.msecs);
+    // Queued while the reading is still ours, as on the I/O thread; delivered
+    // once the lock is let go (what the receivers do may call back in here).
+    const bool deliver = queueReceived(session, got.bytes, got.msecs);
     if (!keep) {
         // A flood, a quiet line (the I/O thread waits for the next byte without
         // waking anybody), or the device went away (the I/O thread finds out
@@ -507,39 +497,30 @@ void QtSerialControl::readNow()
             m_worker, [w = m_worker, session] { w->readHere(session); }, Qt::QueuedConnection);
     }
     lock.unlock();
-    if (raise)
-        raiseReceiveEvent();
+    if (deliver)
+        deliverQueued();
     if (keep)
         m_windowRead.start(got.pause);
 }
 
-void QtSerialControl::setExactReadTimes(bool exact)
+void DevicePort::setExactReadTimes(bool exact)
 {
     QMutexLocker lock(&m_in->lock);
     m_in->exactTimes = exact;
     // The window's thread hands the reading over at its next read.
 }
 
-void QtSerialControl::closeDevice()
+void DevicePort::closeDevice()
 {
     m_windowRead.stop();
     runOn(m_worker, [&] { m_worker->close(); });
 }
 
-bool QtSerialControl::configureDevice(const LineSettings &settings, QString *error)
+bool DevicePort::writeDevice(const QByteArray &bytes, QString *error)
 {
-    bool ok = false;
-    runOn(m_worker, [&] { ok = m_worker->apply(settings, error); });
-    return ok;
-}
-
-bool QtSerialControl::writeDevice(const QByteArray &bytes, QString *error)
-{
-    // The transmit queue holds at most the output buffer's size, so a sender that
-    // outpaces the line cannot grow memory without end; a single write into an
-    // empty queue goes out whole, however large.
+    // A sender that outpaces the line cannot grow memory without end.
     const qint64 pending = m_worker->pending.load();
-    if (pending > 0 && pending + bytes.size() > std::max(outBufferSize(), 1)) {
+    if (pending > 0 && pending + bytes.size() > kTransmitQueue) {
         *error = QStringLiteral("the transmit buffer is full");
         return false;
     }
@@ -549,7 +530,3 @@ bool QtSerialControl::writeDevice(const QByteArray &bytes, QString *error)
     return true;
 }
 
-void QtSerialControl::discardDeviceOutput()
-{
-    runOn(m_worker, [&] { m_worker->discardOutput(); });
-}

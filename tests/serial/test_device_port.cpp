@@ -1,5 +1,7 @@
-#include "serial/qt_serial_control.h"
+#include "serial/device_port.h"
+#include "support/port_helpers.h"
 #include "support/pty_pair.h"
+#include "serial/codepage936.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -13,16 +15,14 @@
 #include <unistd.h>
 #include <thread>
 
-// The real control over pseudo-terminals: the test plays the device.
-class TestQtSerialControl : public QObject
+// The port on a device, over pseudo-terminals: the test plays the device.
+class TestDevicePort : public QObject
 {
     Q_OBJECT
 
-    static bool openOn(QtSerialControl &c, const PtyPair &pty, const QString &settings = "9600,N,8,1")
+    static bool openOn(DevicePort &c, const PtyPair &pty, const QString &settings = "9600,N,8,1")
     {
-        c.setRThreshold(1);
-        c.setSThreshold(1);
-        return c.setDevicePath(pty.devicePath()) && c.setSettings(settings) && c.setPortOpen(true);
+        return c.open(pty.devicePath(), line(settings));
     }
 
     static double processCpuSeconds()
@@ -37,27 +37,25 @@ private slots:
     void textOutputIsCodePage936()
     {
         PtyPair pty;
-        QtSerialControl c;
+        DevicePort c;
         QVERIFY(openOn(c, pty));
-        QSignalSpy spy(&c, &SerialControl::comm);
-        QVERIFY(c.output(QString::fromUtf8(" 中文AB\r\n")));
+        QSignalSpy drained(&c, &Port::drained);
+        QVERIFY(c.write(cp936::encode(QString::fromUtf8(" 中文AB\r\n"))));
         QCOMPARE(pty.read(9), QByteArray(" \xd6\xd0\xce\xc4" "AB\r\n"));
-        QTRY_VERIFY(spy.count() >= 1);
-        QCOMPARE(c.commEvent(), int(SerialControl::SendEvent));
+        QTRY_VERIFY(drained.count() >= 1);
     }
 
-    void receivedBytesRaiseReceiveEvent()
+    void receivedBytesAreDelivered()
     {
         PtyPair pty;
-        QtSerialControl c;
+        DevicePort c;
         QVERIFY(openOn(c, pty));
-        c.setInputMode(SerialControl::BinaryMode);
-        QSignalSpy spy(&c, &SerialControl::comm);
+        ReceivedBytes got(c);
         QVERIFY(pty.write(QByteArray("\x01\x03\x00\xff", 4)));
-        QTRY_VERIFY(c.inBufferCount() == 4);
-        QTRY_VERIFY(spy.count() >= 1);
-        QCOMPARE(c.commEvent(), int(SerialControl::ReceiveEvent));
-        QCOMPARE(c.input().toByteArray(), QByteArray("\x01\x03\x00\xff", 4));
+        QTRY_COMPARE(got.size(), 4);
+        QCOMPARE(got.take(), QByteArray("\x01\x03\x00\xff", 4));
+        QVERIFY(!got.lastArrivals.empty());
+        QCOMPARE(got.lastArrivals.back().end, 4);
     }
 
     // With parity on, the driver marks errors and doubles a real FF; the
@@ -73,12 +71,13 @@ private slots:
     {
         QFETCH(QString, settings);
         PtyPair pty;
-        QtSerialControl c;
+        DevicePort c;
         QVERIFY(openOn(c, pty, settings));
+        ReceivedBytes got(c);
         const QByteArray sent("\xff\x00\xff\xff" "A", 5);
         QVERIFY(pty.write(sent));
-        QTRY_COMPARE(c.inBufferCount(), sent.size());
-        QCOMPARE(c.takeInput(), sent);
+        QTRY_COMPARE(got.size(), sent.size());
+        QCOMPARE(got.take(), sent);
     }
 
     // What the driver is set to (a pseudo-terminal keeps the stop bits; it
@@ -103,9 +102,9 @@ private slots:
         QFETCH(bool, opens);
         QFETCH(bool, twoStopFlag);
         PtyPair pty;
-        QtSerialControl c;
+        DevicePort c;
         QCOMPARE(openOn(c, pty, settings), opens);
-        QCOMPARE(c.portOpen(), opens);
+        QCOMPARE(c.isOpen(), opens);
         if (!opens)
             return;
         const int fd = ::open(QFile::encodeName(pty.devicePath()).constData(), O_RDONLY | O_NOCTTY);
@@ -117,10 +116,9 @@ private slots:
 
     void missingDeviceFailsToOpen()
     {
-        QtSerialControl c;
-        QVERIFY(c.setDevicePath("/dev/quorvex-no-such-device"));
-        QVERIFY(!c.setPortOpen(true));
-        QVERIFY(!c.portOpen());
+        DevicePort c;
+        QVERIFY(!c.open("/dev/quorvex-no-such-device", line("9600,N,8,1")));
+        QVERIFY(!c.isOpen());
         QVERIFY(!c.errorString().isEmpty());
     }
 
@@ -132,10 +130,10 @@ private slots:
         QTemporaryDir dir;
         const QString link = dir.filePath("ttyUSB0");
         QVERIFY(QFile::link(pty.devicePath(), link));
-        QtSerialControl second;
+        DevicePort second;
         for (const QString &path : {pty.devicePath(), link}) {
-            QtSerialControl first;
-            QVERIFY(first.setDevicePath(path) && first.setPortOpen(true));
+            DevicePort first;
+            QVERIFY(first.open(path, line("9600,N,8,1")));
             QVERIFY(!openOn(second, pty));
         }
         const int locked = ::open(QFile::encodeName(pty.devicePath()).constData(), O_RDONLY | O_NOCTTY);
@@ -150,12 +148,12 @@ private slots:
     void deviceLoss()
     {
         auto pty = std::make_unique<PtyPair>();
-        QtSerialControl c;
+        DevicePort c;
         QVERIFY(openOn(c, *pty));
-        QSignalSpy lost(&c, &SerialControl::portLost);
+        QSignalSpy lost(&c, &Port::lost);
         pty.reset();
         QTRY_COMPARE(lost.count(), 1);
-        QVERIFY(!c.portOpen());
+        QVERIFY(!c.isOpen());
 
         const double before = processCpuSeconds();
         QTest::qWait(1000);
@@ -163,7 +161,7 @@ private slots:
 
         PtyPair again;
         QVERIFY(openOn(c, again));
-        QVERIFY(c.output(QByteArray("ok")));
+        QVERIFY(c.write(QByteArray("ok")));
         QCOMPARE(again.read(2), QByteArray("ok"));
     }
 
@@ -172,25 +170,24 @@ private slots:
     void transmitQueueIsBounded()
     {
         PtyPair pty;
-        QtSerialControl c;
+        DevicePort c;
         QVERIFY(openOn(c, pty));
-        c.setOutBufferSize(4096);
         const QByteArray chunk(1024, 'x');
         int refused = 0;
         for (int i = 0; i < 2000; ++i) {
-            if (!c.output(chunk))
+            if (!c.write(chunk))
                 ++refused;
             QCoreApplication::processEvents();
         }
         QVERIFY(refused > 0);
-        QVERIFY(c.pendingOutput() <= 4096 + 1024);
+        QVERIFY(c.pendingOutput() <= DevicePort::kTransmitQueue + 1024);
 
         pty.read(1 << 22, 200); // the device reads what was let through
         QTRY_COMPARE(c.pendingOutput(), 0);
         QByteArray big(5 << 20, Qt::Uninitialized);
         for (qsizetype i = 0; i < big.size(); ++i)
             big[i] = char(i % 253);
-        QVERIFY(c.output(big));
+        QVERIFY(c.write(big));
         QByteArray got;
         QElapsedTimer t;
         t.start();
@@ -207,8 +204,9 @@ private slots:
     void nothingLostWhileTheWindowIsBusy()
     {
         PtyPair pty;
-        QtSerialControl c;
+        DevicePort c;
         QVERIFY(openOn(c, pty, "921600,N,8,1"));
+        ReceivedBytes got(c);
         QByteArray sent(512 * 1024, Qt::Uninitialized);
         for (qsizetype i = 0; i < sent.size(); ++i)
             sent[i] = char((i * 7 + i / 251) & 0xff);
@@ -218,8 +216,8 @@ private slots:
         QThread::sleep(2); // the window thread is blocked; nothing is processed
         device.join();
         QVERIFY(wrote);
-        QTRY_COMPARE_WITH_TIMEOUT(c.inBufferCount(), sent.size(), 5000);
-        QCOMPARE(c.takeInput(), sent);
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), sent.size(), 5000);
+        QCOMPARE(got.take(), sent);
     }
 
     // A flood far larger than the queue while the window's thread is busy: the
@@ -228,21 +226,22 @@ private slots:
     void queueStaysBoundedBehindABusyWindow()
     {
         PtyPair pty;
-        QtSerialControl c;
+        DevicePort c;
         QVERIFY(openOn(c, pty, "921600,N,8,1"));
-        QByteArray sent(2 * SerialControl::kMaxQueued, Qt::Uninitialized);
+        ReceivedBytes got(c);
+        QByteArray sent(2 * Port::kMaxQueued, Qt::Uninitialized);
         for (qsizetype i = 0; i < sent.size(); ++i)
             sent[i] = char((i * 5 + i / 241) & 0xff);
         bool wrote = false;
         std::thread device([&] { wrote = pty.write(sent); });
         QThread::sleep(2);
         const qsizetype queued = c.queuedBytes();
-        QVERIFY2(queued >= SerialControl::kMaxQueued / 2, "the I/O thread did not read meanwhile");
-        QVERIFY2(queued < SerialControl::kMaxQueued + 64 * 1024, qPrintable(QString::number(queued)));
-        QTRY_COMPARE_WITH_TIMEOUT(c.inBufferCount(), sent.size(), 20000);
+        QVERIFY2(queued >= Port::kMaxQueued / 2, "the I/O thread did not read meanwhile");
+        QVERIFY2(queued < Port::kMaxQueued + 64 * 1024, qPrintable(QString::number(queued)));
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), sent.size(), 20000);
         device.join();
         QVERIFY(wrote);
-        QVERIFY(c.takeInput() == sent);
+        QVERIFY(got.take() == sent);
     }
 
     // Reading passes between the window's thread (a trickle) and the I/O thread
@@ -250,7 +249,7 @@ private slots:
     void trickleFloodTrickle()
     {
         PtyPair pty;
-        QtSerialControl c;
+        DevicePort c;
         QVERIFY(openOn(c, pty, "921600,N,8,1"));
         QByteArray sent;
         auto piece = [&sent](qsizetype n) {
@@ -260,20 +259,18 @@ private slots:
             sent += b;
             return b;
         };
-        QByteArray got;
+        ReceivedBytes got(c);
         auto device = [&](qsizetype size, int times, int gapMs) {
             for (int i = 0; i < times; ++i) {
                 QVERIFY(pty.write(piece(size)));
                 QTest::qWait(gapMs);
-                got += c.takeInput();
             }
         };
         device(100, 15, 20);
         device(256 * 1024, 2, 0);
         device(100, 15, 20);
-        QTRY_COMPARE_WITH_TIMEOUT(got.size() + c.inBufferCount(), sent.size(), 5000);
-        got += c.takeInput();
-        QVERIFY(got == sent);
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), sent.size(), 5000);
+        QVERIFY(got.take() == sent);
     }
 
     // The window's thread reads a trickle; when it is busy, the I/O thread takes
@@ -281,11 +278,12 @@ private slots:
     void busyWindowDuringATrickle()
     {
         PtyPair pty;
-        QtSerialControl c;
+        DevicePort c;
         QVERIFY(openOn(c, pty, "921600,N,8,1"));
+        ReceivedBytes got(c);
         QVERIFY(pty.write("start"));
-        QTRY_COMPARE(c.inBufferCount(), 5);
-        QCOMPARE(c.takeInput(), QByteArray("start"));
+        QTRY_COMPARE(got.size(), 5);
+        QCOMPARE(got.take(), QByteArray("start"));
         QTest::qWait(200); // reading on the window's thread by now
 
         QByteArray sent(300 * 1024, Qt::Uninitialized);
@@ -306,10 +304,10 @@ private slots:
         const qint64 unblocked = clock.elapsed();
         device.join();
         QVERIFY2(doneAt >= 0 && doneAt < unblocked, "the device waited for the window");
-        QTRY_COMPARE_WITH_TIMEOUT(c.inBufferCount(), sent.size(), 5000);
-        QVERIFY(c.takeInput() == sent);
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), sent.size(), 5000);
+        QVERIFY(got.take() == sent);
     }
 };
 
-QTEST_GUILESS_MAIN(TestQtSerialControl)
-#include "test_qt_serial_control.moc"
+QTEST_GUILESS_MAIN(TestDevicePort)
+#include "test_device_port.moc"

@@ -1,6 +1,6 @@
-#include "support/fake_serial_control.h"
+#include "support/fake_port.h"
 
-bool FakeSerialControl::openDevice(const QString &path, const LineSettings &settings,
+bool FakePort::openDevice(const QString &path, const LineSettings &settings,
                                    QString *error)
 {
     if (busy.contains(path)) {
@@ -11,7 +11,7 @@ bool FakeSerialControl::openDevice(const QString &path, const LineSettings &sett
         *error = QStringLiteral("no such device");
         return false;
     }
-    lineSettings = settings;
+    deviceSettings = settings;
     log << QStringLiteral("open %1 %2").arg(path).arg(settings.baud);
     return true;
 }

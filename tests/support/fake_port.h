@@ -1,42 +1,36 @@
 #pragma once
 
-#include "serial/serial_control.h"
+#include "serial/port.h"
 
 #include <QSet>
 #include <QStringList>
 
-// A serial control whose device is memory: tests say which devices exist or are
-// busy, push received bytes in and read back what was written.
-class FakeSerialControl : public SerialControl
+// A port whose device is memory: tests say which devices exist or are busy,
+// push received bytes in and read back what was written.
+class FakePort : public Port
 {
     Q_OBJECT
 
 public:
-    using SerialControl::SerialControl;
+    using Port::Port;
 
     QSet<QString> available;   // devices that open
     QSet<QString> busy;        // devices that exist but are in use
-    QStringList log;           // "open <path> <baud>", "close", "configure"
+    QStringList log;           // "open <path> <baud>", "close"
     QByteArray written;
-    LineSettings lineSettings;
+    LineSettings deviceSettings; // what the device was last opened with
 
     void receive(const QByteArray &bytes, qint64 msecs = -1) { deliverReceived(session(), bytes, msecs); }
     void drain() { deliverDrained(session()); }
     void lose() { deliverLost(session()); }
+    void fault(const QString &what) { deliverError(session(), what); }
 
 protected:
     bool openDevice(const QString &path, const LineSettings &settings, QString *error) override;
     void closeDevice() override { log << QStringLiteral("close"); }
-    bool configureDevice(const LineSettings &settings, QString *) override
-    {
-        lineSettings = settings;
-        log << QStringLiteral("configure");
-        return true;
-    }
     bool writeDevice(const QByteArray &bytes, QString *) override
     {
         written += bytes;
         return true;
     }
-    void discardDeviceOutput() override {}
 };

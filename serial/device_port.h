@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/serial_control.h"
+#include "serial/port.h"
 
 #include <QThread>
 #include <QTimer>
@@ -9,31 +9,31 @@
 class DeviceReader;
 class SerialWorker;
 
-// The serial control over QSerialPort. The port lives on an I/O thread of its
-// own. Received bytes are taken off the device by the window's thread under a
+// A port on a serial device, over QSerialPort on an I/O thread of its own.
+// Received bytes are taken off the device by the window's thread under a
 // trickle (in the wake-up that shows them) and by the I/O thread under a flood or
 // while the window's thread is busy, so a busy window never lets the operating
-// system's buffer overflow; the communication events reach the window on its
-// own thread.
-class QtSerialControl : public SerialControl
+// system's buffer overflow; what happened reaches the window on its own thread.
+class DevicePort : public Port
 {
     Q_OBJECT
 
 public:
-    explicit QtSerialControl(QObject *parent = nullptr);
-    ~QtSerialControl() override;
+    explicit DevicePort(QObject *parent = nullptr);
+    ~DevicePort() override;
 
     // Bytes handed to the device side and not yet written to the device.
     qint64 pendingOutput() const;
+    // Writes are refused while this much waits; a single write into an empty
+    // queue goes out whole, however large.
+    static constexpr qint64 kTransmitQueue = 4096;
 
     void setExactReadTimes(bool exact) override;
 
 protected:
     bool openDevice(const QString &path, const LineSettings &settings, QString *error) override;
     void closeDevice() override;
-    bool configureDevice(const LineSettings &settings, QString *error) override;
     bool writeDevice(const QByteArray &bytes, QString *error) override;
-    void discardDeviceOutput() override;
 
 private:
     friend class SerialWorker;

@@ -1,0 +1,97 @@
+#include "receive/receive_feed.h"
+
+#include "receive/counter_box.h"
+#include "receive/counters.h"
+#include "receive/frame_clock.h"
+#include "receive/receive_display.h"
+#include "receive/receive_recorder.h"
+
+ReceiveFeed::ReceiveFeed(ReceiveDisplay *display, CounterBox *counter, ReceiveRecorder *recorder,
+                         QObject *parent)
+    : QObject(parent), m_display(display), m_counter(counter), m_recorder(recorder)
+{
+}
+
+void ReceiveFeed::take(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals)
+{
+    if (m_hex)
+        ShowReceivedHex(bytes, arrivals);
+    else
+        ShowReceivedText(bytes, arrivals);
+    FrameClock::instance().runDue(); // the frame that shows them, in this same call
+}
+
+// Text display: every byte is counted, also while the display is stopped.
+void ReceiveFeed::ShowReceivedText(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals)
+{
+    m_recorder->record(bytes);
+    m_count = addCount(m_count, bytes.size());
+    const QString shown = m_stamps ? stamped(bytes, arrivals, false)
+                                   : (m_receivedText = m_decoder.decode(bytes));
+    if (!m_stopped)
+        m_display->appendReceivedText(shown);
+    m_counter->show(m_count);
+    applyAutoClear();
+}
+
+// Hexadecimal display: shown whether or not the display is stopped. The bytes
+// are gone for the text decoder: a character begun before them is not
+// completed by text that follows them.
+void ReceiveFeed::ShowReceivedHex(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals)
+{
+    m_decoder.reset();
+    m_recorder->record(bytes);
+    if (!m_stamps)
+        m_display->appendReceivedHex(bytes);
+    else
+        m_display->appendReceivedText(stamped(bytes, arrivals, true));
+    m_count = addCount(m_count, bytes.size());
+    m_counter->show(m_count);
+    applyAutoClear();
+}
+
+// What the display shows for bytes received with timestamps on: stretch by
+// stretch as they were read, so each line or burst gets the time of its first
+// byte. As text, each stretch is decoded in turn (receivedText gets the text alone).
+QString ReceiveFeed::stamped(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals,
+                             bool hex)
+{
+    if (m_display->length() == 0)
+        m_stamper.restart(true);
+    if (!hex)
+        m_receivedText.clear();
+    QString shown;
+    qsizetype from = 0;
+    for (const Port::Arrival &a : arrivals) {
+        const QByteArrayView stretch = QByteArrayView(bytes).sliced(from, a.end - from);
+        if (hex) {
+            shown += m_stamper.hex(stretch, a.msecs);
+        } else {
+            const QString text = m_decoder.decode(stretch);
+            m_receivedText += text;
+            shown += m_stamper.text(text, a.msecs);
+        }
+        from = a.end;
+    }
+    return shown;
+}
+
+void ReceiveFeed::setStamps(bool on)
+{
+    m_stamps = on;
+    const qint64 n = m_display->length();
+    if (on)
+        m_stamper.restart(n == 0 || m_display->textRange(n - 1, n) == u"\n");
+}
+
+void ReceiveFeed::applyAutoClear()
+{
+    if (m_autoClear && m_count >= kAutoClearCount)
+        m_display->clear();
+}
+
+void ReceiveFeed::clearCount()
+{
+    m_count = 0;
+    m_counter->show(m_count, true);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "receive/line_stamps.h"
+#include "serial/codepage936.h"
+#include "serial/port.h"
+
+#include <QObject>
+#include <vector>
+
+class CounterBox;
+class ReceiveDisplay;
+class ReceiveRecorder;
+
+// Turns what the port received into what the receive box shows: text decoded
+// in code page 936 (a character split across two deliveries comes out whole)
+// or hexadecimal pairs, with or without timestamps, and writes every byte to
+// the record while one runs. It counts the bytes received and empties the box
+// at the auto-clear count. It only ever talks to the display, the counter box
+// and the recorder, never back to the port.
+class ReceiveFeed : public QObject
+{
+    Q_OBJECT
+
+public:
+    ReceiveFeed(ReceiveDisplay *display, CounterBox *counter, ReceiveRecorder *recorder,
+                QObject *parent = nullptr);
+
+    // What is shown, as the window's check boxes and buttons say.
+    void setHex(bool hex) { m_hex = hex; }
+    void setStopped(bool stopped) { m_stopped = stopped; }
+    bool stopped() const { return m_stopped; }
+    void setAutoClear(bool on) { m_autoClear = on; }
+    // Timestamps in front of each line (text) or burst (hex). Switched on in the
+    // middle of a line, the first stamp waits for the next line.
+    void setStamps(bool on);
+
+    qint64 count() const { return m_count; }
+    void clearCount();
+    // The text decoded from the last bytes shown as text.
+    QString receivedText() const { return m_receivedText; }
+
+    // A new stream begins (the port was opened): a character left unfinished
+    // by the previous one is dropped.
+    void restart() { m_decoder.reset(); }
+    // Bytes received, with when each stretch of them was read; shown in this
+    // same call, with the frame that paints them.
+    void take(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals);
+
+private:
+    void ShowReceivedText(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals);
+    void ShowReceivedHex(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals);
+    QString stamped(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals, bool hex);
+    void applyAutoClear();
+
+    ReceiveDisplay *m_display;
+    CounterBox *m_counter;
+    ReceiveRecorder *m_recorder;
+    cp936::StreamDecoder m_decoder;
+    LineStamper m_stamper;
+    bool m_hex = false;
+    bool m_stopped = false;
+    bool m_autoClear = false;
+    bool m_stamps = false;
+    qint64 m_count = 0;
+    QString m_receivedText;
+};

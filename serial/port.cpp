@@ -1,0 +1,193 @@
+#include "serial/port.h"
+
+#include <QDateTime>
+#include <QMetaObject>
+#include <QMutexLocker>
+
+Port::Port(QObject *parent) : QObject(parent)
+{
+    m_deliveryDelay.setSingleShot(true);
+    connect(&m_deliveryDelay, &QTimer::timeout, this, &Port::deliverQueued);
+}
+
+Port::~Port() = default;
+
+bool Port::fail(const QString &why)
+{
+    m_error = why;
+    return false;
+}
+
+bool Port::open(const QString &device, const LineSettings &settings)
+{
+    if (m_open)
+        return fail(tr("the port is already open"));
+    m_device = device;
+    m_line = settings;
+    if (device.isEmpty())
+        return fail(tr("no device is named"));
+    startSession();
+    QString error;
+    if (!openDevice(device, settings, &error))
+        return fail(error);
+    m_open = true;
+    emit opened();
+    return true;
+}
+
+void Port::close()
+{
+    if (m_open) {
+        closeDevice();
+        m_open = false;
+    }
+    startSession();
+}
+
+bool Port::write(const QByteArray &bytes)
+{
+    if (!m_open)
+        return fail(tr("the port is not open"));
+    if (bytes.isEmpty())
+        return true;
+    QString error;
+    return writeDevice(bytes, &error) || fail(error);
+}
+
+void Port::dropWaiting()
+{
+    m_arrived.clear();
+    m_arrivedBytes = 0;
+}
+
+// Whatever belonged to the previous opening is dropped, and data still on its
+// way from it is ignored.
+void Port::startSession()
+{
+    ++m_session;
+    m_deliveryDelay.stop();
+    QMutexLocker lock(&m_rxLock);
+    dropWaiting();
+    m_deliveryPosted = false;
+    m_backlog = false;
+}
+
+void Port::postDelivery()
+{
+    m_deliveryPosted = true;
+    QMetaObject::invokeMethod(this, &Port::deliverQueued, Qt::QueuedConnection);
+}
+
+void Port::takePortion(QByteArray &out, std::vector<Arrival> &times)
+{
+    qsizetype moved = 0;
+    while (!m_arrived.empty() && moved < kMaxPerDelivery) {
+        Piece &front = m_arrived.front();
+        const qsizetype room = kMaxPerDelivery - moved;
+        if (front.bytes.size() > room) {
+            out.append(front.bytes.first(room));
+            front.bytes.remove(0, room);
+            times.push_back({out.size(), front.msecs});
+            moved += room;
+            break;
+        }
+        moved += front.bytes.size();
+        if (out.isEmpty())
+            out = std::move(front.bytes);
+        else
+            out.append(front.bytes);
+        // Reads close together may share an entry: only the time of each
+        // stretch matters, and a flood brings thousands of reads a second.
+        if (!times.empty() && times.back().msecs == front.msecs)
+            times.back().end = out.size();
+        else
+            times.push_back({out.size(), front.msecs});
+        m_arrived.pop_front();
+    }
+    m_arrivedBytes -= moved;
+    m_backlog = !m_arrived.empty();
+}
+
+bool Port::queueArrival(quint64 session, const QByteArray &bytes, qint64 msecs)
+{
+    if (session != m_session.load() || bytes.isEmpty())
+        return false;
+    m_arrived.push_back({bytes, msecs});
+    m_arrivedBytes += bytes.size();
+    if (m_deliveryPosted)
+        return false;
+    m_deliveryPosted = true; // the caller delivers or posts the delivery
+    return true;
+}
+
+void Port::deliverReceived(quint64 session, const QByteArray &bytes, qint64 msecs)
+{
+    if (msecs < 0)
+        msecs = QDateTime::currentMSecsSinceEpoch();
+    QMutexLocker lock(&m_rxLock);
+    if (queueArrival(session, bytes, msecs))
+        postDelivery();
+}
+
+bool Port::queueReceived(quint64 session, const QByteArray &bytes, qint64 msecs)
+{
+    QMutexLocker lock(&m_rxLock);
+    return queueArrival(session, bytes, msecs);
+}
+
+void Port::deliverQueued()
+{
+    QByteArray bytes;
+    std::vector<Arrival> arrivals;
+    {
+        QMutexLocker lock(&m_rxLock);
+        if (!m_backlog && m_lastDelivery.isValid() && m_lastDelivery.elapsed() < kReceiveSpacingMs) {
+            // Still marked as posted, so the device side does not post again meanwhile.
+            m_deliveryDelay.start(int(kReceiveSpacingMs - m_lastDelivery.elapsed()));
+            return;
+        }
+        m_deliveryPosted = false;
+        takePortion(bytes, arrivals);
+        if (m_backlog)
+            postDelivery(); // the rest follows once other pending events had their turn
+    }
+    if (m_open && !bytes.isEmpty()) {
+        m_lastDelivery.start();
+        emit received(bytes, arrivals);
+    }
+}
+
+void Port::deliverDrained(quint64 session)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, session] {
+            if (session == m_session.load() && m_open)
+                emit drained();
+        },
+        Qt::QueuedConnection);
+}
+
+void Port::deliverLost(quint64 session)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, session] {
+            if (session != m_session.load() || !m_open)
+                return;
+            close();
+            emit lost();
+        },
+        Qt::QueuedConnection);
+}
+
+void Port::deliverError(quint64 session, const QString &what)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, session, what] {
+            if (session == m_session.load() && m_open)
+                emit errorOccurred(what);
+        },
+        Qt::QueuedConnection);
+}

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "serial/port_settings.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <atomic>
+#include <deque>
+#include <vector>
+
+// A port: opened on a device with typed line settings, written to, closed; it
+// tells what happened through its signals, always on the thread it lives on
+// (the window's). What kind of device is behind it (QSerialPort on an I/O thread
+// in the program, memory in unit tests) is left to subclasses, which hand their
+// bytes in from any thread through deliverReceived and friends.
+//
+// Operations that can fail return false and leave the reason in errorString();
+// the caller decides what to show.
+class Port : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Bytes up to end (from the start of one delivery) were read from the
+    // device at msecs (milliseconds since the epoch).
+    struct Arrival {
+        qsizetype end;
+        qint64 msecs;
+    };
+
+    explicit Port(QObject *parent = nullptr);
+    ~Port() override;
+
+    bool isOpen() const { return m_open; }
+    // Opens device (a path; empty names no device and fails). Whatever was still
+    // on its way from an earlier opening is dropped.
+    bool open(const QString &device, const LineSettings &settings);
+    // Closes; bytes still on their way are dropped. Closing a closed port is no fault.
+    void close();
+    // The device and line settings of the last opening tried.
+    QString device() const { return m_device; }
+    LineSettings lineSettings() const { return m_line; }
+
+    // Queues bytes for sending; refused while closed or when the device side
+    // cannot take them now.
+    bool write(const QByteArray &bytes);
+
+    QString errorString() const { return m_error; }
+
+    // Read received bytes as they come instead of gathering them for a moment,
+    // so that their read times are exact to a few milliseconds (costs more
+    // wake-ups a second).
+    virtual void setExactReadTimes(bool) {}
+
+    // Bytes read from the device and not yet delivered through received(). A
+    // reader that finds kMaxQueued waiting stops reading until the window has
+    // taken some (the driver holds what comes, and a pseudo-terminal's writer
+    // waits), so a window that falls behind a flood does not let memory grow
+    // without end. A real line fills it only when the window is stuck for
+    // minutes (three at 921600 Bd).
+    static constexpr qsizetype kMaxQueued = 16 << 20;
+    qsizetype queuedBytes() const { return m_arrivedBytes.load(std::memory_order_relaxed); }
+
+    // Under a trickle, deliveries come at most this often; the first bytes
+    // after a quiet spell are delivered at once.
+    static constexpr int kReceiveSpacingMs = 10;
+    // Under a flood, each delivery hands over at most this much, and the next
+    // follows as soon as the window has handled what else was waiting.
+    static constexpr qsizetype kMaxPerDelivery = 128 * 1024;
+
+signals:
+    // The port was opened (a new stream of bytes begins).
+    void opened();
+    // Bytes received, in order, never empty; arrivals tell when each stretch of
+    // them was read. Under a trickle they come at most every kReceiveSpacingMs;
+    // under a flood in portions of at most kMaxPerDelivery, one turn of the
+    // event loop apart, so nothing else waits long behind them.
+    void received(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals);
+    // Everything written has left for the device.
+    void drained();
+    // The device went away while open; the port is closed now.
+    void lost();
+    // The device side reported a fault that did not close the port.
+    void errorOccurred(const QString &what);
+
+protected:
+    // Device side. Called on the port's own thread.
+    virtual bool openDevice(const QString &path, const LineSettings &settings, QString *error) = 0;
+    virtual void closeDevice() = 0;
+    virtual bool writeDevice(const QByteArray &bytes, QString *error) = 0;
+
+    // Called by the device side from any thread; what they report reaches the
+    // port's thread through its event queue. A session number that is not the
+    // current one belongs to an earlier opening and is ignored.
+    // msecs: when the bytes were read (milliseconds since the epoch); -1: now.
+    void deliverReceived(quint64 session, const QByteArray &bytes, qint64 msecs = -1);
+    // The same, called on the port's thread in two steps, so that the bytes can
+    // be queued under a lock of the caller's and delivered after it is let go:
+    // queueReceived is true when the caller is to deliver, which
+    // deliverQueued does in this call (not a turn of the event loop later).
+    bool queueReceived(quint64 session, const QByteArray &bytes, qint64 msecs);
+    void deliverQueued();
+    void deliverDrained(quint64 session);
+    void deliverLost(quint64 session);
+    void deliverError(quint64 session, const QString &what);
+    quint64 session() const { return m_session.load(); }
+
+private:
+    bool fail(const QString &why);
+    void startSession();
+    // Queues bytes of the current session; true when the caller is to deliver
+    // (or post the delivery). With m_rxLock held.
+    bool queueArrival(quint64 session, const QByteArray &bytes, qint64 msecs);
+    void postDelivery();          // with m_rxLock held
+    // Moves at most kMaxPerDelivery of what arrived to out; with m_rxLock held.
+    void takePortion(QByteArray &out, std::vector<Arrival> &times);
+    void dropWaiting();           // with m_rxLock held
+
+    bool m_open = false;
+    QString m_device;
+    LineSettings m_line;
+    QString m_error;
+
+    QElapsedTimer m_lastDelivery;
+    QTimer m_deliveryDelay;
+
+    std::atomic<quint64> m_session{0};
+    mutable QMutex m_rxLock;
+    struct Piece {
+        QByteArray bytes;
+        qint64 msecs;
+    };
+    // What the device side handed in and is not delivered yet.
+    std::deque<Piece> m_arrived;       // guarded by m_rxLock
+    std::atomic<qsizetype> m_arrivedBytes{0}; // changed under m_rxLock, read without it
+    bool m_deliveryPosted = false;     // guarded by m_rxLock
+    bool m_backlog = false;            // guarded by m_rxLock
+};

@@ -1,0 +1,154 @@
+#include "support/fake_port.h"
+#include "support/port_helpers.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+// The port's own rules, with a device that lives in memory.
+class TestPort : public QObject
+{
+    Q_OBJECT
+
+    const QString dev1 = QStringLiteral("/dev/fake1");
+
+private slots:
+    void openingHandsTheSettingsToTheDevice()
+    {
+        FakePort c;
+        c.available << dev1;
+        QSignalSpy opened(&c, &Port::opened);
+        QVERIFY(c.open(dev1, line("115200,E,7,2")));
+        QCOMPARE(c.log, QStringList{"open /dev/fake1 115200"});
+        QCOMPARE(c.deviceSettings, line("115200,E,7,2"));
+        QCOMPARE(opened.count(), 1);
+        QVERIFY(!c.open(dev1, line("9600,N,8,1"))); // already open
+        QVERIFY(c.isOpen());
+        QCOMPARE(c.lineSettings(), line("115200,E,7,2"));
+        c.close();
+        c.close(); // closing a closed port is no fault
+        QCOMPARE(c.log, (QStringList{"open /dev/fake1 115200", "close"}));
+    }
+
+    void openingFailures_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<bool>("busy");
+        QTest::newRow("no device named") << "" << false;
+        QTest::newRow("missing device") << "/dev/fake-missing" << false;
+        QTest::newRow("busy device") << "/dev/fake1" << true;
+    }
+    void openingFailures()
+    {
+        QFETCH(QString, device);
+        QFETCH(bool, busy);
+        FakePort c;
+        QSignalSpy opened(&c, &Port::opened);
+        (busy ? c.busy : c.available) << dev1;
+        QVERIFY(!c.open(device, line("9600,N,8,1")));
+        QVERIFY(!c.isOpen());
+        QVERIFY(!c.errorString().isEmpty());
+        QCOMPARE(c.device(), device);
+        QCOMPARE(opened.count(), 0);
+    }
+
+    // Several arrivals before the window gets to them make one delivery, after
+    // the call that handed them in, with the read time of each stretch.
+    void arrivalsGatherIntoOneDelivery()
+    {
+        FakePort c;
+        c.available << dev1;
+        QVERIFY(c.open(dev1, line("9600,N,8,1")));
+        ReceivedBytes got(c);
+        c.receive("AB", 1000);
+        c.receive("CD", 1000);
+        c.receive("E", 2000);
+        QCOMPARE(got.deliveries, 0); // through the event queue, not inside receive()
+        QTRY_COMPARE(got.deliveries, 1);
+        QCOMPARE(got.take(), QByteArray("ABCDE"));
+        QCOMPARE(got.lastArrivals.size(), 2u);
+        QCOMPARE(got.lastArrivals[0].end, 4);
+        QCOMPARE(got.lastArrivals[0].msecs, 1000);
+        QCOMPARE(got.lastArrivals[1].end, 5);
+        QCOMPARE(got.lastArrivals[1].msecs, 2000);
+    }
+
+    // A flood is delivered in bounded portions, in order.
+    void floodInPortions()
+    {
+        FakePort c;
+        c.available << dev1;
+        QVERIFY(c.open(dev1, line("9600,N,8,1")));
+        QByteArray all;
+        for (int i = 0; i < 40; ++i) {
+            const QByteArray chunk(16 * 1024, char('a' + i % 26));
+            c.receive(chunk);
+            all += chunk;
+        }
+        QByteArray got;
+        int deliveries = 0;
+        connect(&c, &Port::received, this, [&](const QByteArray &bytes, const std::vector<Port::Arrival> &) {
+            ++deliveries;
+            QVERIFY(bytes.size() <= Port::kMaxPerDelivery);
+            got += bytes;
+        });
+        QTRY_COMPARE(got.size(), all.size());
+        QCOMPARE(got, all);
+        QVERIFY(deliveries >= 5);
+    }
+
+    void writesDrainAndFaultsReportOnlyWhileOpen()
+    {
+        FakePort c;
+        c.available << dev1;
+        QVERIFY(c.open(dev1, line("9600,N,8,1")));
+        QSignalSpy drained(&c, &Port::drained);
+        QSignalSpy faults(&c, &Port::errorOccurred);
+        QVERIFY(c.write(QByteArray("\xd6\xd0" "A")));
+        QCOMPARE(c.written, QByteArray("\xd6\xd0" "A"));
+        c.drain();
+        c.fault("overrun");
+        QTRY_COMPARE(drained.count(), 1);
+        QTRY_COMPARE(faults.count(), 1);
+        QCOMPARE(faults.first().first().toString(), QStringLiteral("overrun"));
+        // Reports of an earlier opening are dropped.
+        c.drain();
+        c.fault("late");
+        c.close();
+        QVERIFY(c.open(dev1, line("9600,N,8,1")));
+        QTest::qWait(20);
+        QCOMPARE(drained.count(), 1);
+        QCOMPARE(faults.count(), 1);
+    }
+
+    void closedPortRefusesOutputAndDropsLateData()
+    {
+        FakePort c;
+        c.available << dev1;
+        QVERIFY(!c.write(QByteArray("x")));
+        QVERIFY(c.open(dev1, line("9600,N,8,1")));
+        ReceivedBytes got(c);
+        c.receive("late");
+        c.close();
+        QCOMPARE(c.queuedBytes(), 0);
+        QVERIFY(c.open(dev1, line("9600,N,8,1")));
+        c.receive("new");
+        QTRY_COMPARE(got.deliveries, 1);
+        QCOMPARE(got.take(), QByteArray("new"));
+        QVERIFY(c.written.isEmpty());
+    }
+
+    void deviceLossClosesThePort()
+    {
+        FakePort c;
+        c.available << dev1;
+        QVERIFY(c.open(dev1, line("9600,N,8,1")));
+        QSignalSpy lost(&c, &Port::lost);
+        c.lose();
+        QTRY_COMPARE(lost.count(), 1);
+        QVERIFY(!c.isOpen());
+        QVERIFY(c.open(dev1, line("9600,N,8,1")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPort)
+#include "test_port.moc"
