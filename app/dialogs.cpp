@@ -77,3 +77,16 @@ std::optional<QString> QtDialogs::chooseFolder(const QString &title, const QStri
     const QModelIndex chosen = tree->currentIndex();
     return chosen.isValid() ? model->filePath(chosen) : QDir(root).absolutePath();
 }
+
+std::optional<QString> QtDialogs::chooseCommandsFile(const QString &title, bool forSaving)
+{
+    QFileDialog dialog(m_owner, title);
+    dialog.setFileMode(forSaving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setAcceptMode(forSaving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setNameFilter(QStringLiteral("指令文件（*.ini） (*.ini)"));
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setDefaultSuffix(QStringLiteral("ini"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first();
+}

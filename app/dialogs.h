@@ -27,6 +27,10 @@ public:
     // nothing when the user cancels.
     virtual std::optional<QString> chooseFolder(const QString &title, const QString &root,
                                                 const QString &current) = 0;
+
+    // A file dialog titled title offering commands files (*.ini), to read one
+    // (forSaving false) or to write one; the chosen path, or nothing when cancelled.
+    virtual std::optional<QString> chooseCommandsFile(const QString &title, bool forSaving) = 0;
 };
 
 // The real dialogs, modal to the given window.
@@ -39,6 +43,7 @@ public:
     QString chooseFileToOpen() override;
     std::optional<QString> chooseFolder(const QString &title, const QString &root,
                                         const QString &current) override;
+    std::optional<QString> chooseCommandsFile(const QString &title, bool forSaving) override;
 
 private:
     QWidget *m_owner;

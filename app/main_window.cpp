@@ -1,6 +1,8 @@
 #include "app/main_window.h"
 
 #include "app/clock_text.h"
+#include "app/commands_window.h"
+#include "app/send_box_menu.h"
 #include "app/status_line.h"
 #include "capture/save_file.h"
 #include "receive/counter_box.h"
@@ -15,11 +17,11 @@
 #include "serial/settings_selector.h"
 #include "transmit/hex_send.h"
 #include "transmit/interval_timer.h"
+#include "transmit/saved_commands.h"
 #include "transmit/send_file.h"
 
 #include <QCheckBox>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QAction>
 #include <QComboBox>
@@ -28,6 +30,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 
 namespace {
 const QString kPortMissing = QStringLiteral("没有发现此串口或被占用");
@@ -93,11 +96,10 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
                              m_recorder, this);
     connect(m_port, &Port::opened, m_feed, &ReceiveFeed::restart);
     connect(m_port, &Port::received, m_feed, &ReceiveFeed::take);
-    // Only a tick counts; clear and grey do not.
     connect(c.ChkHexReceive, &QCheckBox::stateChanged, m_feed,
-            [this](int state) { m_feed->setHex(state == Qt::Checked); });
+            [this] { m_feed->setHex(ticked(c.ChkHexReceive)); });
     connect(c.ChkAutoClear, &QCheckBox::stateChanged, m_feed,
-            [this](int state) { m_feed->setAutoClear(state == Qt::Checked); });
+            [this] { m_feed->setAutoClear(ticked(c.ChkAutoClear)); });
     connect(m_port, &Port::drained, this, &MainForm::onDrained);
     connect(m_port, &Port::lost, this, &MainForm::onPortLost);
     connect(m_recorder, &ReceiveRecorder::failed, this, &MainForm::onRecordFailed);
@@ -108,6 +110,22 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
     connect(c.TxtReceive, &ReceiveDisplay::historyDamaged, this, [this] {
         c.TxtStatus->addNote(QStringLiteral("（部分接收数据无法读回，以▓标出）"));
     });
+
+    // The send box's menu and the saved commands, the first twelve on F1 to F12.
+    m_sendMenu = new SendBoxMenu(c.TxtSend, c.ChkHexSend, this);
+    connect(m_sendMenu, &SendBoxMenu::commandsRequested, this, [this] {
+        commandsWindow()->show();
+        commandsWindow()->raise();
+        commandsWindow()->activateWindow();
+    });
+    m_commandStore = std::make_unique<CommandStore>(CommandStore::defaultPath());
+    for (int n = 0; n < 12; ++n) {
+        auto *key = new QShortcut(QKeySequence(Qt::Key_F1 + n), this);
+        connect(key, &QShortcut::activated, this, [this, n] {
+            if (n < commandsWindow()->commands().size())
+                sendCommand(commandsWindow()->commands()[n]);
+        });
+    }
 
     m_ownLister = std::make_unique<QtPortLister>();
     m_lister = m_ownLister.get();
@@ -128,6 +146,21 @@ void MainForm::setPortLister(PortLister *lister)
 }
 
 MainForm::~MainForm() = default;
+
+void MainForm::setCommandsFile(const QString &path)
+{
+    m_commandStore = std::make_unique<CommandStore>(path);
+}
+
+CommandsWindow *MainForm::commandsWindow()
+{
+    if (!m_commandsWindow) {
+        m_commandsWindow = new CommandsWindow(m_commandStore.get(), m_dialogs, this);
+        connect(m_commandsWindow, &CommandsWindow::sendRequested, this, &MainForm::sendCommand);
+        m_commandsWindow->load();
+    }
+    return m_commandsWindow;
+}
 
 QString MainForm::startupSendText()
 {
@@ -291,6 +324,11 @@ void MainForm::refreshPortList()
 // hexadecimal send was counted when it was made).
 void MainForm::onDrained()
 {
+    if (m_commandBytes) {
+        TXCount = addCount(TXCount, std::exchange(*m_commandBytes, 0));
+        m_txCount->show(TXCount);
+        return;
+    }
     if (!ticked(c.ChkHexSend))
         CountSentText();
 }
@@ -336,7 +374,7 @@ void MainForm::CountSentText()
         TXCount = addCount(TXCount, SendFileText.size());
     } else {
         SentText = sendBoxText();
-        TXCount = addCount(TXCount, cp936::byteLength(SentText));
+        TXCount = addCount(TXCount, cp936::byteLength(SentText) + m_endingBytes);
     }
     m_txCount->show(TXCount);
 }
@@ -379,28 +417,76 @@ void MainForm::onCmdSendClick()
         m_dialogs->message(kNothingToSend, Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
         return;
     }
-    sendSendBox();
+    if (sendSendBox())
+        m_sendMenu->remember(c.TxtSend->toPlainText(), ticked(c.ChkHexSend));
 }
 
-// One send of the send box, as the send button and the automatic sender make it.
-void MainForm::sendSendBox()
+// One send of the send box, as the send button and the automatic sender make it;
+// true when something went out.
+bool MainForm::sendSendBox()
 {
-    if (ticked(c.ChkHexSend)) {
-        SendHexText();
+    m_commandBytes.reset();
+    if (ticked(c.ChkHexSend))
+        return SendHexText();
+    return sendText(sendBoxText(), m_sendMenu->options().ending);
+}
+
+bool MainForm::SendHexText()
+{
+    return sendHex(c.TxtSend->toPlainText(), m_sendMenu->options().checksum);
+}
+
+// Text goes out without its end spaces, in code page 936, then the line ending;
+// it is counted when the port has sent it.
+bool MainForm::sendText(const QString &text, LineEnding ending)
+{
+    const QByteArray end = endingBytes(ending);
+    const QByteArray bytes = cp936::encode(trimSpaces(text)) + end;
+    if (!m_port->write(bytes))
+        return false;
+    LastSendWasFile = false;
+    m_endingBytes = end.size();
+    return !bytes.isEmpty();
+}
+
+// Hexadecimal bytes, then their checksum. Counts only what the port took: a
+// refused write (port closed, transmit queue full) leaves the count as it was.
+bool MainForm::sendHex(const QString &text, Checksum checksum)
+{
+    QByteArray bytes = hexSendBytes(text);
+    bool sent = false;
+    if (!bytes.isEmpty()) {
+        bytes += checksumBytes(checksum, bytes);
+        sent = m_port->write(bytes);
+        if (sent)
+            TXCount = addCount(TXCount, bytes.size());
+    }
+    m_txCount->show(TXCount);
+    return sent;
+}
+
+// A saved command goes out as the send button sends the send box, with the
+// command's own kind, line ending and checksum.
+void MainForm::sendCommand(const SavedCommand &command)
+{
+    if (!m_port->isOpen()) {
+        m_dialogs->message(kPortClosed, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
         return;
     }
-    if (m_port->write(cp936::encode(trimSpaces(sendBoxText()))))
-        LastSendWasFile = false;
-}
-
-// Counts only what the port took: a refused write (port closed, transmit queue
-// full) leaves the count as it was.
-void MainForm::SendHexText()
-{
-    const QByteArray bytes = hexSendBytes(c.TxtSend->toPlainText());
-    if (!bytes.isEmpty() && m_port->write(bytes))
-        TXCount = addCount(TXCount, bytes.size());
-    m_txCount->show(TXCount);
+    if (command.content.isEmpty()) {
+        m_dialogs->message(kNothingToSend, Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
+        return;
+    }
+    if (command.hex) {
+        if (sendHex(command.content, command.checksum))
+            m_commandBytes = 0;
+        return;
+    }
+    QString text = command.content;
+    text.replace(u'\n', QStringLiteral("\r\n"));
+    const qsizetype bytes = cp936::encode(trimSpaces(text)).size() + endingBytes(command.ending).size();
+    if (sendText(text, command.ending))
+        m_commandBytes = bytes;
 }
 
 void MainForm::onCmdClearSendClick()
@@ -464,8 +550,10 @@ void MainForm::onCmdSendFileClick()
         m_dialogs->message(kEmptyFile, Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
         return;
     }
-    if (m_port->write(trimSpaceBytes(SendFileText)))
+    if (m_port->write(trimSpaceBytes(SendFileText))) {
         LastSendWasFile = true;
+        m_commandBytes.reset();
+    }
 }
 
 // ---- saving the display ------------------------------------------------------

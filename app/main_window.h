@@ -4,6 +4,7 @@
 #include "app/window_layout.h"
 #include "serial/port_settings.h"
 #include "serial/port.h"
+#include "transmit/send_options.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -13,12 +14,16 @@
 #include <memory>
 #include <optional>
 
+class CommandStore;
+class CommandsWindow;
 class CounterBox;
 class IntervalTimer;
 class PortLister;
 class PortWatcher;
 class ReceiveFeed;
 class ReceiveRecorder;
+class SendBoxMenu;
+struct SavedCommand;
 
 // The program's one window. Handlers are short: the rules live in the pure
 // functions of serial/, receive/, transmit/ and capture/, the device behind the
@@ -42,6 +47,12 @@ public:
 
     // Where the port list finds the machine's serial devices (tests pass their own).
     void setPortLister(PortLister *lister);
+
+    // Where the saved commands are kept (tests pass their own); before their first use.
+    void setCommandsFile(const QString &path);
+    // The 常用指令 window, made and its list read at its first use.
+    CommandsWindow *commandsWindow();
+    SendBoxMenu *sendBoxMenu() const { return m_sendMenu; }
 
     // How long the save notice stays (tests shorten it).
     void setSaveNoticeDuration(int ms) { m_saveNoticeMs = ms; }
@@ -83,8 +94,11 @@ private:
 
     // Sending.
     QString sendBoxText() const;
-    void sendSendBox();
-    void SendHexText();
+    bool sendSendBox();
+    bool SendHexText();
+    bool sendText(const QString &text, LineEnding ending);
+    bool sendHex(const QString &text, Checksum checksum);
+    void sendCommand(const SavedCommand &command);
 
     // Handlers.
     void onCmdSelectFileClick();
@@ -124,6 +138,15 @@ private:
     PortLister *m_lister;
     PortWatcher *m_watcher;
     SelectorTexts m_openTexts; // of the last opening: its status line is shown again on a return
+
+    SendBoxMenu *m_sendMenu;
+    std::unique_ptr<CommandStore> m_commandStore;
+    CommandsWindow *m_commandsWindow = nullptr;
+    // Line ending bytes the last send of the send box added (counted with it).
+    qint64 m_endingBytes = 0;
+    // Set while a saved command was the last send: what it counts when the
+    // port has sent it (a text command; a hex command counted when it was sent).
+    std::optional<qint64> m_commandBytes;
 
     QTimer *m_saveNotice;
     int m_saveNoticeMs = 5000;

@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QAction>
+#include <QActionGroup>
 #include <QMenu>
 #include <QPointer>
 
@@ -14,7 +15,11 @@ class SwitchItem : public QAction
     Q_OBJECT
 
 public:
-    using QAction::QAction;
+    SwitchItem(const QString &text, QObject *parent, bool choice)
+        : QAction(text, parent), choice(choice)
+    {
+    }
+    const bool choice; // one of an exclusive group: a radio button
 };
 
 // Read as a check box: Qt's own menu item is told to screen readers without
@@ -53,7 +58,11 @@ public:
         QMenu *m = menu();
         return m ? m->actionGeometry(m_item).translated(m->mapToGlobal(QPoint(0, 0))) : QRect();
     }
-    QAccessible::Role role() const override { return QAccessible::CheckBox; }
+    QAccessible::Role role() const override
+    {
+        auto *item = qobject_cast<SwitchItem *>(m_item.data());
+        return item && item->choice ? QAccessible::RadioButton : QAccessible::CheckBox;
+    }
     QAccessible::State state() const override
     {
         QAccessible::State s;
@@ -94,18 +103,34 @@ QAccessibleInterface *switchItemAccessible(const QString &className, QObject *ob
 
 } // namespace
 
-QAction *addSwitchItem(QMenu *menu, QAction *lasting)
+namespace {
+QAction *addItem(QMenu *menu, QAction *lasting, bool choice)
 {
     static const bool accessible = (QAccessible::installFactory(switchItemAccessible), true);
     (void)accessible;
-    auto *item = new SwitchItem(lasting->text(), menu);
+    auto *item = new SwitchItem(lasting->text(), menu, choice);
     item->setCheckable(lasting->isCheckable());
     item->setChecked(lasting->isChecked());
     item->setEnabled(lasting->isEnabled());
     item->setToolTip(lasting->toolTip());
     QObject::connect(item, &QAction::triggered, lasting, [lasting] { lasting->trigger(); });
+    if (choice) { // drawn as the choices of one group
+        auto *group = menu->findChild<QActionGroup *>(QString(), Qt::FindDirectChildrenOnly);
+        (group ? group : new QActionGroup(menu))->addAction(item);
+    }
     menu->addAction(item);
     return item;
+}
+} // namespace
+
+QAction *addSwitchItem(QMenu *menu, QAction *lasting)
+{
+    return addItem(menu, lasting, false);
+}
+
+QAction *addChoiceItem(QMenu *menu, QAction *lasting)
+{
+    return addItem(menu, lasting, true);
 }
 
 #include "menu_switches.moc"

@@ -13,3 +13,7 @@ class QMenu;
 // an empty object. An item of the menu's own is read with its name and state
 // in every menu, as a check box when the switch is one.
 QAction *addSwitchItem(QMenu *menu, QAction *lasting);
+
+// The same for one choice of an exclusive group (a line ending, say): read as
+// a radio button, checked when it is the choice.
+QAction *addChoiceItem(QMenu *menu, QAction *lasting);

@@ -19,6 +19,7 @@ public:
     int fileQuestions = 0;
     std::optional<QString> folderAnswer; // nothing = cancelled
     QString folderTitle, folderRoot, folderCurrent; // what the picker was asked
+    std::optional<QString> commandsFileAnswer; // nothing = cancelled
 
     void message(const QString &text, Icon icon, Buttons buttons) override
     {
@@ -36,5 +37,9 @@ public:
         folderRoot = root;
         folderCurrent = current;
         return folderAnswer;
+    }
+    std::optional<QString> chooseCommandsFile(const QString &, bool) override
+    {
+        return commandsFileAnswer;
     }
 };

@@ -1,0 +1,141 @@
+#include "transmit/recent_sends.h"
+#include "transmit/saved_commands.h"
+#include "transmit/send_options.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+Q_DECLARE_METATYPE(Checksum)
+
+// Checksums, the commands file and the recent sends: the rules without a window.
+class TestSendOptions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The check values of the catalogue of CRC parameters (over "123456789"),
+    // in the byte order each goes on the wire, and a Modbus request whose CRC
+    // its specification gives.
+    void checksums_data()
+    {
+        QTest::addColumn<Checksum>("checksum");
+        QTest::addColumn<QByteArray>("over");
+        QTest::addColumn<QByteArray>("appended");
+        const QByteArray check("123456789");
+        QTest::newRow("none") << Checksum::None << check << QByteArray();
+        QTest::newRow("CRC-16/MODBUS") << Checksum::Crc16Modbus << check << QByteArray::fromHex("374B");
+        QTest::newRow("MODBUS request") << Checksum::Crc16Modbus << QByteArray::fromHex("01030000000A")
+                                        << QByteArray::fromHex("C5CD");
+        QTest::newRow("CRC-16/CCITT-FALSE") << Checksum::Crc16CcittFalse << check << QByteArray::fromHex("29B1");
+        QTest::newRow("CRC-16/XMODEM") << Checksum::Crc16Xmodem << check << QByteArray::fromHex("31C3");
+        QTest::newRow("CRC-32") << Checksum::Crc32 << check << QByteArray::fromHex("2639F4CB");
+        QTest::newRow("sum 8") << Checksum::Sum8 << check << QByteArray::fromHex("DD");
+        QTest::newRow("sum 8 wraps") << Checksum::Sum8 << QByteArray::fromHex("FF02") << QByteArray::fromHex("01");
+        QTest::newRow("xor 8") << Checksum::Xor8 << check << QByteArray::fromHex("31");
+    }
+    void checksums()
+    {
+        QFETCH(Checksum, checksum);
+        QFETCH(QByteArray, over);
+        QFETCH(QByteArray, appended);
+        QCOMPARE(checksumBytes(checksum, over).toHex(' ').toUpper(), appended.toHex(' ').toUpper());
+    }
+
+    // What the file writes comes back the same, whatever the text holds.
+    void commandsFileRoundTrip()
+    {
+        const QList<SavedCommand> commands = {
+            {"读十个寄存器", "01 03 00 00 00 0A", true, LineEnding::None, Checksum::Crc16Modbus},
+            {"a=b [command] \\n", "  AT+X=1\\r\nsecond\rline\\  ", false, LineEnding::CRLF, Checksum::None},
+            {"#not a comment", "", false, LineEnding::CR, Checksum::Xor8},
+        };
+        const CommandsRead got = readCommands(writeCommands(commands).toUtf8());
+        QVERIFY(!got.error);
+        QCOMPARE(got.commands, commands);
+        for (LineEnding e : kLineEndings)
+            QCOMPARE(lineEndingFromKey(key(e)), e);
+        for (Checksum c : kChecksums)
+            QCOMPARE(checksumFromKey(key(c)), c);
+    }
+
+    void malformedFiles_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("line");
+        QTest::newRow("key before a command") << QByteArray("# x\nname=a\n") << 2;
+        QTest::newRow("unknown section") << QByteArray("[command]\nname=a\n[commands]\n") << 3;
+        QTest::newRow("no equals sign") << QByteArray("[command]\nname a\n") << 2;
+        QTest::newRow("unknown key") << QByteArray("[command]\nname=a\ncolour=red\n") << 3;
+        QTest::newRow("repeated key") << QByteArray("[command]\nname=a\nname=b\n") << 3;
+        QTest::newRow("bad type") << QByteArray("[command]\nname=a\ntype=binary\n") << 3;
+        QTest::newRow("bad ending") << QByteArray("[command]\nname=a\nending=crcr\n") << 3;
+        QTest::newRow("bad checksum") << QByteArray("[command]\nname=a\nchecksum=md5\n") << 3;
+        QTest::newRow("bad escape") << QByteArray("[command]\nname=a\ncontent=\\t\n") << 3;
+        QTest::newRow("no name") << QByteArray("[command]\ncontent=x\n[command]\nname=b\n") << 3;
+        QTest::newRow("not UTF-8") << QByteArray("[command]\r\nname=\xff\r\n") << 2;
+    }
+    void malformedFiles()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, line);
+        const CommandsRead got = readCommands(file);
+        QVERIFY(got.error);
+        QCOMPARE(got.error->line, line);
+        QVERIFY(got.commands.isEmpty());
+        QVERIFY(got.error->text().startsWith(QStringLiteral("第 %1 行：").arg(line)));
+    }
+
+    // A bad file is never written over: the first save moves it aside.
+    void badFileKeptAside()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("q/commands.ini");
+        CommandStore store(path);
+        QVERIFY(store.load().commands.isEmpty() && !store.load().error); // no file yet
+        const QList<SavedCommand> one = {{"a", "x", false, LineEnding::LF, Checksum::None}};
+        QVERIFY(store.save(one));
+        QCOMPARE(CommandStore(path).load().commands, one);
+
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("[command]\nname=a\nbogus\n") > 0);
+        f.close();
+        QCOMPARE(store.load().error->line, 3);
+        QVERIFY(store.save(one));
+        QCOMPARE(store.movedAside(), path + ".bad");
+        QFile aside(path + ".bad");
+        QVERIFY(aside.open(QIODevice::ReadOnly));
+        QCOMPARE(aside.readAll(), QByteArray("[command]\nname=a\nbogus\n"));
+        QCOMPARE(CommandStore(path).load().commands, one);
+        QVERIFY(store.save({})); // a good file is simply written over
+        QVERIFY(store.movedAside().isEmpty());
+    }
+
+    void recentSends()
+    {
+        RecentSends r;
+        for (int i = 0; i < RecentSends::kMax + 5; ++i)
+            r.add({QString::number(i), i % 2 == 1});
+        r.add({"3", true}); // again: moved to the top, not doubled
+        QCOMPARE(r.entries().size(), RecentSends::kMax);
+        QCOMPARE(r.entries().first(), (RecentSends::Entry{"3", true}));
+        QCOMPARE(r.entries()[1].text, QString::number(RecentSends::kMax + 4));
+        QCOMPARE(r.entries().count(RecentSends::Entry{"3", true}), 1);
+
+        const RecentSends::Entry draft{"typing", false};
+        QVERIFY(!r.newer()); // not stepping yet
+        QCOMPARE(r.older(draft)->text, QStringLiteral("3"));
+        QCOMPARE(r.older(draft)->text, QString::number(RecentSends::kMax + 4));
+        QCOMPARE(r.newer()->text, QStringLiteral("3"));
+        QCOMPARE(*r.newer(), draft);
+        QVERIFY(!r.newer());
+        for (int i = 0; i < RecentSends::kMax; ++i)
+            QVERIFY(r.older(draft));
+        QVERIFY(!r.older(draft)); // the oldest
+        r.stopStepping();
+        QCOMPARE(r.older({"x", false})->text, QStringLiteral("3"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSendOptions)
+#include "test_send_options.moc"
