@@ -1,6 +1,7 @@
 #include "app/commands_window.h"
 
 #include "app/dialogs.h"
+#include "serial/settings_selector.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -41,7 +42,7 @@ CommandsWindow::CommandsWindow(CommandStore *store, Dialogs *dialogs, QWidget *p
     setObjectName(QStringLiteral("CommandsWindow"));
     setWindowTitle(QStringLiteral("常用指令"));
     setAccessibleName(QStringLiteral("常用指令"));
-    resize(560, 420);
+    resize(640, 420);
 
     m_table = new QTableWidget(0, 7, this);
     m_table->setObjectName(QStringLiteral("CommandList"));
@@ -53,7 +54,11 @@ CommandsWindow::CommandsWindow(CommandStore *store, Dialogs *dialogs, QWidget *p
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setSectionResizeMode(ContentColumn, QHeaderView::Stretch);
+    QHeaderView *header = m_table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(NameColumn, QHeaderView::Interactive);
+    header->setSectionResizeMode(ContentColumn, QHeaderView::Stretch);
+    header->resizeSection(NameColumn, 120);
     m_table->setTabKeyNavigation(false);
     m_table->installEventFilter(this);
     connect(m_table, &QTableWidget::cellDoubleClicked, this, [this](int row) { sendRow(row); });
@@ -86,11 +91,11 @@ CommandsWindow::CommandsWindow(CommandStore *store, Dialogs *dialogs, QWidget *p
     m_content->setFixedHeight(60);
     m_hex = new QCheckBox(QStringLiteral("十六进制"), this);
     m_hex->setObjectName(QStringLiteral("CommandHex"));
-    m_ending = new QComboBox(this);
+    m_ending = new ChoiceBox(QStringLiteral("行尾"), this);
     m_ending->setObjectName(QStringLiteral("CommandEnding"));
     for (LineEnding e : kLineEndings)
         m_ending->addItem(displayName(e), int(e));
-    m_checksum = new QComboBox(this);
+    m_checksum = new ChoiceBox(QStringLiteral("校验"), this);
     m_checksum->setObjectName(QStringLiteral("CommandChecksum"));
     for (Checksum c : kChecksums)
         m_checksum->addItem(displayName(c), int(c));
@@ -107,11 +112,8 @@ CommandsWindow::CommandsWindow(CommandStore *store, Dialogs *dialogs, QWidget *p
         how->addWidget(w);
     how->addStretch();
     form->addRow(QString(), how);
-    // Read with their labels: the combo boxes would otherwise be named by their text.
     m_name->setAccessibleName(QStringLiteral("名称"));
     m_content->setAccessibleName(QStringLiteral("内容"));
-    m_ending->setAccessibleName(QStringLiteral("行尾"));
-    m_checksum->setAccessibleName(QStringLiteral("校验"));
 
     auto *addButton = button(QStringLiteral("添加(&A)"), this, "CmdAdd");
     m_replace = button(QStringLiteral("修改(&M)"), this, "CmdReplace");
@@ -266,12 +268,13 @@ void CommandsWindow::showList()
                 item->setToolTip(c.content);
             m_table->setItem(row, column, item);
         }
+        // The cell under the button says what it does, for screen readers.
+        m_table->setItem(row, SendColumn, new QTableWidgetItem(QStringLiteral("发送")));
         auto *send = new QPushButton(QStringLiteral("发送"));
         send->setAccessibleName(QStringLiteral("发送 ") + c.name);
         connect(send, &QPushButton::clicked, this, [this, row] { sendRow(row); });
         m_table->setCellWidget(row, SendColumn, send);
     }
-    m_table->resizeColumnToContents(KeyColumn);
     enableButtons();
 }
 

@@ -101,7 +101,8 @@ void SendBoxMenu::showMenu(const QPoint &pos)
         addChoiceItem(checksum, a);
     QMenu *recent = menu->addMenu(QStringLiteral("最近发送"));
     recent->setToolTipsVisible(true);
-    recent->setEnabled(!m_recent.entries().isEmpty());
+    if (m_recent.entries().isEmpty()) // reachable all the same: it says there are none
+        recent->addAction(QStringLiteral("（无）"))->setEnabled(false);
     for (const RecentSends::Entry &e : m_recent.entries()) {
         QAction *a = recent->addAction(itemText(e));
         a->setToolTip(e.text);

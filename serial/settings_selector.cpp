@@ -13,7 +13,8 @@ namespace {
 // What assistive technology reads of a selector: its name is the label beside
 // it, its value the text in its field. (Qt's own combo box reads the text as
 // the name on Linux, so every selector would be called "9600" or "COM1".)
-// Children and actions as Qt's: the list, then the field; open or close the list.
+// Children and actions as Qt's: the list, then the field (an editable one's);
+// open or close the list.
 class SelectorAccessible : public QAccessibleWidget
 {
 public:
@@ -26,7 +27,7 @@ public:
             return combo()->currentText();
         return QAccessibleWidget::text(t);
     }
-    int childCount() const override { return 2; }
+    int childCount() const override { return combo()->lineEdit() ? 2 : 1; }
     QAccessibleInterface *child(int index) const override
     {
         QWidget *c = index == 0 ? static_cast<QWidget *>(combo()->view())
@@ -43,12 +44,12 @@ public:
     QAccessibleInterface *childAt(int x, int y) const override
     {
         const QWidget *field = combo()->lineEdit();
-        return QRect(field->mapToGlobal(QPoint(0, 0)), field->size()).contains(x, y) ? child(1)
-                                                                                     : nullptr;
+        return field && QRect(field->mapToGlobal(QPoint(0, 0)), field->size()).contains(x, y) ? child(1)
+                                                                                              : nullptr;
     }
     QAccessibleInterface *focusChild() const override
     {
-        return combo()->view()->isVisible() ? child(0) : child(1);
+        return combo()->view()->isVisible() || !combo()->lineEdit() ? child(0) : child(1);
     }
     QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
     void doAction(const QString &action) override
@@ -65,17 +66,30 @@ public:
 
 QAccessibleInterface *selectorAccessible(const QString &className, QObject *object)
 {
-    if (className == QLatin1String("SettingsSelector") && object->isWidgetType())
+    if ((className == QLatin1String("SettingsSelector") || className == QLatin1String("ChoiceBox")) &&
+        object->isWidgetType())
         return new SelectorAccessible(static_cast<QComboBox *>(object));
     return nullptr;
 }
 
-} // namespace
 
-SettingsSelector::SettingsSelector(QWidget *parent) : QComboBox(parent)
+void installSelectorAccessible()
 {
     static const bool accessible = (QAccessible::installFactory(selectorAccessible), true);
     (void)accessible;
+}
+
+} // namespace
+
+ChoiceBox::ChoiceBox(const QString &name, QWidget *parent) : QComboBox(parent)
+{
+    installSelectorAccessible();
+    setAccessibleName(name);
+}
+
+SettingsSelector::SettingsSelector(QWidget *parent) : QComboBox(parent)
+{
+    installSelectorAccessible();
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
     setCompleter(nullptr);

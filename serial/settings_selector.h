@@ -9,6 +9,16 @@
 // Tab and losing the focus choose nothing, the field does not complete what is
 // typed, and the wheel over a closed selector leaves it alone, so that a
 // passing scroll cannot re-open the port with other settings.
+// A box of fixed choices (a line ending, a checksum), read by screen readers
+// as the settings selectors are: by its name, with its choice as the value.
+class ChoiceBox : public QComboBox
+{
+    Q_OBJECT
+
+public:
+    ChoiceBox(const QString &name, QWidget *parent = nullptr);
+};
+
 class SettingsSelector : public QComboBox
 {
     Q_OBJECT
