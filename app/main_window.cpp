@@ -2,6 +2,7 @@
 
 #include "app/clock_text.h"
 #include "app/commands_window.h"
+#include "app/port_lines.h"
 #include "app/send_box_menu.h"
 #include "app/status_line.h"
 #include "capture/save_file.h"
@@ -110,6 +111,9 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
     connect(c.TxtReceive, &ReceiveDisplay::historyDamaged, this, [this] {
         c.TxtStatus->addNote(QStringLiteral("（部分接收数据无法读回，以▓标出）"));
     });
+
+    // The port area's menu: the control lines.
+    m_portLines = new PortLinesMenu(m_port, {c.ImgSwitchOn, c.ImgSwitchOff, c.CmdSwitch}, this);
 
     // The send box's menu and the saved commands, the first twelve on F1 to F12.
     m_sendMenu = new SendBoxMenu(c.TxtSend, c.ChkHexSend, this);

@@ -18,6 +18,7 @@ class CommandStore;
 class CommandsWindow;
 class CounterBox;
 class IntervalTimer;
+class PortLinesMenu;
 class PortLister;
 class PortWatcher;
 class ReceiveFeed;
@@ -53,6 +54,7 @@ public:
     // The 常用指令 window, made and its list read at its first use.
     CommandsWindow *commandsWindow();
     SendBoxMenu *sendBoxMenu() const { return m_sendMenu; }
+    PortLinesMenu *portLinesMenu() const { return m_portLines; }
 
     // How long the save notice stays (tests shorten it).
     void setSaveNoticeDuration(int ms) { m_saveNoticeMs = ms; }
@@ -140,6 +142,7 @@ private:
     SelectorTexts m_openTexts; // of the last opening: its status line is shown again on a return
 
     SendBoxMenu *m_sendMenu;
+    PortLinesMenu *m_portLines;
     std::unique_ptr<CommandStore> m_commandStore;
     CommandsWindow *m_commandsWindow = nullptr;
     // Line ending bytes the last send of the send box added (counted with it).

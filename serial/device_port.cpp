@@ -1,5 +1,6 @@
 #include "serial/device_port.h"
 
+#include "serial/modem_lines.h"
 #include "serial/parity_marks.h"
 
 #include <QDateTime>
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -184,8 +186,17 @@ class SerialWorker : public QObject
 public:
     // Created before the move to the I/O thread: its timers, children, move along.
     SerialWorker(DevicePort *owner, DeviceReader *reader)
-        : m_owner(owner), m_in(reader), m_pause(new QTimer(this)), m_watchdog(new QTimer(this))
+        : m_owner(owner), m_in(reader), m_pause(new QTimer(this)), m_watchdog(new QTimer(this)),
+          m_breakEnd(new QTimer(this)), m_linePoll(new QTimer(this))
     {
+        m_breakEnd->setSingleShot(true);
+        m_breakEnd->setTimerType(Qt::PreciseTimer);
+        connect(m_breakEnd, &QTimer::timeout, this, [this] {
+            if (m_port && m_port->isOpen())
+                ::ioctl(int(m_port->handle()), TIOCCBRK);
+        });
+        m_linePoll->setInterval(kLinePollMs);
+        connect(m_linePoll, &QTimer::timeout, this, [this] { tellLines(); });
         m_pause->setSingleShot(true);
         m_pause->setTimerType(Qt::PreciseTimer);
         connect(m_pause, &QTimer::timeout, this, [this] {
@@ -242,10 +253,7 @@ public:
         }
         m_reader = new QSocketNotifier(fd, QSocketNotifier::Read, this);
         connect(m_reader, &QSocketNotifier::activated, this, [this] { readAll(); });
-        // Pseudo-terminals and some adapters have no modem lines; that is no reason
-        // to refuse the port.
-        m_port->setDataTerminalReady(true);
-        m_port->setRequestToSend(false);
+        // The control lines are set by the port right after this.
         m_port->clearError();
         m_session = session;
         pending = 0;
@@ -285,6 +293,44 @@ public:
         pending = 0;
     }
 
+    // The control lines, through the descriptor QSerialPort holds: a device
+    // without them (a pseudo-terminal, some drivers) answers ENOTTY, which is
+    // no error to report.
+    bool lines(bool dtr, bool rts)
+    {
+        if (!m_port || !m_port->isOpen() || modemLineBits(int(m_port->handle())) < 0)
+            return false;
+        int set = 0, clear = 0;
+        (dtr ? set : clear) |= TIOCM_DTR;
+        (rts ? set : clear) |= TIOCM_RTS;
+        const int fd = int(m_port->handle());
+        return (!set || ::ioctl(fd, TIOCMBIS, &set) == 0) && (!clear || ::ioctl(fd, TIOCMBIC, &clear) == 0);
+    }
+
+    bool breakFor(int ms)
+    {
+        if (!m_port || !m_port->isOpen() || ::ioctl(int(m_port->handle()), TIOCSBRK) != 0)
+            return false;
+        m_breakEnd->start(ms);
+        return true;
+    }
+
+    // Tells the modem lines now and at every change: the kernel's wait where
+    // the driver has it, else a look every kLinePollMs.
+    void watchLines(bool on)
+    {
+        stopWatchingLines();
+        if (!on || !m_port || !m_port->isOpen())
+            return;
+        m_lastLines = -1;
+        tellLines();
+        const quint64 session = m_session;
+        m_lineWaiter = std::make_unique<ModemLineWaiter>(
+            int(m_port->handle()),
+            [o = m_owner, session](int bits) { o->deliverModemLines(session, modemLines(bits)); },
+            [this] { QMetaObject::invokeMethod(this, [this] { m_linePoll->start(); }); });
+    }
+    static constexpr int kLinePollMs = 100;
     void write(const QByteArray &bytes)
     {
         if (!m_port || !m_port->isOpen()) {
@@ -298,8 +344,30 @@ public:
     std::atomic<qint64> pending{0};
 
 private:
+    void stopWatchingLines()
+    {
+        m_lineWaiter.reset();
+        m_linePoll->stop();
+        m_breakEnd->stop();
+    }
+
+    static Port::ModemLines modemLines(int bits)
+    {
+        return {bool(bits & TIOCM_CTS), bool(bits & TIOCM_DSR), bool(bits & TIOCM_CD), bool(bits & TIOCM_RI)};
+    }
+
+    void tellLines()
+    {
+        const int bits = m_port && m_port->isOpen() ? modemLineBits(int(m_port->handle())) : -1;
+        if (bits < 0 || bits == m_lastLines)
+            return;
+        m_lastLines = bits;
+        m_owner->deliverModemLines(m_session, modemLines(bits & (TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RI)));
+    }
+
     void stopReading()
     {
+        stopWatchingLines();
         m_pause->stop();
         m_watchdog->stop();
         delete m_reader;
@@ -417,6 +485,10 @@ private:
     QSocketNotifier *m_reader = nullptr;
     QTimer *m_pause;
     QTimer *m_watchdog;
+    QTimer *m_breakEnd;
+    QTimer *m_linePoll;
+    std::unique_ptr<ModemLineWaiter> m_lineWaiter;
+    int m_lastLines = -1;
     quint64 m_session = 0;
 };
 
@@ -514,6 +586,25 @@ void DevicePort::closeDevice()
 {
     m_windowRead.stop();
     runOn(m_worker, [&] { m_worker->close(); });
+}
+
+bool DevicePort::setDeviceLines(bool dtr, bool rts)
+{
+    bool ok = false;
+    runOn(m_worker, [&] { ok = m_worker->lines(dtr, rts); });
+    return ok;
+}
+
+bool DevicePort::breakDevice(int ms)
+{
+    bool ok = false;
+    runOn(m_worker, [&] { ok = m_worker->breakFor(ms); });
+    return ok;
+}
+
+void DevicePort::watchDeviceLines(bool on)
+{
+    runOn(m_worker, [&] { m_worker->watchLines(on); });
 }
 
 bool DevicePort::writeDevice(const QByteArray &bytes, QString *error)

@@ -34,6 +34,9 @@ protected:
     bool openDevice(const QString &path, const LineSettings &settings, QString *error) override;
     void closeDevice() override;
     bool writeDevice(const QByteArray &bytes, QString *error) override;
+    bool setDeviceLines(bool dtr, bool rts) override;
+    bool breakDevice(int ms) override;
+    void watchDeviceLines(bool on) override;
 
 private:
     friend class SerialWorker;

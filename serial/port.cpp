@@ -8,6 +8,12 @@ Port::Port(QObject *parent) : QObject(parent)
 {
     m_deliveryDelay.setSingleShot(true);
     connect(&m_deliveryDelay, &QTimer::timeout, this, &Port::deliverQueued);
+    m_pulseEnd.setSingleShot(true);
+    m_pulseEnd.setTimerType(Qt::PreciseTimer);
+    connect(&m_pulseEnd, &QTimer::timeout, this, [this] {
+        if (hasControlLines())
+            setDeviceLines(m_dtr, m_rts);
+    });
 }
 
 Port::~Port() = default;
@@ -31,17 +37,68 @@ bool Port::open(const QString &device, const LineSettings &settings)
     if (!openDevice(device, settings, &error))
         return fail(error);
     m_open = true;
+    // A board held in reset by a line at opening is let go at once.
+    m_hasLines = setDeviceLines(m_dtr, m_rts);
+    if (m_watchingLines && m_hasLines)
+        watchDeviceLines(true);
     emit opened();
     return true;
 }
 
 void Port::close()
 {
+    m_pulseEnd.stop();
+    const bool wasOpen = m_open;
     if (m_open) {
+        if (m_watchingLines && m_hasLines)
+            watchDeviceLines(false);
         closeDevice();
         m_open = false;
     }
+    m_hasLines = false;
     startSession();
+    if (wasOpen)
+        emit closed();
+}
+
+void Port::setDtr(bool on)
+{
+    m_dtr = on;
+    if (hasControlLines() && !m_pulseEnd.isActive())
+        setDeviceLines(m_dtr, m_rts);
+}
+
+void Port::setRts(bool on)
+{
+    m_rts = on;
+    if (hasControlLines() && !m_pulseEnd.isActive())
+        setDeviceLines(m_dtr, m_rts);
+}
+
+// The levels chosen meanwhile are the ones the pulse ends on.
+bool Port::pulseReset(int ms)
+{
+    if (!hasControlLines())
+        return fail(tr("the device has no control lines"));
+    setDeviceLines(false, false);
+    m_pulseEnd.start(ms);
+    return true;
+}
+
+bool Port::sendBreak(int ms)
+{
+    if (!hasControlLines())
+        return fail(tr("the device has no control lines"));
+    return breakDevice(ms) || fail(tr("the device cannot send a break"));
+}
+
+void Port::watchModemLines(bool on)
+{
+    if (on == m_watchingLines)
+        return;
+    m_watchingLines = on;
+    if (hasControlLines())
+        watchDeviceLines(on);
 }
 
 bool Port::write(const QByteArray &bytes)
@@ -177,6 +234,17 @@ void Port::deliverLost(quint64 session)
                 return;
             close();
             emit lost();
+        },
+        Qt::QueuedConnection);
+}
+
+void Port::deliverModemLines(quint64 session, const ModemLines &lines)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, session, lines] {
+            if (session == m_session.load() && m_open && m_watchingLines)
+                emit modemLinesChanged(lines);
         },
         Qt::QueuedConnection);
 }

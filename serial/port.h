@@ -51,6 +51,30 @@ public:
 
     QString errorString() const { return m_error; }
 
+    // The control lines. DTR and RTS hold the levels chosen here: applied at
+    // once while open and right after every opening (DTR on and RTS off until
+    // chosen otherwise, as opening has always left them).
+    void setDtr(bool on);
+    void setRts(bool on);
+    bool dtr() const { return m_dtr; }
+    bool rts() const { return m_rts; }
+    // The open device has control lines (a pseudo-terminal has none); false while closed.
+    bool hasControlLines() const { return m_open && m_hasLines; }
+    // DTR and RTS dropped for ms, then back to their chosen levels; false
+    // without control lines.
+    static constexpr int kResetPulseMs = 100;
+    bool pulseReset(int ms = kResetPulseMs);
+    // A break on the line for ms; false without control lines.
+    static constexpr int kBreakMs = 250;
+    bool sendBreak(int ms = kBreakMs);
+    // The lines the device drives. While watched and open, modemLinesChanged
+    // tells their levels at once and at every change; unwatched, nothing is done.
+    struct ModemLines {
+        bool cts = false, dsr = false, dcd = false, ri = false;
+        bool operator==(const ModemLines &) const = default;
+    };
+    void watchModemLines(bool on);
+
     // Read received bytes as they come instead of gathering them for a moment,
     // so that their read times are exact to a few milliseconds (costs more
     // wake-ups a second).
@@ -73,8 +97,11 @@ public:
     static constexpr qsizetype kMaxPerDelivery = 128 * 1024;
 
 signals:
-    // The port was opened (a new stream of bytes begins).
+    // The port was opened (a new stream of bytes begins), or closed.
     void opened();
+    void closed();
+    // The levels of CTS, DSR, DCD and RI while they are watched.
+    void modemLinesChanged(const Port::ModemLines &lines);
     // Bytes received, in order, never empty; arrivals tell when each stretch of
     // them was read. Under a trickle they come at most every kReceiveSpacingMs;
     // under a flood in portions of at most kMaxPerDelivery, one turn of the
@@ -92,6 +119,11 @@ protected:
     virtual bool openDevice(const QString &path, const LineSettings &settings, QString *error) = 0;
     virtual void closeDevice() = 0;
     virtual bool writeDevice(const QByteArray &bytes, QString *error) = 0;
+    // Sets DTR and RTS; false when the device has no control lines.
+    virtual bool setDeviceLines(bool dtr, bool rts) = 0;
+    virtual bool breakDevice(int ms) = 0;
+    // Starts or stops telling the modem lines through deliverModemLines.
+    virtual void watchDeviceLines(bool on) = 0;
 
     // Called by the device side from any thread; what they report reaches the
     // port's thread through its event queue. A session number that is not the
@@ -107,6 +139,7 @@ protected:
     void deliverDrained(quint64 session);
     void deliverLost(quint64 session);
     void deliverError(quint64 session, const QString &what);
+    void deliverModemLines(quint64 session, const ModemLines &lines);
     quint64 session() const { return m_session.load(); }
 
 private:
@@ -121,6 +154,11 @@ private:
     void dropWaiting();           // with m_rxLock held
 
     bool m_open = false;
+    bool m_dtr = true;
+    bool m_rts = false;
+    bool m_hasLines = false;
+    bool m_watchingLines = false;
+    QTimer m_pulseEnd;
     QString m_device;
     LineSettings m_line;
     QString m_error;

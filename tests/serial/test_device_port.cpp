@@ -1,4 +1,5 @@
 #include "serial/device_port.h"
+#include "serial/modem_lines.h"
 #include "support/port_helpers.h"
 #include "support/pty_pair.h"
 #include "serial/codepage936.h"
@@ -112,6 +113,31 @@ private slots:
         QCOMPARE(::tcgetattr(fd, &tio), 0);
         ::close(fd);
         QCOMPARE(bool(tio.c_cflag & CSTOPB), twoStopFlag);
+    }
+
+    // A pseudo-terminal has no control lines: said so, nothing pulsed, broken
+    // or watched, and the data goes on; the kernel's line wait is refused too.
+    void pseudoTerminalHasNoControlLines()
+    {
+        PtyPair pty;
+        DevicePort c;
+        c.watchModemLines(true);
+        QVERIFY(openOn(c, pty));
+        QVERIFY(!c.hasControlLines());
+        QVERIFY(!c.pulseReset());
+        QVERIFY(!c.sendBreak());
+        ReceivedBytes got(c);
+        QVERIFY(pty.write("x"));
+        QTRY_COMPARE(got.size(), 1);
+
+        const int fd = ::open(QFile::encodeName(pty.devicePath()).constData(), O_RDWR | O_NOCTTY);
+        QCOMPARE(modemLineBits(fd), -1);
+        std::atomic<bool> refused{false};
+        {
+            ModemLineWaiter waiter(fd, [](int) {}, [&] { refused = true; });
+            QTRY_VERIFY(refused);
+        }
+        ::close(fd);
     }
 
     void missingDeviceFailsToOpen()

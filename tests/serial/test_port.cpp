@@ -137,6 +137,75 @@ private slots:
         QVERIFY(c.written.isEmpty());
     }
 
+    // DTR and RTS as chosen (DTR on, RTS off at first): applied at every
+    // opening, at once while open, and after a reset pulse of 100 ms, whose
+    // end brings back what was chosen meanwhile.
+    void controlLines()
+    {
+        FakePort c;
+        c.available << dev1;
+        c.setRts(true); // while closed: held for the opening
+        QVERIFY(c.lineChanges.isEmpty());
+        QVERIFY(c.open(dev1, line("9600,N,8,1")));
+        QVERIFY(c.hasControlLines());
+        c.setDtr(false);
+        QVERIFY(c.pulseReset());
+        c.setDtr(true); // during the pulse: taken at its end
+        QTRY_COMPARE(c.lineChanges.size(), 4);
+        const auto &l = c.lineChanges;
+        QCOMPARE((QList<bool>{l[0].dtr, l[0].rts, l[1].dtr, l[1].rts, l[2].dtr, l[2].rts, l[3].dtr, l[3].rts}),
+                 (QList<bool>{true, true, false, true, false, false, true, true}));
+        QVERIFY2(l[3].ms - l[2].ms >= Port::kResetPulseMs - 1 && l[3].ms - l[2].ms < 3 * Port::kResetPulseMs,
+                 qPrintable(QString::number(l[3].ms - l[2].ms)));
+        QVERIFY(c.sendBreak());
+        QCOMPARE(c.breaks, QList<int>{Port::kBreakMs});
+        c.lose(); // the device returns: the lines as chosen again
+        QTRY_VERIFY(!c.isOpen());
+        QVERIFY(c.open(dev1, line("9600,N,8,1")));
+        QCOMPARE(c.lineChanges.size(), 5);
+        QVERIFY(c.lineChanges.last().dtr && c.lineChanges.last().rts);
+        c.close();
+        QVERIFY(!c.pulseReset() && !c.sendBreak()); // closed
+    }
+
+    // A device without control lines: nothing to pulse, break or watch.
+    void noControlLines()
+    {
+        FakePort c;
+        c.available << dev1;
+        c.hasLines = false;
+        c.watchModemLines(true);
+        QVERIFY(c.open(dev1, line("9600,N,8,1")));
+        QVERIFY(!c.hasControlLines());
+        QVERIFY(!c.pulseReset());
+        QVERIFY(!c.sendBreak());
+        QVERIFY(!c.watching);
+        QVERIFY(c.breaks.isEmpty());
+    }
+
+    // The modem lines are watched only while asked for and open.
+    void modemLinesWhileWatched()
+    {
+        FakePort c;
+        c.available << dev1;
+        QSignalSpy seen(&c, &Port::modemLinesChanged);
+        QVERIFY(c.open(dev1, line("9600,N,8,1")));
+        QVERIFY(!c.watching);
+        c.modemLines({true, false, false, false});
+        QTest::qWait(10); // not told: unwatched
+        c.watchModemLines(true);
+        QVERIFY(c.watching);
+        c.modemLines({false, true, true, false});
+        QTRY_COMPARE(seen.count(), 1);
+        QCOMPARE(seen.first().first().value<Port::ModemLines>(), (Port::ModemLines{false, true, true, false}));
+        c.close();
+        QVERIFY(!c.watching);
+        QVERIFY(c.open(dev1, line("9600,N,8,1")));
+        QVERIFY(c.watching); // again at the opening
+        c.watchModemLines(false);
+        QVERIFY(!c.watching);
+    }
+
     void deviceLossClosesThePort()
     {
         FakePort c;

@@ -2,6 +2,7 @@
 
 #include "serial/port.h"
 
+#include <QElapsedTimer>
 #include <QSet>
 #include <QStringList>
 
@@ -25,6 +26,17 @@ public:
     void lose() { deliverLost(session()); }
     void fault(const QString &what) { deliverError(session(), what); }
 
+    // Control lines: whether the device has them, and what was done to them.
+    bool hasLines = true;
+    struct LineChange {
+        qint64 ms; // since the port was made
+        bool dtr, rts;
+    };
+    QList<LineChange> lineChanges;
+    QList<int> breaks;    // their lengths in ms
+    bool watching = false;
+    void modemLines(const ModemLines &lines) { deliverModemLines(session(), lines); }
+
 protected:
     bool openDevice(const QString &path, const LineSettings &settings, QString *error) override;
     void closeDevice() override { log << QStringLiteral("close"); }
@@ -33,4 +45,23 @@ protected:
         written += bytes;
         return true;
     }
+    bool setDeviceLines(bool dtr, bool rts) override
+    {
+        if (hasLines)
+            lineChanges.append({m_clock.elapsed(), dtr, rts});
+        return hasLines;
+    }
+    bool breakDevice(int ms) override
+    {
+        breaks.append(ms);
+        return hasLines;
+    }
+    void watchDeviceLines(bool on) override { watching = on; }
+
+private:
+    QElapsedTimer m_clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
 };
