@@ -9,17 +9,16 @@
 
 namespace {
 
-// A menu item standing for a switch.
+enum class Kind { Switch, Choice, Command };
+
+// A menu item of our own: a switch, a choice of a group, or a command.
 class SwitchItem : public QAction
 {
     Q_OBJECT
 
 public:
-    SwitchItem(const QString &text, QObject *parent, bool choice)
-        : QAction(text, parent), choice(choice)
-    {
-    }
-    const bool choice; // one of an exclusive group: a radio button
+    SwitchItem(const QString &text, QObject *parent, Kind kind) : QAction(text, parent), kind(kind) {}
+    const Kind kind;
 };
 
 // Read as a check box: Qt's own menu item is told to screen readers without
@@ -61,7 +60,10 @@ public:
     QAccessible::Role role() const override
     {
         auto *item = qobject_cast<SwitchItem *>(m_item.data());
-        return item && item->choice ? QAccessible::RadioButton : QAccessible::CheckBox;
+        const Kind kind = item ? item->kind : Kind::Switch;
+        return kind == Kind::Choice    ? QAccessible::RadioButton
+               : kind == Kind::Command ? QAccessible::MenuItem
+                                       : QAccessible::CheckBox;
     }
     QAccessible::State state() const override
     {
@@ -69,7 +71,7 @@ public:
         QMenu *m = menu();
         if (!m)
             return s;
-        s.checkable = true;
+        s.checkable = m_item->isCheckable();
         s.checked = m_item->isChecked();
         s.disabled = !m_item->isEnabled();
         s.focusable = true;
@@ -104,11 +106,16 @@ QAccessibleInterface *switchItemAccessible(const QString &className, QObject *ob
 } // namespace
 
 namespace {
-QAction *addItem(QMenu *menu, QAction *lasting, bool choice)
+SwitchItem *newItem(const QString &text, QMenu *menu, Kind kind)
 {
     static const bool accessible = (QAccessible::installFactory(switchItemAccessible), true);
     (void)accessible;
-    auto *item = new SwitchItem(lasting->text(), menu, choice);
+    return new SwitchItem(text, menu, kind);
+}
+
+QAction *addItem(QMenu *menu, QAction *lasting, bool choice)
+{
+    auto *item = newItem(lasting->text(), menu, choice ? Kind::Choice : Kind::Switch);
     item->setCheckable(lasting->isCheckable());
     item->setChecked(lasting->isChecked());
     item->setEnabled(lasting->isEnabled());
@@ -131,6 +138,15 @@ QAction *addSwitchItem(QMenu *menu, QAction *lasting)
 QAction *addChoiceItem(QMenu *menu, QAction *lasting)
 {
     return addItem(menu, lasting, true);
+}
+
+QAction *addCommandItem(QMenu *menu, const QString &text, bool enabled, const QString &whyNot)
+{
+    QAction *item = newItem(text, menu, Kind::Command);
+    item->setEnabled(enabled);
+    item->setToolTip(enabled ? QString() : whyNot);
+    menu->addAction(item);
+    return item;
 }
 
 #include "menu_switches.moc"

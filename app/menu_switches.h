@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 class QAction;
 class QMenu;
 
@@ -17,3 +19,7 @@ QAction *addSwitchItem(QMenu *menu, QAction *lasting);
 // The same for one choice of an exclusive group (a line ending, say): read as
 // a radio button, checked when it is the choice.
 QAction *addChoiceItem(QMenu *menu, QAction *lasting);
+
+// A command item whose reason for being greyed (whyNot, shown as its tooltip)
+// is read by screen readers too, as Qt's own menu items are not.
+QAction *addCommandItem(QMenu *menu, const QString &text, bool enabled, const QString &whyNot);

@@ -168,10 +168,8 @@ void PortLinesMenu::showMenu(const QPoint &pos)
     menu.setToolTipsVisible(true);
     addSwitchItem(&menu, m_dtr);
     addSwitchItem(&menu, m_rts);
-    QAction *pulse = menu.addAction(QStringLiteral("复位脉冲"));
-    QAction *brk = menu.addAction(QStringLiteral("发送 Break"));
-    allow(pulse, lines, tip);
-    allow(brk, lines, tip);
+    QAction *pulse = addCommandItem(&menu, QStringLiteral("复位脉冲"), lines, tip);
+    QAction *brk = addCommandItem(&menu, QStringLiteral("发送 Break"), lines, tip);
     connect(pulse, &QAction::triggered, m_port, [this] { m_port->pulseReset(); });
     connect(brk, &QAction::triggered, m_port, [this] { m_port->sendBreak(); });
     menu.addSeparator();
