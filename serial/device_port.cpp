@@ -325,10 +325,16 @@ public:
         m_lastLines = -1;
         tellLines();
         const quint64 session = m_session;
+        const int watch = ++m_lineWatch;
         m_lineWaiter = std::make_unique<ModemLineWaiter>(
             int(m_port->handle()),
             [o = m_owner, session](int bits) { o->deliverModemLines(session, modemLines(bits)); },
-            [this] { QMetaObject::invokeMethod(this, [this] { m_linePoll->start(); }); });
+            [this, watch] {
+                QMetaObject::invokeMethod(this, [this, watch] {
+                    if (watch == m_lineWatch && m_lineWaiter)
+                        m_linePoll->start();
+                });
+            });
     }
     static constexpr int kLinePollMs = 100;
     void write(const QByteArray &bytes)
@@ -346,9 +352,9 @@ public:
 private:
     void stopWatchingLines()
     {
+        ++m_lineWatch;
         m_lineWaiter.reset();
         m_linePoll->stop();
-        m_breakEnd->stop();
     }
 
     static Port::ModemLines modemLines(int bits)
@@ -368,6 +374,11 @@ private:
     void stopReading()
     {
         stopWatchingLines();
+        if (m_breakEnd->isActive()) { // a break is not left on the line
+            m_breakEnd->stop();
+            if (m_port && m_port->isOpen())
+                ::ioctl(int(m_port->handle()), TIOCCBRK);
+        }
         m_pause->stop();
         m_watchdog->stop();
         delete m_reader;
@@ -489,6 +500,7 @@ private:
     QTimer *m_linePoll;
     std::unique_ptr<ModemLineWaiter> m_lineWaiter;
     int m_lastLines = -1;
+    int m_lineWatch = 0; // which watch a fallback to looking belongs to
     quint64 m_session = 0;
 };
 

@@ -52,6 +52,10 @@ ModemLineWaiter::~ModemLineWaiter()
 void ModemLineWaiter::loop()
 {
     pthread_setname_np(pthread_self(), "modem-lines");
+    sigset_t wake;
+    sigemptyset(&wake);
+    sigaddset(&wake, kWakeSignal);
+    pthread_sigmask(SIG_UNBLOCK, &wake, nullptr); // whatever the thread that made it blocks
     while (!m_stop) {
         if (::ioctl(m_fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RI) != 0) {
             if (errno == EINTR)

@@ -171,6 +171,9 @@ QString CommandStore::defaultPath()
 
 CommandsRead CommandStore::importFrom(const QString &path)
 {
+    // A device or a named pipe could keep the read waiting for ever.
+    if (!QFileInfo(path).isFile())
+        return failed(0, path + QStringLiteral(" 不是普通文件"));
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return failed(0, QStringLiteral("无法读取 ") + path);
