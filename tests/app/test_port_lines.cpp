@@ -1,14 +1,13 @@
+#include "support/menu_probe.h"
 #include "app/port_lines.h"
 #include "support/fake_window.h"
 
 #include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
-#include <QApplication>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 // The port area's menu and the 控制线 window, over a fake device.
 class TestPortLines : public FakeWindowTest
@@ -25,16 +24,8 @@ class TestPortLines : public FakeWindowTest
     // The menu as Shift+F10 on the switch opens it, inspected while open.
     void withMenu(const std::function<void(QMenu *)> &inspect)
     {
-        bool seen = false;
-        QTimer::singleShot(0, this, [&] {
-            auto *m = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-            QVERIFY(m);
-            inspect(m);
-            seen = true;
-            m->close();
-        });
-        QTest::keyClick(w<QPushButton>("CmdSwitch"), Qt::Key_F10, Qt::ShiftModifier);
-        QVERIFY(seen);
+        QVERIFY(probeMenu([&] { QTest::keyClick(w<QPushButton>("CmdSwitch"), Qt::Key_F10, Qt::ShiftModifier); },
+                          inspect));
     }
     static QAction *item(QMenu *m, const QString &text)
     {

@@ -1,3 +1,4 @@
+#include "support/file_size_limit.h"
 #include "capture/save_file.h"
 #include "receive/receive_display.h"
 #include "support/fake_window.h"
@@ -8,9 +9,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
 #include <memory>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -241,14 +240,10 @@ private slots:
 
         // A disk that fills up: files may not grow past 4 KB while saving.
         w<ReceiveDisplay>("TxtReceive")->setText(QString(100000, u'x'));
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit before{};
-        getrlimit(RLIMIT_FSIZE, &before);
-        rlimit small = before;
-        small.rlim_cur = 4096;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        save();
-        setrlimit(RLIMIT_FSIZE, &before);
+        {
+            FileSizeLimit full(4096);
+            save();
+        }
         QCOMPARE(saved(dir->path()), old);
         QCOMPARE(pathBox()->text(), dir->path());
         QVERIFY(w("CmdSaveDisp")->isEnabled());

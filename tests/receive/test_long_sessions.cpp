@@ -1,3 +1,4 @@
+#include "support/file_size_limit.h"
 #include "receive/line_stamps.h"
 #include "receive/receive_display.h"
 #include "support/fake_window.h"
@@ -14,9 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <csignal>
 #include <memory>
-#include <sys/resource.h>
 
 // Recording every received byte to a file, and timestamps on what arrives.
 class TestLongSessions : public FakeWindowTest
@@ -195,18 +194,14 @@ private slots:
     // the message, and what was written stays.
     void recordThatStopsGrowing()
     {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit old{};
-        getrlimit(RLIMIT_FSIZE, &old);
-        rlimit small = old;
-        small.rlim_cur = 4096;
-        setrlimit(RLIMIT_FSIZE, &small);
-        display()->recordAction()->trigger();
-        receive(QByteArray(3000, 'a'));
-        QTRY_COMPARE(recorded().size(), 3000);
-        receive(QByteArray(3000, 'b'));
-        QTRY_COMPARE(dialogs->messages.size(), 1);
-        setrlimit(RLIMIT_FSIZE, &old);
+        {
+            FileSizeLimit full(4096);
+            display()->recordAction()->trigger();
+            receive(QByteArray(3000, 'a'));
+            QTRY_COMPARE(recorded().size(), 3000);
+            receive(QByteArray(3000, 'b'));
+            QTRY_COMPARE(dialogs->messages.size(), 1);
+        }
         QCOMPARE(dialogs->messages[0].text, QStringLiteral("无法写入记录文件：") + recordPath());
         QVERIFY(!display()->recordAction()->isChecked());
         QVERIFY(recorded().startsWith(QByteArray(3000, 'a')));

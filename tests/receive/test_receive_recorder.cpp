@@ -1,3 +1,4 @@
+#include "support/file_size_limit.h"
 #include "receive/receive_recorder.h"
 
 #include <QDir>
@@ -6,8 +7,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
-#include <sys/resource.h>
 
 // The record file, written on a thread of its own.
 class TestReceiveRecorder : public QObject
@@ -72,20 +71,16 @@ private slots:
     void writeFailureStopsTheRecording()
     {
         QTemporaryDir dir;
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit old{};
-        getrlimit(RLIMIT_FSIZE, &old);
-        rlimit small = old;
-        small.rlim_cur = 4096;
-        setrlimit(RLIMIT_FSIZE, &small);
         ReceiveRecorder r;
         QSignalSpy failed(&r, &ReceiveRecorder::failed);
-        QVERIFY(r.start(dir.filePath("rx.log")));
-        r.record(QByteArray(3000, 'a'));
-        QTRY_COMPARE(contents(r.path()).size(), 3000);
-        r.record(QByteArray(3000, 'b'));
-        QTRY_COMPARE(failed.count(), 1);
-        setrlimit(RLIMIT_FSIZE, &old);
+        {
+            FileSizeLimit full(4096);
+            QVERIFY(r.start(dir.filePath("rx.log")));
+            r.record(QByteArray(3000, 'a'));
+            QTRY_COMPARE(contents(r.path()).size(), 3000);
+            r.record(QByteArray(3000, 'b'));
+            QTRY_COMPARE(failed.count(), 1);
+        }
         QCOMPARE(failed.first().first().toString(), r.path());
         r.record("more");
         QTest::qWait(2 * ReceiveRecorder::kFlushMs);

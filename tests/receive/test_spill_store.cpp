@@ -1,3 +1,4 @@
+#include "support/file_size_limit.h"
 #include "receive/display_document.h"
 #include "receive/row_index.h"
 #include "receive/spill_store.h"
@@ -105,17 +106,14 @@ private slots:
     void fullFileLosesNothing()
     {
         QTemporaryDir dir;
-        rlimit old{};
-        getrlimit(RLIMIT_FSIZE, &old);
-        rlimit small = old;
-        small.rlim_cur = 3 * 64 * 1024 + 100;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
         SpillStore store(2, dir.path());
         std::vector<SpillStore::Id> ids;
-        for (int i = 0; i < 8; ++i)
-            ids.push_back(store.put(page(i)));
-        store.settle();
-        setrlimit(RLIMIT_FSIZE, &old);
+        {
+            FileSizeLimit full(3 * 64 * 1024 + 100);
+            for (int i = 0; i < 8; ++i)
+                ids.push_back(store.put(page(i)));
+            store.settle();
+        }
         QVERIFY(store.pinnedPages() >= 4);
         for (int i = 7; i >= 0; --i)
             QCOMPARE(store.get(ids[size_t(i)]), page(i));

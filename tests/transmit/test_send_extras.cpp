@@ -1,10 +1,10 @@
+#include "support/menu_probe.h"
 #include "app/commands_window.h"
 #include "app/send_box_menu.h"
 #include "support/fake_window.h"
 
 #include <QAccessible>
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
@@ -15,7 +15,6 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 // The send box's menu, the recent sends and the saved commands, in the window.
 class TestSendExtras : public FakeWindowTest
@@ -39,19 +38,10 @@ class TestSendExtras : public FakeWindowTest
         QTest::qWait(400);
     }
     SendBoxMenu *menu() { return form->sendBoxMenu(); }
-    // The context menu's items as shown, and run inspect while it is open.
+    // The context menu, inspected while it is open.
     void withMenu(const std::function<void(QMenu *)> &inspect)
     {
-        bool seen = false;
-        QTimer::singleShot(0, this, [&] {
-            auto *m = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-            QVERIFY(m);
-            inspect(m);
-            seen = true;
-            m->close();
-        });
-        menu()->showMenu(box()->mapToGlobal(QPoint(5, 5)));
-        QVERIFY(seen);
+        QVERIFY(probeMenu([&] { menu()->showMenu(box()->mapToGlobal(QPoint(5, 5))); }, inspect));
     }
     static QMenu *submenu(QMenu *m, const QString &title)
     {
