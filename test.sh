@@ -4,7 +4,7 @@
 set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
 
-quorvex_install_packages "${QUORVEX_PACKAGES[@]}"
+quorvex_install_packages "${QUORVEX_PACKAGES[@]}" "${QUORVEX_TEST_PACKAGES[@]}"
 
 export QT_QPA_PLATFORM=offscreen
 # One test at a time: the serial tests open pseudo-terminals, whose numbers the
