@@ -46,6 +46,10 @@ private slots:
         auto q = [](const std::string &s) { return QByteArray(s.data(), qsizetype(s.size())); };
         QTest::newRow("data with a doubled FF") << q("A" + b({IAC, IAC}) + "B") << q("A" + b({IAC}) + "B") << QByteArray();
         QTest::newRow("what we asked for, agreed") << q(b({IAC, DO, 0, IAC, WILL, 3, IAC, DO, 44})) << QByteArray() << QByteArray();
+        // As ser2net 4.3 in RFC 2217 mode opens a connection.
+        QTest::newRow("ser2net's greeting") << q(b({IAC, WILL, 3, IAC, DO, 3, IAC, WILL, 1, IAC, DONT, 1, IAC, DO, 0,
+                                                     IAC, WILL, 0, IAC, DO, 44}))
+                                            << QByteArray() << q(b({IAC, DONT, 1}));
         QTest::newRow("echo refused both ways") << q(b({IAC, DO, 1, IAC, WILL, 1}))
                                                 << QByteArray() << q(b({IAC, WONT, 1, IAC, DONT, 1}));
         QTest::newRow("binary withdrawn") << q(b({IAC, DONT, 0, IAC, DONT, 0})) << QByteArray() << q(b({IAC, WONT, 0}));
