@@ -1,0 +1,145 @@
+#include "serial/telnet_client.h"
+#include "support/pty_pair.h"
+#include "support/ser2net_server.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTcpSocket>
+#include <QTest>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+// The Telnet client against a real ser2net on loopback, serving a
+// pseudo-terminal that the test plays.
+class TestSer2Net : public QObject
+{
+    Q_OBJECT
+
+    struct Session {
+        QTcpSocket socket;
+        TelnetClient client;
+        QByteArray data;
+        std::vector<TelnetClient::Notice> notices;
+
+        bool connect(quint16 port)
+        {
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            if (!socket.waitForConnected(3000))
+                return false;
+            return send(client.greeting());
+        }
+        bool send(const std::string &bytes)
+        {
+            return socket.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size()) &&
+                   socket.waitForBytesWritten(3000);
+        }
+        // Takes what came within ms, answering the server's negotiation.
+        void take(int ms)
+        {
+            QElapsedTimer t;
+            t.start();
+            while (t.elapsed() < ms) {
+                if (!socket.waitForReadyRead(int(std::max<qint64>(1, ms - t.elapsed()))))
+                    continue;
+                const QByteArray in = socket.readAll();
+                const TelnetClient::Result r = client.feed(std::string_view(in.constData(), size_t(in.size())));
+                QVERIFY(!r.failed);
+                data += QByteArray::fromStdString(r.data);
+                notices.insert(notices.end(), r.notices.begin(), r.notices.end());
+                if (!r.reply.empty())
+                    send(r.reply);
+            }
+        }
+    };
+
+    static QByteArray randomBytes(int n, quint32 seed)
+    {
+        QByteArray b(n, Qt::Uninitialized);
+        QRandomGenerator rng(seed);
+        for (char &c : b)
+            c = char(rng.bounded(256));
+        b[n / 2] = char(0xFF); // at least one, and a pair
+        b[n / 2 + 1] = char(0xFF);
+        return b;
+    }
+
+    static termios deviceSettings(const PtyPair &pty)
+    {
+        termios tio{};
+        const int fd = ::open(QFile::encodeName(pty.devicePath()).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        ::tcgetattr(fd, &tio);
+        ::close(fd);
+        return tio;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("ser2net")).isEmpty())
+            QFAIL("ser2net is not installed (test.sh installs it)");
+    }
+
+    // RFC 2217: settings reach the device and are confirmed; bytes go both
+    // ways exact, FF included.
+    void rfc2217()
+    {
+        PtyPair pty;
+        Ser2NetServer server(pty.devicePath(), true);
+        QVERIFY(server.start());
+        Session s;
+        QVERIFY(s.connect(server.port()));
+        s.take(300);
+        QVERIFY(s.send(TelnetClient::command(TelnetClient::SetBaud, 115200, 4)));
+        QVERIFY(s.send(TelnetClient::command(TelnetClient::SetStopSize, TelnetClient::StopTwo)));
+        s.take(300);
+        auto confirmed = [&](TelnetClient::ComCommand c) {
+            for (const auto &n : s.notices)
+                if (n.command == c)
+                    return qint64(n.value);
+            return qint64(-1);
+        };
+        QCOMPARE(confirmed(TelnetClient::SetBaud), 115200);
+        QCOMPARE(confirmed(TelnetClient::SetStopSize), qint64(TelnetClient::StopTwo));
+        const termios tio = deviceSettings(pty);
+        QCOMPARE(cfgetospeed(&tio), speed_t(B115200));
+        QVERIFY(tio.c_cflag & CSTOPB);
+
+        const QByteArray out = randomBytes(4096, 1);
+        const std::string escaped = TelnetClient::escape(std::string_view(out.constData(), size_t(out.size())));
+        QVERIFY(s.send(escaped));
+        QCOMPARE(pty.read(out.size()), out);
+        const QByteArray in = randomBytes(4096, 2);
+        QVERIFY(pty.write(in));
+        for (int i = 0; i < 50 && s.data.size() < in.size(); ++i)
+            s.take(100);
+        QVERIFY(s.data == in);
+    }
+
+    // Raw TCP: bytes only, exact both ways.
+    void raw()
+    {
+        PtyPair pty;
+        Ser2NetServer server(pty.devicePath(), false);
+        QVERIFY(server.start());
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, server.port());
+        QVERIFY(socket.waitForConnected(3000));
+        QTest::qWait(300); // ser2net opens the device once the connection is in
+        const QByteArray out = randomBytes(4096, 3);
+        socket.write(out);
+        QVERIFY(socket.waitForBytesWritten(3000));
+        QCOMPARE(pty.read(out.size()), out);
+        const QByteArray in = randomBytes(4096, 4);
+        QVERIFY(pty.write(in));
+        QByteArray got;
+        for (int i = 0; i < 50 && got.size() < in.size(); ++i)
+            if (socket.waitForReadyRead(100))
+                got += socket.readAll();
+        QVERIFY(got == in);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSer2Net)
+#include "test_ser2net.moc"
