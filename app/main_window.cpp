@@ -103,6 +103,7 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
             [this] { m_feed->setAutoClear(ticked(c.ChkAutoClear)); });
     connect(m_port, &Port::drained, this, &MainForm::onDrained);
     connect(m_port, &Port::lost, this, &MainForm::onPortLost);
+    connect(m_port, &Port::openFinished, this, &MainForm::onOpenFinished);
     connect(m_recorder, &ReceiveRecorder::failed, this, &MainForm::onRecordFailed);
     connect(c.TxtReceive->recordAction(), &QAction::triggered, this, &MainForm::onRecordTriggered);
     connect(c.TxtReceive->stampAction(), &QAction::triggered, this, &MainForm::onStampsTriggered);
@@ -198,8 +199,42 @@ std::optional<PortSettings> MainForm::ReadPortSettings() const
 // letter, data or stop bits out of range) fail as a missing device does.
 bool MainForm::openPort(const PortSettings &s)
 {
+    m_pending = Pending::None;
     const auto line = lineSettings(s);
     return line && m_port->open(portDevice(s), *line);
+}
+
+// A network port answers later: the closed look stays, and the status line
+// says it is connecting, until onOpenFinished.
+bool MainForm::awaitOpening(Pending which)
+{
+    if (!m_port->isOpening())
+        return false;
+    m_pending = which;
+    m_pendingTexts = selectorTexts();
+    c.TxtStatus->showStatus(closedStatusLine() + QStringLiteral("（正在连接）"));
+    return true;
+}
+
+// As a device that opens or cannot be opened does, only later.
+void MainForm::onOpenFinished(bool ok)
+{
+    const Pending which = std::exchange(m_pending, Pending::None);
+    if (which == Pending::None)
+        return;
+    if (!ok) {
+        if (which == Pending::AtStart)
+            m_dialogs->message(kPortMissing, Dialogs::Icon::Exclamation, Dialogs::Buttons::OkCancel);
+        else
+            m_dialogs->message(kRetry, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
+        ClosePort();
+        return;
+    }
+    if (which == Pending::Apply)
+        setOpenLook();
+    showOpenStatus(m_pendingTexts);
+    m_openTexts = m_pendingTexts;
+    m_watcher->remember(m_port->device());
 }
 
 void MainForm::OpenPortAtStart(const PortSettings &s)
@@ -210,6 +245,8 @@ void MainForm::OpenPortAtStart(const PortSettings &s)
         ClosePort();
         return;
     }
+    if (awaitOpening(Pending::AtStart))
+        return;
     showOpenStatus(selectorTexts());
     rememberOpened();
 }
@@ -222,6 +259,8 @@ void MainForm::ApplyPortSettings(const PortSettings &s)
         ClosePort();
         return;
     }
+    if (awaitOpening(Pending::Apply))
+        return;
     setOpenLook();
     showOpenStatus(selectorTexts());
     rememberOpened();
@@ -229,6 +268,7 @@ void MainForm::ApplyPortSettings(const PortSettings &s)
 
 void MainForm::ClosePort()
 {
+    m_pending = Pending::None;
     m_port->close();
     c.TxtStatus->showStatus(closedStatusLine());
     setClosedLook();

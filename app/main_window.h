@@ -81,6 +81,8 @@ private:
     void ApplyPortSettings(const PortSettings &s);
     void ClosePort();
     bool openPort(const PortSettings &s);
+    enum class Pending;
+    bool awaitOpening(Pending which);
     void showOpenStatus(const SelectorTexts &texts);
     void stopWaiting();
     void setOpenLook();
@@ -121,6 +123,7 @@ private:
     void onClockTick();
     void onCmdQuitClick();
     void onPortLost();
+    void onOpenFinished(bool ok);
     bool reopenReturned(const QString &path);
     void rememberOpened();
     void refreshPortList();
@@ -140,6 +143,10 @@ private:
     PortLister *m_lister;
     PortWatcher *m_watcher;
     SelectorTexts m_openTexts; // of the last opening: its status line is shown again on a return
+    // An opening that connects (a network port) and has not answered yet: which
+    // one (start-up's or the switch's and selectors'), with the texts it was made with.
+    enum class Pending { None, AtStart, Apply } m_pending = Pending::None;
+    SelectorTexts m_pendingTexts;
 
     SendBoxMenu *m_sendMenu;
     PortLinesMenu *m_portLines;

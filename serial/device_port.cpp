@@ -1,6 +1,8 @@
 #include "serial/device_port.h"
 
 #include "serial/modem_lines.h"
+#include "serial/network_link.h"
+#include "serial/port_names.h"
 #include "serial/parity_marks.h"
 
 #include <QDateTime>
@@ -517,10 +519,12 @@ DevicePort::DevicePort(QObject *parent) : Port(parent)
     m_thread.setObjectName(QStringLiteral("serial-io"));
     m_in = std::make_unique<DeviceReader>();
     m_worker = new SerialWorker(this, m_in.get());
+    m_network = new NetworkLink(this);
     m_windowRead.setSingleShot(true);
     m_windowRead.setTimerType(Qt::PreciseTimer);
     connect(&m_windowRead, &QTimer::timeout, this, &DevicePort::readNow);
     m_worker->moveToThread(&m_thread);
+    m_network->moveToThread(&m_thread);
     m_thread.start();
 }
 
@@ -528,9 +532,11 @@ DevicePort::~DevicePort()
 {
     m_windowRead.stop();
     // Close and destroy the port on the thread it lives on.
-    runOn(m_worker, [w = m_worker] {
+    runOn(m_worker, [w = m_worker, n = m_network] {
         w->close();
         delete w;
+        n->close();
+        delete n;
     });
     m_thread.quit();
     m_thread.wait();
@@ -538,13 +544,28 @@ DevicePort::~DevicePort()
 
 qint64 DevicePort::pendingOutput() const
 {
-    return m_worker->pending.load();
+    return (m_remote ? m_network->pending : m_worker->pending).load();
+}
+
+bool DevicePort::connectsLater(const QString &device) const
+{
+    return isNetworkAddress(device);
 }
 
 bool DevicePort::openDevice(const QString &path, const LineSettings &settings, QString *error)
 {
     bool ok = false;
     const quint64 s = session();
+    m_remote = isNetworkAddress(path);
+    if (m_remote) {
+        const auto address = networkAddress(path);
+        if (!address) {
+            *error = QStringLiteral("not a network address: ") + path;
+            return false;
+        }
+        runOn(m_network, [&] { m_network->connectTo(*address, settings, s); });
+        return true;
+    }
     runOn(m_worker, [&] { ok = m_worker->open(path, settings, s, error); });
     return ok;
 }
@@ -597,39 +618,56 @@ void DevicePort::setExactReadTimes(bool exact)
 void DevicePort::closeDevice()
 {
     m_windowRead.stop();
-    runOn(m_worker, [&] { m_worker->close(); });
+    if (m_remote)
+        runOn(m_network, [&] { m_network->close(); });
+    else
+        runOn(m_worker, [&] { m_worker->close(); });
 }
 
 bool DevicePort::setDeviceLines(bool dtr, bool rts)
 {
     bool ok = false;
-    runOn(m_worker, [&] { ok = m_worker->lines(dtr, rts); });
+    if (m_remote)
+        runOn(m_network, [&] { ok = m_network->lines(dtr, rts); });
+    else
+        runOn(m_worker, [&] { ok = m_worker->lines(dtr, rts); });
     return ok;
 }
 
 bool DevicePort::breakDevice(int ms)
 {
     bool ok = false;
-    runOn(m_worker, [&] { ok = m_worker->breakFor(ms); });
+    if (m_remote)
+        runOn(m_network, [&] { ok = m_network->breakFor(ms); });
+    else
+        runOn(m_worker, [&] { ok = m_worker->breakFor(ms); });
     return ok;
 }
 
 void DevicePort::watchDeviceLines(bool on)
 {
-    runOn(m_worker, [&] { m_worker->watchLines(on); });
+    if (m_remote)
+        runOn(m_network, [&] { m_network->watchLines(on); });
+    else
+        runOn(m_worker, [&] { m_worker->watchLines(on); });
 }
 
 bool DevicePort::writeDevice(const QByteArray &bytes, QString *error)
 {
     // A sender that outpaces the line cannot grow memory without end.
-    const qint64 pending = m_worker->pending.load();
+    std::atomic<qint64> &queued = m_remote ? m_network->pending : m_worker->pending;
+    const qint64 pending = queued.load();
     if (pending > 0 && pending + bytes.size() > kTransmitQueue) {
         *error = QStringLiteral("the transmit buffer is full");
         return false;
     }
-    m_worker->pending += bytes.size();
-    QMetaObject::invokeMethod(
-        m_worker, [w = m_worker, bytes] { w->write(bytes); }, Qt::QueuedConnection);
+    queued += bytes.size();
+    if (m_remote)
+        QMetaObject::invokeMethod(
+            m_network, [n = m_network, bytes] { n->write(bytes); }, Qt::QueuedConnection);
+    else
+        QMetaObject::invokeMethod(
+            m_worker, [w = m_worker, bytes] { w->write(bytes); }, Qt::QueuedConnection);
     return true;
 }
 

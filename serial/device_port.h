@@ -7,9 +7,11 @@
 #include <memory>
 
 class DeviceReader;
+class NetworkLink;
 class SerialWorker;
 
-// A port on a serial device, over QSerialPort on an I/O thread of its own.
+// A port on a serial device, over QSerialPort on an I/O thread of its own, or
+// served on the network (rfc2217:// and tcp:// addresses) over the same thread.
 // Received bytes are taken off the device by the window's thread under a
 // trickle (in the wake-up that shows them) and by the I/O thread under a flood or
 // while the window's thread is busy, so a busy window never lets the operating
@@ -32,6 +34,7 @@ public:
 
 protected:
     bool openDevice(const QString &path, const LineSettings &settings, QString *error) override;
+    bool connectsLater(const QString &device) const override;
     void closeDevice() override;
     bool writeDevice(const QByteArray &bytes, QString *error) override;
     bool setDeviceLines(bool dtr, bool rts) override;
@@ -40,6 +43,7 @@ protected:
 
 private:
     friend class SerialWorker;
+    friend class NetworkLink;
     void readOnWindowThread(quint64 session, int pause);
     void readNow();
 
@@ -47,4 +51,6 @@ private:
     QTimer m_windowRead;
     QThread m_thread;
     SerialWorker *m_worker = nullptr;
+    NetworkLink *m_network = nullptr; // on the I/O thread too
+    bool m_remote = false;            // the opening is a network port's
 };

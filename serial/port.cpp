@@ -26,7 +26,7 @@ bool Port::fail(const QString &why)
 
 bool Port::open(const QString &device, const LineSettings &settings)
 {
-    if (m_open)
+    if (m_open || m_opening)
         return fail(tr("the port is already open"));
     m_device = device;
     m_line = settings;
@@ -36,19 +36,62 @@ bool Port::open(const QString &device, const LineSettings &settings)
     QString error;
     if (!openDevice(device, settings, &error))
         return fail(error);
+    if (connectsLater(device)) {
+        m_opening = true;
+        return true;
+    }
+    finishOpening();
+    return true;
+}
+
+void Port::finishOpening()
+{
     m_open = true;
     // A board held in reset by a line at opening is let go at once.
     m_hasLines = setDeviceLines(m_dtr, m_rts);
     if (m_watchingLines && m_hasLines)
         watchDeviceLines(true);
     emit opened();
-    return true;
+}
+
+void Port::deliverOpened(quint64 session)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, session] {
+            if (session != m_session.load() || !m_opening)
+                return;
+            m_opening = false;
+            finishOpening();
+            emit openFinished(true);
+        },
+        Qt::QueuedConnection);
+}
+
+void Port::deliverOpenFailed(quint64 session, const QString &why)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, session, why] {
+            if (session != m_session.load() || !m_opening)
+                return;
+            m_opening = false;
+            closeDevice();
+            startSession();
+            m_error = why;
+            emit openFinished(false);
+        },
+        Qt::QueuedConnection);
 }
 
 void Port::close()
 {
     m_pulseEnd.stop();
     const bool wasOpen = m_open;
+    if (m_opening) { // given up: no answer comes
+        closeDevice();
+        m_opening = false;
+    }
     if (m_open) {
         if (m_watchingLines && m_hasLines)
             watchDeviceLines(false);

@@ -37,8 +37,11 @@ public:
 
     bool isOpen() const { return m_open; }
     // Opens device (a path; empty names no device and fails). Whatever was still
-    // on its way from an earlier opening is dropped.
+    // on its way from an earlier opening is dropped. A device that is reached
+    // by connecting (a network port) is not open at once: true then says the
+    // connection is under way (isOpening), and openFinished tells how it went.
     bool open(const QString &device, const LineSettings &settings);
+    bool isOpening() const { return m_opening; }
     // Closes; bytes still on their way are dropped. Closing a closed port is no fault.
     void close();
     // The device and line settings of the last opening tried.
@@ -100,6 +103,9 @@ signals:
     // The port was opened (a new stream of bytes begins), or closed.
     void opened();
     void closed();
+    // The connection open() left under way was made (after opened()) or failed;
+    // the port is closed then, and errorString() says why.
+    void openFinished(bool ok);
     // The levels of CTS, DSR, DCD and RI while they are watched.
     void modemLinesChanged(const Port::ModemLines &lines);
     // Bytes received, in order, never empty; arrivals tell when each stretch of
@@ -117,6 +123,9 @@ signals:
 protected:
     // Device side. Called on the port's own thread.
     virtual bool openDevice(const QString &path, const LineSettings &settings, QString *error) = 0;
+    // True for a device whose openDevice only starts connecting; the device
+    // side then calls deliverOpened or deliverOpenFailed.
+    virtual bool connectsLater(const QString &) const { return false; }
     virtual void closeDevice() = 0;
     virtual bool writeDevice(const QByteArray &bytes, QString *error) = 0;
     // Sets DTR and RTS; false when the device has no control lines.
@@ -140,10 +149,13 @@ protected:
     void deliverLost(quint64 session);
     void deliverError(quint64 session, const QString &what);
     void deliverModemLines(quint64 session, const ModemLines &lines);
+    void deliverOpened(quint64 session);
+    void deliverOpenFailed(quint64 session, const QString &why);
     quint64 session() const { return m_session.load(); }
 
 private:
     bool fail(const QString &why);
+    void finishOpening();
     void startSession();
     // Queues bytes of the current session; true when the caller is to deliver
     // (or post the delivery). With m_rxLock held.
@@ -154,6 +166,7 @@ private:
     void dropWaiting();           // with m_rxLock held
 
     bool m_open = false;
+    bool m_opening = false;
     bool m_dtr = true;
     bool m_rts = false;
     bool m_hasLines = false;

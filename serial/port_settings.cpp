@@ -9,7 +9,7 @@
 std::optional<PortSettings> readPortSettings(const SelectorTexts &t)
 {
     PortSettings s;
-    if (t.com.startsWith(u'/')) {
+    if (t.com.startsWith(u'/') || isNetworkAddress(t.com)) {
         s.devicePath = t.com;
     } else {
         const double port = numeric::roundHalfEven(numeric::value(QStringView(t.com).mid(3, 2)));

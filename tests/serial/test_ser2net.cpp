@@ -1,8 +1,19 @@
+#include "app/app_setup.h"
+#include "app/main_window.h"
+#include "receive/receive_display.h"
+#include "serial/device_port.h"
 #include "serial/telnet_client.h"
+#include "support/choose_item.h"
+#include "support/recording_dialogs.h"
 #include "support/pty_pair.h"
 #include "support/ser2net_server.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTcpSocket>
@@ -77,6 +88,7 @@ class TestSer2Net : public QObject
 private slots:
     void initTestCase()
     {
+        configureApplication();
         if (QStandardPaths::findExecutable(QStringLiteral("ser2net")).isEmpty())
             QFAIL("ser2net is not installed (test.sh installs it)");
     }
@@ -117,6 +129,57 @@ private slots:
         QVERIFY(s.data == in);
     }
 
+    // The window on a remote port: typed into the port selector, opened by the
+    // switch without freezing, shown as a device port is; bytes both ways; a
+    // new baud reaches the device; a server that is not there fails as a
+    // missing device does.
+    void windowOnARemotePort()
+    {
+        PtyPair local, remote;
+        qputenv("QUORVEX_COM1", local.devicePath().toLocal8Bit());
+        Ser2NetServer server(remote.devicePath(), true);
+        QVERIFY(server.start());
+        DevicePort port;
+        RecordingDialogs dialogs;
+        MainForm form(&port, &dialogs);
+        form.formLoad();
+        form.show();
+        auto *sw = form.findChild<QPushButton *>("CmdSwitch");
+        auto *com = form.findChild<QComboBox *>("CboCom");
+        auto *status = form.findChild<QLineEdit *>("TxtStatus");
+        sw->click(); // closed
+        const QString address = QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port());
+        com->setEditText(address);
+        sw->click();
+        QVERIFY(status->text().endsWith(QStringLiteral("（正在连接）")));
+        QTRY_COMPARE(status->text(), "STATUS：" + address + " OPEND，9600,N,8,1");
+        QCOMPARE(sw->text(), QStringLiteral("关闭串口"));
+        QTest::qWait(200);
+        form.findChild<QCheckBox *>("ChkHexSend")->setCheckState(Qt::Checked);
+        form.findChild<QPlainTextEdit *>("TxtSend")->setPlainText("68 69 FF");
+        form.findChild<QPushButton *>("CmdSend")->click();
+        QCOMPARE(remote.read(3), QByteArray("hi\xff"));
+        form.findChild<QCheckBox *>("ChkHexReceive")->setCheckState(Qt::Checked);
+        QVERIFY(remote.write(QByteArray("\x01\xff\x02", 3)));
+        QTRY_COMPARE(form.findChild<ReceiveDisplay *>("TxtReceive")->text(), QStringLiteral("01 FF 02 "));
+        QVERIFY(chooseFromList(form.findChild<QComboBox *>("CboBaudrate"), "115200"));
+        QTRY_COMPARE(status->text(), "STATUS：" + address + " OPEND，115200,N,8,1");
+        const auto speed = [&] {
+            const termios tio = deviceSettings(remote);
+            return cfgetospeed(&tio);
+        };
+        QTRY_COMPARE(speed(), speed_t(B115200));
+        QVERIFY(dialogs.messages.isEmpty());
+
+        server.stop();
+        sw->click(); // closed
+        sw->click();
+        QTRY_COMPARE(dialogs.messages.size(), 1);
+        QCOMPARE(dialogs.messages[0].text, QStringLiteral("没有成功，请重试"));
+        QCOMPARE(sw->text(), QStringLiteral("打开串口"));
+        QCOMPARE(status->text(), QStringLiteral("STATUS：COM Port Cloced"));
+    }
+
     // Raw TCP: bytes only, exact both ways.
     void raw()
     {
@@ -141,5 +204,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSer2Net)
+QTEST_MAIN(TestSer2Net)
 #include "test_ser2net.moc"
