@@ -222,6 +222,10 @@ void MainForm::onOpenFinished(bool ok)
     const Pending which = std::exchange(m_pending, Pending::None);
     if (which == Pending::None)
         return;
+    if (!ok && which == Pending::Return) { // still away: the wait goes on
+        m_watcher->waitForReturn([this](const QString &path) { return reopenReturned(path); });
+        return;
+    }
     if (!ok) {
         if (which == Pending::AtStart)
             m_dialogs->message(kPortMissing, Dialogs::Icon::Exclamation, Dialogs::Buttons::OkCancel);
@@ -230,7 +234,7 @@ void MainForm::onOpenFinished(bool ok)
         ClosePort();
         return;
     }
-    if (which == Pending::Apply)
+    if (which != Pending::AtStart)
         setOpenLook();
     showOpenStatus(m_pendingTexts);
     m_openTexts = m_pendingTexts;
@@ -340,6 +344,11 @@ bool MainForm::reopenReturned(const QString &path)
         return true;
     if (!m_port->open(path, m_port->lineSettings()))
         return false;
+    if (m_port->isOpening()) { // a network port: the answer comes in onOpenFinished
+        m_pending = Pending::Return;
+        m_pendingTexts = m_openTexts;
+        return true;
+    }
     setOpenLook();
     showOpenStatus(m_openTexts);
     return true;

@@ -145,7 +145,7 @@ private:
     SelectorTexts m_openTexts; // of the last opening: its status line is shown again on a return
     // An opening that connects (a network port) and has not answered yet: which
     // one (start-up's or the switch's and selectors'), with the texts it was made with.
-    enum class Pending { None, AtStart, Apply } m_pending = Pending::None;
+    enum class Pending { None, AtStart, Apply, Return } m_pending = Pending::None;
     SelectorTexts m_pendingTexts;
 
     SendBoxMenu *m_sendMenu;

@@ -65,10 +65,11 @@ void NetworkLink::connectTo(const NetworkAddress &address, const LineSettings &s
 }
 
 // RFC 2217: binary both ways and the COM port option, then the line settings
-// of the five selectors; the server confirms each.
+// of the five selectors. The port is open once the server has confirmed them
+// (it opens the device when the connection comes in, and drops what is sent
+// before that), or has said it has no COM port option; raw TCP at once.
 void NetworkLink::connected()
 {
-    m_timeout->stop();
     m_connected = true;
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (m_rfc2217) {
@@ -77,7 +78,9 @@ void NetworkLink::connected()
              TelnetClient::command(TelnetClient::SetParity, parityCode(m_settings.parity)) +
              TelnetClient::command(TelnetClient::SetStopSize, stopCode(m_settings.stopBits)) +
              TelnetClient::command(TelnetClient::SetModemStateMask, 0xF0));
+        return;
     }
+    m_timeout->stop();
     m_owner->deliverOpened(m_session);
 }
 
@@ -96,8 +99,15 @@ void NetworkLink::readAll()
     for (const TelnetClient::Notice &n : r.notices)
         if (n.command == TelnetClient::NotifyModemState && m_watching)
             m_owner->deliverModemLines(m_session, modemLines(n.value));
-    if (r.failed)
+    if (r.failed) {
         failed(QStringLiteral("the server broke the Telnet protocol"));
+        return;
+    }
+    if (!m_confirmed && (!r.notices.empty() || m_telnet.comPortRefused())) {
+        m_confirmed = true;
+        m_timeout->stop();
+        m_owner->deliverOpened(m_session);
+    }
 }
 
 // Before the connection is made: the opening failed. After: the port is lost.
@@ -125,6 +135,7 @@ void NetworkLink::close()
         m_socket = nullptr;
     }
     m_connected = false;
+    m_confirmed = false;
     pending = 0;
 }
 

@@ -46,6 +46,7 @@ private:
     TelnetClient m_telnet;
     bool m_rfc2217 = false;
     bool m_connected = false;
+    bool m_confirmed = false; // RFC 2217: the server has answered the settings
     bool m_watching = false;
     LineSettings m_settings;
     quint64 m_session = 0;

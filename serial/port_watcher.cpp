@@ -1,17 +1,30 @@
 #include "serial/port_watcher.h"
 
+#include "serial/port_names.h"
+
 #include <QFileInfo>
+#include <algorithm>
 
 PortWatcher::PortWatcher(PortLister *lister, QObject *parent) : QObject(parent), m_lister(lister)
 {
     m_timer.setInterval(kLookEveryMs);
     connect(&m_timer, &QTimer::timeout, this, &PortWatcher::look);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        // An opening that answers later counts as taken; if it fails, the
+        // window waits again and the next try comes later still.
+        if (!m_open || !m_open(m_path))
+            waitForReturn(m_open);
+    });
 }
 
 void PortWatcher::remember(const QString &path)
 {
     m_path = path;
     m_identity.reset();
+    m_retryMs = kFirstRetryMs;
+    if (isNetworkAddress(path))
+        return;
     // Listing takes a few tens of milliseconds; it need not hold up the opening
     // or the window's first showing.
     QTimer::singleShot(kIdentifyAfterMs, this, [this, path] {
@@ -25,13 +38,21 @@ void PortWatcher::remember(const QString &path)
 void PortWatcher::waitForReturn(Opener open)
 {
     m_open = std::move(open);
-    if (!m_path.isEmpty())
-        m_timer.start();
+    if (m_path.isEmpty())
+        return;
+    if (isNetworkAddress(m_path)) {
+        m_retry.start(m_retryMs);
+        m_retryMs = std::min(2 * m_retryMs, kLastRetryMs);
+        return;
+    }
+    m_timer.start();
 }
 
 void PortWatcher::stop()
 {
     m_timer.stop();
+    m_retry.stop();
+    m_retryMs = kFirstRetryMs;
 }
 
 // The same path, unless the list knows another device there; or the one

@@ -10,7 +10,9 @@
 // every opening: its path and, for a USB device, its vendor and product ids and
 // serial number, so that an adapter plugged back under another name is still
 // found. While waiting it looks a few times a second (a stat of the path, and
-// the port list, which is only listed anew when /dev changed).
+// the port list, which is only listed anew when /dev changed). A network port
+// has nothing to look at: it is tried after 1 s, then after twice as long each
+// time, up to every 10 s, until an opening succeeds or the wait is stopped.
 class PortWatcher : public QObject
 {
     Q_OBJECT
@@ -28,12 +30,14 @@ public:
     // there, until it succeeds or stop() is called.
     void waitForReturn(Opener open);
     void stop();
-    bool isWaiting() const { return m_timer.isActive(); }
+    bool isWaiting() const { return m_timer.isActive() || m_retry.isActive(); }
     // The device being waited for, or open now.
     QString path() const { return m_path; }
 
     static constexpr int kLookEveryMs = 250;
     static constexpr int kIdentifyAfterMs = 300;
+    static constexpr int kFirstRetryMs = 1000;
+    static constexpr int kLastRetryMs = 10000;
 
 private:
     void look();
@@ -43,5 +47,7 @@ private:
     QString m_path;
     std::optional<PortInfo> m_identity;
     QTimer m_timer;
+    QTimer m_retry;
+    int m_retryMs = kFirstRetryMs;
     Opener m_open;
 };

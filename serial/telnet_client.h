@@ -54,6 +54,9 @@ public:
     // Takes the next bytes from the server; state is kept between calls.
     Result feed(std::string_view bytes);
 
+    // The server said it will not do the COM port option (DONT COM-PORT).
+    bool comPortRefused() const { return m_comPort && !m_ours[ComPort]; }
+
     // Serial bytes as they go to the server: IAC doubled.
     static std::string escape(std::string_view data);
     // An RFC 2217 command: IAC SB COM-PORT-OPTION command value IAC SE; value

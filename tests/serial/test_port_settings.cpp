@@ -1,3 +1,4 @@
+#include "serial/port_names.h"
 #include "serial/port_settings.h"
 
 #include <QTest>
@@ -106,6 +107,39 @@ private slots:
         QCOMPARE(device("COM8"), QStringLiteral("/dev/ttyS7"));
         QCOMPARE(device("/dev/ttyACM0"), QStringLiteral("/dev/ttyACM0"));
         QCOMPARE(device("COMX"), QString()); // port 0 names no device
+    }
+
+    void networkAddresses_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("host"); // empty: refused
+        QTest::addColumn<int>("port");
+        QTest::addColumn<bool>("rfc2217");
+        QTest::newRow("name") << "rfc2217://lab-rack-3:7001" << "lab-rack-3" << 7001 << true;
+        QTest::newRow("IPv4, raw") << "tcp://192.168.1.20:4001" << "192.168.1.20" << 4001 << false;
+        QTest::newRow("IPv6") << "RFC2217://[fe80::1]:2217" << "fe80::1" << 2217 << true;
+        QTest::newRow("IPv6 without brackets") << "tcp://fe80::1:2217" << "" << 0 << false;
+        QTest::newRow("no port") << "tcp://host" << "" << 0 << false;
+        QTest::newRow("port 0") << "tcp://host:0" << "" << 0 << false;
+        QTest::newRow("port too large") << "tcp://host:65536" << "" << 0 << false;
+        QTest::newRow("no host") << "tcp://:80" << "" << 0 << false;
+        QTest::newRow("a path in it") << "tcp://host/x:80" << "" << 0 << false;
+    }
+    void networkAddresses()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QFETCH(bool, rfc2217);
+        const auto a = networkAddress(text);
+        QCOMPARE(a.has_value(), !host.isEmpty());
+        if (a) {
+            QCOMPARE(a->host, host);
+            QCOMPARE(int(a->port), port);
+            QCOMPARE(a->rfc2217, rfc2217);
+        }
+        // Whatever its form, the port selector takes it as the device to open.
+        QCOMPARE(readPortSettings({text, "9600", "N", "8", "1"})->devicePath, text);
     }
 
     // The status line shows the selector texts as typed, not the values applied.

@@ -131,8 +131,8 @@ private slots:
 
     // The window on a remote port: typed into the port selector, opened by the
     // switch without freezing, shown as a device port is; bytes both ways; a
-    // new baud reaches the device; a server that is not there fails as a
-    // missing device does.
+    // new baud reaches the device; a server that goes away is waited for and
+    // taken up again; one that is not there fails as a missing device does.
     void windowOnARemotePort()
     {
         PtyPair local, remote;
@@ -154,7 +154,6 @@ private slots:
         QVERIFY(status->text().endsWith(QStringLiteral("（正在连接）")));
         QTRY_COMPARE(status->text(), "STATUS：" + address + " OPEND，9600,N,8,1");
         QCOMPARE(sw->text(), QStringLiteral("关闭串口"));
-        QTest::qWait(200);
         form.findChild<QCheckBox *>("ChkHexSend")->setCheckState(Qt::Checked);
         form.findChild<QPlainTextEdit *>("TxtSend")->setPlainText("68 69 FF");
         form.findChild<QPushButton *>("CmdSend")->click();
@@ -171,9 +170,20 @@ private slots:
         QTRY_COMPARE(speed(), speed_t(B115200));
         QVERIFY(dialogs.messages.isEmpty());
 
+        // The server goes away and comes back: the window waits, then opens again.
         server.stop();
-        sw->click(); // closed
-        sw->click();
+        QTRY_COMPARE(status->text(), QStringLiteral("STATUS：COM Port Cloced（等待设备）"));
+        QCOMPARE(sw->text(), QStringLiteral("打开串口"));
+        QTest::qWait(1500); // a try or two find nobody
+        QVERIFY(server.start());
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), "STATUS：" + address + " OPEND，115200,N,8,1", 10000);
+        QCOMPARE(sw->text(), QStringLiteral("关闭串口"));
+        QVERIFY(remote.write(QByteArray("\x03", 1)));
+        QTRY_COMPARE(form.findChild<ReceiveDisplay *>("TxtReceive")->text(), QStringLiteral("01 FF 02 03 "));
+
+        server.stop();
+        QTRY_VERIFY(status->text().endsWith(QStringLiteral("（等待设备）")));
+        sw->click(); // the user decides: the wait ends, and opening fails now
         QTRY_COMPARE(dialogs.messages.size(), 1);
         QCOMPARE(dialogs.messages[0].text, QStringLiteral("没有成功，请重试"));
         QCOMPARE(sw->text(), QStringLiteral("打开串口"));
@@ -189,7 +199,7 @@ private slots:
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, server.port());
         QVERIFY(socket.waitForConnected(3000));
-        QTest::qWait(300); // ser2net opens the device once the connection is in
+        QTest::qWait(500); // ser2net opens the device once the connection is in
         const QByteArray out = randomBytes(4096, 3);
         socket.write(out);
         QVERIFY(socket.waitForBytesWritten(3000));
