@@ -54,8 +54,9 @@ void NetworkLink::connectTo(const NetworkAddress &address, const LineSettings &s
     connect(m_socket, &QTcpSocket::connected, this, &NetworkLink::connected);
     connect(m_socket, &QTcpSocket::readyRead, this, &NetworkLink::readAll);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this] { failed(m_socket->errorString()); });
+    // Drained is news only after the port's own writes, not the protocol's.
     connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
-        if (m_socket->bytesToWrite() == 0) {
+        if (m_socket->bytesToWrite() == 0 && pending > 0) {
             pending = 0;
             m_owner->deliverDrained(m_session);
         }

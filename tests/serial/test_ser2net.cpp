@@ -154,6 +154,8 @@ private slots:
         QVERIFY(status->text().endsWith(QStringLiteral("（正在连接）")));
         QTRY_COMPARE(status->text(), "STATUS：" + address + " OPEND，9600,N,8,1");
         QCOMPARE(sw->text(), QStringLiteral("关闭串口"));
+        QTest::qWait(300);
+        QCOMPARE(form.findChild<QLineEdit *>("TxtTXCount")->text(), QStringLiteral("TX:0")); // the protocol's bytes are not sends
         form.findChild<QCheckBox *>("ChkHexSend")->setCheckState(Qt::Checked);
         form.findChild<QPlainTextEdit *>("TxtSend")->setPlainText("68 69 FF");
         form.findChild<QPushButton *>("CmdSend")->click();
