@@ -212,6 +212,8 @@ bool MainForm::awaitOpening(Pending which)
         return false;
     m_pending = which;
     m_pendingTexts = selectorTexts();
+    if (which == Pending::Apply)
+        setClosedLook(); // until it is open
     c.TxtStatus->showStatus(closedStatusLine() + QStringLiteral("（正在连接）"));
     return true;
 }

@@ -165,6 +165,7 @@ private slots:
         QVERIFY(remote.write(QByteArray("\x01\xff\x02", 3)));
         QTRY_COMPARE(form.findChild<ReceiveDisplay *>("TxtReceive")->text(), QStringLiteral("01 FF 02 "));
         QVERIFY(chooseFromList(form.findChild<QComboBox *>("CboBaudrate"), "115200"));
+        QCOMPARE(sw->text(), QStringLiteral("打开串口")); // not open while it connects again
         QTRY_COMPARE(status->text(), "STATUS：" + address + " OPEND，115200,N,8,1");
         const auto speed = [&] {
             const termios tio = deviceSettings(remote);
