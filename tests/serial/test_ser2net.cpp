@@ -211,8 +211,7 @@ private slots:
         QTRY_COMPARE(finished.count(), 1);
         QVERIFY(finished.first().first().toBool() && port.isOpen());
         QCOMPARE(port.hasControlLines(), rfc2217);
-        if (!rfc2217)
-            QTest::qWait(500); // raw: nothing tells when ser2net has the device open
+        QVERIFY(server.waitForDeviceOpen()); // raw: nothing else tells
         const QByteArray out = randomBytes(64 * 1024, 5);
         QVERIFY(port.write(out));
         QCOMPARE(pty.read(out.size(), 5000), out);
