@@ -211,7 +211,8 @@ private slots:
         QTRY_COMPARE(finished.count(), 1);
         QVERIFY(finished.first().first().toBool() && port.isOpen());
         QCOMPARE(port.hasControlLines(), rfc2217);
-        QVERIFY(server.waitForDeviceOpen()); // raw: nothing else tells
+        if (!rfc2217)
+            QTest::qWait(500); // raw: nothing tells when ser2net has the device open
         const QByteArray out = randomBytes(64 * 1024, 5);
         QVERIFY(port.write(out));
         QCOMPARE(pty.read(out.size(), 5000), out);

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QDir>
-#include <QFileInfo>
 #include <QProcess>
 #include <QString>
 #include <QTcpServer>
@@ -56,21 +54,6 @@ public:
         }
         return false;
     }
-    // Waits until the server holds the device open (it opens it once a client
-    // is connected, and drops what the client sends before that); false after ms.
-    bool waitForDeviceOpen(int ms = 5000)
-    {
-        const QString fds = QStringLiteral("/proc/%1/fd").arg(m_process.processId());
-        const QString device = QFileInfo(m_device).canonicalFilePath();
-        for (int waited = 0; waited < ms; waited += 20) {
-            for (const QFileInfo &fd : QDir(fds).entryInfoList(QDir::Files | QDir::System))
-                if (fd.symLinkTarget() == device)
-                    return true;
-            QTest::qWait(20);
-        }
-        return false;
-    }
-
     void stop()
     {
         if (m_process.state() == QProcess::NotRunning)
