@@ -32,6 +32,12 @@ QPixmap lampPicture(Lamp how)
     return p;
 }
 
+// Why the control lines cannot be used now.
+QString whyNoLines(const Port *port)
+{
+    return port->isOpen() ? PortLinesMenu::noLinesTip() : QStringLiteral("串口没有打开");
+}
+
 // Greyed with the reason as its tooltip, or enabled without one.
 void allow(QAction *a, bool enabled, const QString &whyNot)
 {
@@ -96,7 +102,7 @@ QString ControlLinesWindow::lampText(int lamp) const
 void ControlLinesWindow::refresh()
 {
     const bool lines = m_port->hasControlLines();
-    const QString tip = m_port->isOpen() ? PortLinesMenu::noLinesTip() : QStringLiteral("串口没有打开");
+    const QString tip = whyNoLines(m_port);
     for (QWidget *w : std::initializer_list<QWidget *>{m_pulse, m_break}) {
         w->setEnabled(lines);
         w->setToolTip(lines ? QString() : tip);
@@ -160,7 +166,7 @@ ControlLinesWindow *PortLinesMenu::linesWindow()
 void PortLinesMenu::showMenu(const QPoint &pos)
 {
     const bool lines = m_port->hasControlLines();
-    const QString tip = m_port->isOpen() ? noLinesTip() : QStringLiteral("串口没有打开");
+    const QString tip = whyNoLines(m_port);
     // The switches can be chosen while closed; they hold for the next opening.
     allow(m_dtr, lines || !m_port->isOpen(), tip);
     allow(m_rts, lines || !m_port->isOpen(), tip);

@@ -18,6 +18,20 @@ Port::Port(QObject *parent) : QObject(parent)
 
 Port::~Port() = default;
 
+// Runs what the device side reported on the port's thread, unless it belongs to
+// an earlier opening.
+template <typename F>
+void Port::onSession(quint64 session, F &&f)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, session, f = std::forward<F>(f)]() mutable {
+            if (session == m_session.load())
+                f();
+        },
+        Qt::QueuedConnection);
+}
+
 bool Port::fail(const QString &why)
 {
     m_error = why;
@@ -56,32 +70,26 @@ void Port::finishOpening()
 
 void Port::deliverOpened(quint64 session)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, session] {
-            if (session != m_session.load() || !m_opening)
-                return;
-            m_opening = false;
-            finishOpening();
-            emit openFinished(true);
-        },
-        Qt::QueuedConnection);
+    onSession(session, [this] {
+        if (!m_opening)
+            return;
+        m_opening = false;
+        finishOpening();
+        emit openFinished(true);
+    });
 }
 
 void Port::deliverOpenFailed(quint64 session, const QString &why)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, session, why] {
-            if (session != m_session.load() || !m_opening)
-                return;
-            m_opening = false;
-            closeDevice();
-            startSession();
-            m_error = why;
-            emit openFinished(false);
-        },
-        Qt::QueuedConnection);
+    onSession(session, [this, why] {
+        if (!m_opening)
+            return;
+        m_opening = false;
+        closeDevice();
+        startSession();
+        m_error = why;
+        emit openFinished(false);
+    });
 }
 
 void Port::close()
@@ -107,13 +115,18 @@ void Port::close()
 void Port::setDtr(bool on)
 {
     m_dtr = on;
-    if (hasControlLines() && !m_pulseEnd.isActive())
-        setDeviceLines(m_dtr, m_rts);
+    applyLines();
 }
 
 void Port::setRts(bool on)
 {
     m_rts = on;
+    applyLines();
+}
+
+// A pulse under way takes the chosen levels at its end.
+void Port::applyLines()
+{
     if (hasControlLines() && !m_pulseEnd.isActive())
         setDeviceLines(m_dtr, m_rts);
 }
@@ -238,7 +251,11 @@ bool Port::queueReceived(quint64 session, const QByteArray &bytes, qint64 msecs)
 void Port::deliverQueued()
 {
     QByteArray bytes;
+    // The read times' vector is used again from one delivery to the next (a
+    // delivery made while a receiver handles this one gets a fresh one).
     std::vector<Arrival> arrivals;
+    arrivals.swap(m_spareTimes);
+    arrivals.clear();
     {
         QMutexLocker lock(&m_rxLock);
         if (!m_backlog && m_lastDelivery.isValid() && m_lastDelivery.elapsed() < kReceiveSpacingMs) {
@@ -255,50 +272,39 @@ void Port::deliverQueued()
         m_lastDelivery.start();
         emit received(bytes, arrivals);
     }
+    m_spareTimes.swap(arrivals);
 }
 
 void Port::deliverDrained(quint64 session)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, session] {
-            if (session == m_session.load() && m_open)
-                emit drained();
-        },
-        Qt::QueuedConnection);
+    onSession(session, [this] {
+        if (m_open)
+            emit drained();
+    });
 }
 
 void Port::deliverLost(quint64 session)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, session] {
-            if (session != m_session.load() || !m_open)
-                return;
-            close();
-            emit lost();
-        },
-        Qt::QueuedConnection);
+    onSession(session, [this] {
+        if (!m_open)
+            return;
+        close();
+        emit lost();
+    });
 }
 
 void Port::deliverModemLines(quint64 session, const ModemLines &lines)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, session, lines] {
-            if (session == m_session.load() && m_open && m_watchingLines)
-                emit modemLinesChanged(lines);
-        },
-        Qt::QueuedConnection);
+    onSession(session, [this, lines] {
+        if (m_open && m_watchingLines)
+            emit modemLinesChanged(lines);
+    });
 }
 
 void Port::deliverError(quint64 session, const QString &what)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, session, what] {
-            if (session == m_session.load() && m_open)
-                emit errorOccurred(what);
-        },
-        Qt::QueuedConnection);
+    onSession(session, [this, what] {
+        if (m_open)
+            emit errorOccurred(what);
+    });
 }

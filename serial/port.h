@@ -156,6 +156,9 @@ protected:
 private:
     bool fail(const QString &why);
     void finishOpening();
+    void applyLines();
+    template <typename F>
+    void onSession(quint64 session, F &&f);
     void startSession();
     // Queues bytes of the current session; true when the caller is to deliver
     // (or post the delivery). With m_rxLock held.
@@ -186,7 +189,8 @@ private:
         qint64 msecs;
     };
     // What the device side handed in and is not delivered yet.
-    std::deque<Piece> m_arrived;       // guarded by m_rxLock
+    std::deque<Piece> m_arrived;
+    std::vector<Arrival> m_spareTimes; // window thread only       // guarded by m_rxLock
     std::atomic<qsizetype> m_arrivedBytes{0}; // changed under m_rxLock, read without it
     bool m_deliveryPosted = false;     // guarded by m_rxLock
     bool m_backlog = false;            // guarded by m_rxLock

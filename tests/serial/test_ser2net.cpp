@@ -32,7 +32,6 @@ class TestSer2Net : public QObject
     struct Session {
         QTcpSocket socket;
         TelnetClient client;
-        QByteArray data;
         std::vector<TelnetClient::Notice> notices;
 
         bool connect(quint16 port)
@@ -58,7 +57,6 @@ class TestSer2Net : public QObject
                 const QByteArray in = socket.readAll();
                 const TelnetClient::Result r = client.feed(std::string_view(in.constData(), size_t(in.size())));
                 QVERIFY(!r.failed);
-                data += QByteArray::fromStdString(r.data);
                 notices.insert(notices.end(), r.notices.begin(), r.notices.end());
                 if (!r.reply.empty())
                     send(r.reply);

@@ -15,8 +15,8 @@ class TestSendOptions : public QObject
 
 private slots:
     // The check values of the catalogue of CRC parameters (over "123456789"),
-    // in the byte order each goes on the wire, and a Modbus request whose CRC
-    // its specification gives.
+    // in the byte order each goes on the wire, and the well-known read request
+    // of ten Modbus registers with its CRC.
     void checksums_data()
     {
         QTest::addColumn<Checksum>("checksum");
