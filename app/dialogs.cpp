@@ -13,7 +13,10 @@
 
 void QtDialogs::message(const QString &text, Icon icon, Buttons buttons)
 {
-    QMessageBox box(icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::Critical,
+    const QMessageBox::Icon shown = icon == Icon::Exclamation ? QMessageBox::Warning
+                                    : icon == Icon::Critical  ? QMessageBox::Critical
+                                                              : QMessageBox::Information;
+    QMessageBox box(shown,
                     QStringLiteral("Tarvolin"), text,
                     buttons == Buttons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                  : QMessageBox::Ok,

@@ -10,7 +10,7 @@ class QWidget;
 class Dialogs
 {
 public:
-    enum class Icon { Exclamation, Critical };
+    enum class Icon { Exclamation, Critical, Information };
     enum class Buttons { Ok, OkCancel };
 
     virtual ~Dialogs() = default;

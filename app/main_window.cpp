@@ -2,6 +2,7 @@
 
 #include "app/clock_text.h"
 #include "app/commands_window.h"
+#include "app/find_window.h"
 #include "app/port_lines.h"
 #include "app/send_box_menu.h"
 #include "app/status_line.h"
@@ -113,6 +114,11 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
         c.TxtStatus->addNote(QStringLiteral("（部分接收数据无法读回，以▓标出）"));
     });
 
+    // Finding text in the receive box's history.
+    connect(c.TxtReceive, &ReceiveDisplay::findRequested, this, [this] { findWindow()->showFind(); });
+    connect(c.TxtReceive, &ReceiveDisplay::findNextRequested, this,
+            [this](bool down) { findWindow()->findNext(down); });
+
     // The port area's menu: the control lines.
     m_portLines = new PortLinesMenu(m_port, {c.ImgSwitchOn, c.ImgSwitchOff, c.CmdSwitch}, this);
 
@@ -165,6 +171,13 @@ CommandsWindow *MainForm::commandsWindow()
         m_commandsWindow->load();
     }
     return m_commandsWindow;
+}
+
+FindWindow *MainForm::findWindow()
+{
+    if (!m_findWindow)
+        m_findWindow = new FindWindow(c.TxtReceive, m_dialogs, this);
+    return m_findWindow;
 }
 
 QString MainForm::startupSendText()

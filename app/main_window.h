@@ -17,6 +17,7 @@
 class CommandStore;
 class CommandsWindow;
 class CounterBox;
+class FindWindow;
 class IntervalTimer;
 class PortLinesMenu;
 class PortLister;
@@ -53,6 +54,8 @@ public:
     void setCommandsFile(const QString &path);
     // The 常用指令 window, made and its list read at its first use.
     CommandsWindow *commandsWindow();
+    // The 查找 window, made at its first use.
+    FindWindow *findWindow();
     SendBoxMenu *sendBoxMenu() const { return m_sendMenu; }
     PortLinesMenu *portLinesMenu() const { return m_portLines; }
 
@@ -152,6 +155,7 @@ private:
     PortLinesMenu *m_portLines;
     std::unique_ptr<CommandStore> m_commandStore;
     CommandsWindow *m_commandsWindow = nullptr;
+    FindWindow *m_findWindow = nullptr;
     // Line ending bytes the last send of the send box added (counted with it).
     qint64 m_endingBytes = 0;
     // Set while a saved command was the last send: what it counts when the

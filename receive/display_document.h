@@ -55,8 +55,11 @@ public:
     // The store behind the blocks (tests look at it).
     const SpillStore &spill() const { return *m_spill; }
 
-private:
+    // How a piece holds its characters: UTF-16, one byte each, or bytes shown as hex pairs.
     enum class Kind : quint8 { Text, Latin1, Hex };
+
+private:
+    friend class DocumentSnapshot;
     struct Piece {
         Kind kind;
         quint32 block;

@@ -191,8 +191,10 @@ void ReceiveDisplay::afterAppend(qint64 oldSize)
     m_repaintFrom = std::min({m_repaintFrom < 0 ? oldSize : m_repaintFrom, oldSize, m_cursor});
     if (hasSelection())
         m_repaintAll = true;
-    m_cursor = m_anchor = m_doc.size();
-    m_followCaret = true;
+    if (!m_hold) {
+        m_cursor = m_anchor = m_doc.size();
+        m_followCaret = true;
+    }
     if (announcing()) {
         QAccessibleTextInsertEvent ev(this, int(std::min<qint64>(oldSize, INT_MAX)),
                                       boundedText(oldSize, m_doc.size()));
@@ -230,7 +232,10 @@ void ReceiveDisplay::replaceAll(QStringView text)
     m_layout.reset(m_doc);
     dropRowCache();
     m_cursor = m_anchor = 0;
+    m_placedAnchor = m_placedCursor = -1;
+    m_hold = false;
     refreshNow();
+    emit contentReset();
 }
 
 void ReceiveDisplay::edit(qint64 from, qint64 to, const QString &text)
@@ -240,6 +245,8 @@ void ReceiveDisplay::edit(qint64 from, qint64 to, const QString &text)
     m_layout.edited(m_doc, from, to - from, text.size());
     dropRowCache();
     m_cursor = m_anchor = from + text.size();
+    m_placedAnchor = m_placedCursor = -1;
+    m_hold = false;
     m_targetX = -1;
     if (announcing()) {
         if (!removed.isEmpty()) {
@@ -255,6 +262,7 @@ void ReceiveDisplay::edit(qint64 from, qint64 to, const QString &text)
     restartBlink();
     refreshNow();
     notifyCaret();
+    emit contentReset();
 }
 
 void ReceiveDisplay::insertText(const QString &text)
@@ -269,6 +277,9 @@ void ReceiveDisplay::setCaretPosition(qint64 pos, bool keepAnchor)
     m_cursor = std::clamp<qint64>(pos, 0, m_doc.size());
     if (!keepAnchor)
         m_anchor = m_cursor;
+    m_placedAnchor = m_anchor;
+    m_placedCursor = m_cursor;
+    m_hold = false;
     m_followCaret = true;
     restartBlink();
     refreshNow();
@@ -284,6 +295,24 @@ void ReceiveDisplay::setSelection(qint64 anchor, qint64 caret)
 void ReceiveDisplay::selectAll()
 {
     setSelection(0, m_doc.size());
+}
+
+std::pair<qint64, qint64> ReceiveDisplay::searchOrigin() const
+{
+    if (m_placedCursor < 0)
+        return {m_anchor, m_cursor};
+    return {m_placedAnchor, m_placedCursor};
+}
+
+void ReceiveDisplay::showMatch(qint64 from, qint64 to)
+{
+    setSelection(from, to);
+    m_hold = true;
+}
+
+std::shared_ptr<const DocumentSnapshot> ReceiveDisplay::snapshot() const
+{
+    return DocumentSnapshot::of(m_doc);
 }
 
 bool ReceiveDisplay::copy() const
@@ -673,8 +702,32 @@ void ReceiveDisplay::moveVertically(int rows, bool keepAnchor)
     m_targetX = keep;
 }
 
+// F3 and Shift+F3 find the next match here, before the window's own shortcuts.
+static bool findKey(const QKeyEvent *e)
+{
+    const auto mods = e->modifiers() & ~Qt::KeypadModifier;
+    return (e->key() == Qt::Key_F3 && (mods == Qt::NoModifier || mods == Qt::ShiftModifier)) ||
+           e->matches(QKeySequence::Find);
+}
+
+bool ReceiveDisplay::event(QEvent *e)
+{
+    if (e->type() == QEvent::ShortcutOverride && findKey(static_cast<QKeyEvent *>(e))) {
+        e->accept();
+        return true;
+    }
+    return QAbstractScrollArea::event(e);
+}
+
 void ReceiveDisplay::keyPressEvent(QKeyEvent *e)
 {
+    if (findKey(e)) {
+        if (e->key() == Qt::Key_F3)
+            emit findNextRequested(!(e->modifiers() & Qt::ShiftModifier));
+        else
+            emit findRequested();
+        return;
+    }
     if (e == QKeySequence::SelectAll) {
         selectAll();
         return;
@@ -817,6 +870,9 @@ std::unique_ptr<QMenu> ReceiveDisplay::contextMenu()
         ->setEnabled(hasSelection());
     menu.addSeparator();
     menu.addAction(QStringLiteral("全选"), this, &ReceiveDisplay::selectAll)->setEnabled(!m_doc.isEmpty());
+    QAction *find = menu.addAction(QStringLiteral("查找…"), this, &ReceiveDisplay::findRequested);
+    find->setShortcut(QKeySequence::Find);
+    find->setShortcutContext(Qt::WidgetShortcut); // shown in the menu; the box takes the key itself
     menu.addSeparator();
     addSwitchItem(&menu, m_recordAction);
     addSwitchItem(&menu, m_stampAction);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "receive/display_document.h"
+#include "receive/document_snapshot.h"
 #include "receive/display_layout.h"
 #include "receive/glyph_rows.h"
 
@@ -40,8 +41,20 @@ public:
     // when each line arrived). The window acts on their triggered signals.
     QAction *recordAction() const { return m_recordAction; }
     QAction *stampAction() const { return m_stampAction; }
-    // The context menu: editing, then the two switches after a separator.
+    // The context menu: editing and 查找…, then the two switches after a separator.
     std::unique_ptr<QMenu> contextMenu();
+
+    // Finding text. The search starts where the user last put the caret or the
+    // selection (keys, mouse, assistive technology, the last match), which the
+    // newest data does not move; until the user has placed it since the box
+    // was last cleared or edited, from the caret. Returned as (anchor, caret).
+    std::pair<qint64, qint64> searchOrigin() const;
+    // Selects a match and scrolls it into view. Appends leave the selection and
+    // the view alone until the user moves the caret.
+    void showMatch(qint64 from, qint64 to);
+    bool holdingMatch() const { return m_hold; }
+    // What the box holds now, to be searched on another thread.
+    std::shared_ptr<const DocumentSnapshot> snapshot() const;
 
     QString text() const { return m_doc.toString(); }
     void setText(const QString &text);
@@ -118,6 +131,11 @@ public:
 
 signals:
     void historyDamaged();
+    // Ctrl+F or the menu's 查找…; F3 (down) or Shift+F3 (up).
+    void findRequested();
+    void findNextRequested(bool down);
+    // The content was cleared, replaced or edited: positions found before no longer hold.
+    void contentReset();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -134,6 +152,7 @@ protected:
     void inputMethodEvent(QInputMethodEvent *event) override;
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     void scrollContentsBy(int dx, int dy) override;
+    bool event(QEvent *event) override;
 
 private:
     QAction *m_recordAction;
@@ -188,6 +207,8 @@ private:
     qint64 m_anchor = 0;
     int m_targetX = -1; // the column kept while moving up and down
     bool m_caretOn = true;
+    qint64 m_placedAnchor = -1, m_placedCursor = -1; // where the user last put them (-1: not since a reset)
+    bool m_hold = false;                             // a found match stays selected and in view
     bool m_followCaret = false;
     bool m_repaintAll = true;
     qint64 m_repaintFrom = -1; // the content changed from here on (-1: not at all)

@@ -210,35 +210,68 @@ bool SpillStore::writeSealed(const File &file, const QByteArray &bytes, qint64 a
     return true;
 }
 
-// Reads the page's sealed bytes back into bytes (its size) and opens them;
-// false when they cannot be read whole or their tag does not match.
-bool SpillStore::readBack(Page &p, QByteArray &bytes)
+// Reads the sealed page at offset back into bytes (its size) and opens it;
+// false when it cannot be read whole or its tag does not match. Any thread.
+bool SpillStore::readSealed(const File &file, qint64 offset, qint32 size, QByteArray &bytes)
 {
     // The sealed page straight into bytes, its tag beside it; opened in place.
     unsigned char tag[kTag];
     qint64 done = 0;
-    while (done < p.size + kTag) {
+    while (done < size + kTag) {
         iovec parts[2];
         int count = 0;
-        if (done < p.size)
-            parts[count++] = {bytes.data() + done, size_t(p.size - done)};
-        const qint64 intoTag = std::max<qint64>(done - p.size, 0);
+        if (done < size)
+            parts[count++] = {bytes.data() + done, size_t(size - done)};
+        const qint64 intoTag = std::max<qint64>(done - size, 0);
         parts[count++] = {tag + intoTag, size_t(kTag - intoTag)};
-        const ssize_t n = ::preadv(m_file->fd, parts, count, p.offset + done);
+        const ssize_t n = ::preadv(file.fd, parts, count, offset + done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false; // truncated, or an I/O error
         done += n;
     }
-    EVP_CIPHER_CTX *ctx = pageCipher(false, m_file->key, p.offset);
+    EVP_CIPHER_CTX *ctx = pageCipher(false, file.key, offset);
     int out = 0, last = 0;
     auto *data = reinterpret_cast<unsigned char *>(bytes.data());
-    const bool ok = ctx && EVP_CipherUpdate(ctx, data, &out, data, p.size) == 1 &&
+    const bool ok = ctx && EVP_CipherUpdate(ctx, data, &out, data, size) == 1 &&
                     EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_TAG, int(kTag), tag) == 1 &&
                     EVP_CipherFinal_ex(ctx, data + out, &last) == 1;
     EVP_CIPHER_CTX_free(ctx);
     return ok;
+}
+
+bool SpillStore::readBack(Page &p, QByteArray &bytes)
+{
+    return readSealed(*m_file, p.offset, p.size, bytes);
+}
+
+SpillStore::Pages SpillStore::pages()
+{
+    collect();
+    Pages out;
+    out.m_file = m_file;
+    out.m_pages.reserve(m_pages.size());
+    for (const Page &p : m_pages)
+        out.m_pages.push_back({p.bytes, p.offset, p.size, p.damaged});
+    return out;
+}
+
+QByteArrayView SpillStore::Pages::read(Id id, QByteArray &buffer, bool *damaged) const
+{
+    const Entry &e = m_pages[id];
+    *damaged = e.damaged;
+    if (!e.bytes.isNull() || e.size == 0)
+        return e.bytes;
+    if (buffer.size() != e.size) {
+        buffer.resize(e.size);
+        keepOutOfDumps(buffer);
+    }
+    if (e.offset < 0 || !m_file || m_file->fd < 0 || !readSealed(*m_file, e.offset, e.size, buffer)) {
+        buffer.fill('\0');
+        *damaged = true;
+    }
+    return buffer;
 }
 
 void SpillStore::writerLoop()

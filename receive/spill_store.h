@@ -88,8 +88,36 @@ public:
     // Where the file went, or goes next (tests).
     QString folder() const { return m_usedFolder; }
 
-private:
     struct File; // a descriptor and its key, shared with the writer
+
+    // The pages as they are now, for reading on any thread while the store
+    // goes on: pages still in memory are shared (never changed again), the
+    // others are read back from the file, which stays open while this lives.
+    // A clear of the store does not touch it.
+    class Pages
+    {
+    public:
+        Pages() = default;
+        int count() const { return int(m_pages.size()); }
+        // The page's bytes, read into buffer when it is only on disk (buffer's
+        // memory is used again from call to call). damaged: it could not be read
+        // back whole; its bytes are then zeros of its size.
+        QByteArrayView read(Id id, QByteArray &buffer, bool *damaged) const;
+
+    private:
+        friend class SpillStore;
+        struct Entry {
+            QByteArray bytes; // null while only on disk
+            qint64 offset = -1;
+            qint32 size = 0;
+            bool damaged = false;
+        };
+        std::vector<Entry> m_pages;
+        std::shared_ptr<File> m_file;
+    };
+    Pages pages();
+
+private:
     struct Page {
         qint64 offset = -1; // in the file; -1 while only in memory
         qint32 size = 0;
@@ -114,6 +142,7 @@ private:
     bool openFile();
     int openIn(const QString &folder);
     bool readBack(Page &p, QByteArray &bytes);
+    static bool readSealed(const File &file, qint64 offset, qint32 size, QByteArray &bytes);
     void touch(Id id);
     void evict();
     void collect(); // takes in what the writer has finished
