@@ -72,7 +72,7 @@ private slots:
             QTest::keyClick(menu, Qt::Key_Return);
         });
         QTest::keyClick(display(), Qt::Key_Menu);
-        QCOMPARE(texts, (QStringList{"剪切", "复制", "粘贴", "删除", "|", "全选", "|", "记录到文件", "显示时间戳"}));
+        QCOMPARE(texts, (QStringList{"剪切", "复制", "粘贴", "删除", "|", "全选", "查找…", "|", "记录到文件", "显示时间戳"}));
         QVERIFY(display()->stampAction()->isChecked());
         QVERIFY(!display()->recordAction()->isChecked());
     }
