@@ -79,8 +79,7 @@ FindWindow::FindWindow(ReceiveDisplay *display, Dialogs *dialogs, QWidget *paren
     // 取消 stops a search under way; otherwise it closes the window.
     connect(cancel, &QPushButton::clicked, this, [this] {
         if (searching()) {
-            m_search->stop();
-            m_progress->stop();
+            endSearch();
             m_status->clear();
         } else {
             reject();
@@ -121,13 +120,13 @@ void FindWindow::findNext(bool down)
         showFind();
         return;
     }
-    m_search->stop();
+    endSearch();
     m_needle = TextNeedle(m_text->text(), m_matchCase->isChecked());
     const auto [anchor, caret] = m_display->searchOrigin();
     const SearchFrom from{down, down ? std::max(anchor, caret) : std::min(anchor, caret)};
     m_status->clear();
     m_started.start();
-    m_search->start(m_display->snapshot(), m_needle, from);
+    m_search->start(m_display->snapshot(HistorySearch::blocksHeld(kThreads)), m_needle, from, kThreads);
     m_progress->start();
 }
 
@@ -146,6 +145,7 @@ void FindWindow::showProgress()
 
 void FindWindow::onFinished(qint64 start)
 {
+    m_display->lendBack();
     m_progress->stop();
     m_status->clear();
     if (start < 0) {
@@ -161,15 +161,20 @@ void FindWindow::onContentReset()
 {
     if (!searching())
         return;
-    m_search->stop();
-    m_progress->stop();
+    endSearch();
     m_status->setText(QStringLiteral("接收框已清空或改动，查找已停止"));
+}
+
+void FindWindow::endSearch()
+{
+    m_search->stop();
+    m_display->lendBack();
+    m_progress->stop();
 }
 
 void FindWindow::reject()
 {
-    m_search->stop();
-    m_progress->stop();
+    endSearch();
     m_status->clear();
     QDialog::reject();
 }

@@ -26,6 +26,7 @@ class FindWindow : public QDialog
 
 public:
     static constexpr int kProgressAfterMs = 200;
+    static constexpr int kThreads = 2;
     // A selection up to this long, on one line, becomes the text to find.
     static constexpr int kSelectionChars = 256;
 
@@ -45,6 +46,7 @@ public slots:
 
 private:
     void onFinished(qint64 start);
+    void endSearch(); // stops a search under way; the box's memory back as it was
     void onContentReset();
     void showProgress();
     void moveOffMatch(qint64 from, qint64 to);

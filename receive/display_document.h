@@ -52,6 +52,10 @@ public:
     // Bytes held for the content, whatever its kind.
     qint64 memoryBytes() const;
 
+    // While a reader of a snapshot holds blocks of its own, the document keeps
+    // that many fewer in memory (0: as before).
+    void lendBlocks(int blocks) { m_spill->lend(blocks); }
+
     // The store behind the blocks (tests look at it).
     const SpillStore &spill() const { return *m_spill; }
 

@@ -133,6 +133,8 @@ void HistorySearch::start(std::shared_ptr<const DocumentSnapshot> snapshot, cons
     } else if (!from.down && from.origin > 0 && s.pieceCount() > 0) {
         end = s.pieceAt(std::min(from.origin, s.size()) - 1) + 1;
     }
+    const qint64 range = first < end ? s.pieceEnd(end - 1) - s.pieceStart(first) : 0;
+    stretchChars = std::min(stretchChars, std::max(kMinStretchChars, range / 16));
     std::size_t at = first;
     while (at < end) {
         std::size_t to = at;

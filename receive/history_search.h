@@ -34,7 +34,12 @@ class HistorySearch : public QObject
     Q_OBJECT
 
 public:
-    static constexpr qint64 kStretchChars = qint64(128) << 20;
+    // Stretches are a sixteenth of the range, within these bounds.
+    static constexpr qint64 kStretchChars = qint64(64) << 20;
+    static constexpr qint64 kMinStretchChars = qint64(4) << 20;
+
+    // Blocks of the history the search holds in memory at most, all told.
+    static constexpr int blocksHeld(int threads) { return 2 * threads + 2; } // and the copies of the open blocks
 
     explicit HistorySearch(QObject *parent = nullptr);
     ~HistorySearch() override;

@@ -310,8 +310,9 @@ void ReceiveDisplay::showMatch(qint64 from, qint64 to)
     m_hold = true;
 }
 
-std::shared_ptr<const DocumentSnapshot> ReceiveDisplay::snapshot() const
+std::shared_ptr<const DocumentSnapshot> ReceiveDisplay::snapshot(int lend)
 {
+    m_doc.lendBlocks(lend); // before the snapshot, so it does not hold what the cache lets go
     return DocumentSnapshot::of(m_doc);
 }
 

@@ -53,8 +53,11 @@ public:
     // the view alone until the user moves the caret.
     void showMatch(qint64 from, qint64 to);
     bool holdingMatch() const { return m_hold; }
-    // What the box holds now, to be searched on another thread.
-    std::shared_ptr<const DocumentSnapshot> snapshot() const;
+    // What the box holds now, to be searched on another thread; while lend is
+    // set, the box keeps fewer blocks of its history in memory, for the
+    // search's own (until lendBack).
+    std::shared_ptr<const DocumentSnapshot> snapshot(int lend = 0);
+    void lendBack() { m_doc.lendBlocks(0); }
 
     QString text() const { return m_doc.toString(); }
     void setText(const QString &text);

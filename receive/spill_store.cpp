@@ -246,6 +246,12 @@ bool SpillStore::readBack(Page &p, QByteArray &bytes)
     return readSealed(*m_file, p.offset, p.size, bytes);
 }
 
+void SpillStore::lend(int pages)
+{
+    m_lent = std::clamp(pages, 0, m_cachePages - 2);
+    evict();
+}
+
 SpillStore::Pages SpillStore::pages()
 {
     collect();
@@ -382,7 +388,7 @@ void SpillStore::evict()
     // Pages being written count against the cache, so a page put makes room
     // at once (and its memory is there for the next page to be made in); the
     // page used last always stays.
-    while (int(m_lru.size()) > std::max(1, m_cachePages - m_writing)) {
+    while (int(m_lru.size()) > std::max(1, m_cachePages - m_lent - m_writing)) {
         Page &old = m_pages[m_lru.back()];
         m_memoryBytes -= old.bytes.size();
         // The largest page let go is kept for the next page to be made, so a

@@ -117,6 +117,10 @@ public:
     };
     Pages pages();
 
+    // While readers of Pages hold pages of their own in memory, the cache keeps
+    // that many fewer (0 gives them back).
+    void lend(int pages);
+
 private:
     struct Page {
         qint64 offset = -1; // in the file; -1 while only in memory
@@ -153,6 +157,7 @@ private:
     std::shared_ptr<File> newFile();
 
     int m_cachePages;
+    int m_lent = 0;
     QString m_folder;
     QString m_usedFolder;
     Mender m_mend;
