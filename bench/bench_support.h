@@ -1,10 +1,12 @@
 #pragma once
 
+#include "app/app_setup.h"
 #include "app/main_window.h"
 #include "serial/device_port.h"
 #include "support/pty_pair.h"
 #include "support/recording_dialogs.h"
 
+#include <QApplication>
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -105,3 +107,32 @@ struct BenchWindow {
     template <typename T = QWidget>
     T *w(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
 };
+
+// A megabyte of what a board streams for hours: bytes of every value for hex
+// display, or lines of readings with Chinese in them (code page 936).
+inline QByteArray floodPattern(bool binary)
+{
+    QByteArray pat;
+    if (binary)
+        for (int i = 0; i < (1 << 20); ++i)
+            pat += char((i * 131 + i / 256) & 0xff);
+    else
+        while (pat.size() < (1 << 20))
+            pat += "temperature=23.5 humidity=41 \xd7\xb4\xcc\xac=OK seq=0001234\r\n";
+    pat.truncate(1 << 20);
+    return pat;
+}
+
+// The long-history benchmarks: run(hex, MB) for hex display, then for text,
+// with the sizes given on the command line (4096 and 2048 MB by default).
+inline int historyBenchMain(int argc, char *argv[], void (*run)(bool hex, qint64 mb))
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    configureApplication();
+    const qint64 hexMb = argc > 1 ? atoll(argv[1]) : 4096;
+    const qint64 textMb = argc > 2 ? atoll(argv[2]) : 2048;
+    run(true, hexMb);
+    run(false, textMb);
+    return 0;
+}

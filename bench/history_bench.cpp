@@ -27,14 +27,7 @@ pid_t startDevice(PtyPair &pty, bool binary, qint64 total)
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
-    QByteArray pat;
-    if (binary)
-        for (int i = 0; i < (1 << 20); ++i)
-            pat += char((i * 131 + i / 256) & 0xff);
-    else
-        while (pat.size() < (1 << 20))
-            pat += "temperature=23.5 humidity=41 \xd7\xb4\xcc\xac=OK seq=0001234\r\n";
-    pat.truncate(1 << 20);
+    const QByteArray pat = floodPattern(binary);
     qint64 sent = 0;
     while (sent < total) {
         const qint64 n = std::min<qint64>(total - sent, 64 * 1024);
@@ -157,12 +150,5 @@ void run(bool hex, qint64 mb)
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    configureApplication();
-    const qint64 hexMb = argc > 1 ? atoll(argv[1]) : 4096;
-    const qint64 textMb = argc > 2 ? atoll(argv[2]) : 2048;
-    run(true, hexMb);
-    run(false, textMb);
-    return 0;
+    return historyBenchMain(argc, argv, run);
 }

@@ -27,14 +27,7 @@ pid_t startDevice(PtyPair &pty, bool binary, qint64 total, const QByteArray &hea
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
-    QByteArray pat;
-    if (binary)
-        for (int i = 0; i < (1 << 20); ++i)
-            pat += char((i * 131 + i / 256) & 0xff);
-    else
-        while (pat.size() < (1 << 20))
-            pat += "temperature=23.5 humidity=41 \xd7\xb4\xcc\xac=OK seq=0001234\r\n";
-    pat.truncate(1 << 20);
+    const QByteArray pat = floodPattern(binary);
     if (!pty.write(head))
         _exit(1);
     for (qint64 sent = 0; sent < total;) {
@@ -151,12 +144,5 @@ void run(bool hex, qint64 mb)
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    configureApplication();
-    const qint64 hexMb = argc > 1 ? atoll(argv[1]) : 4096;
-    const qint64 textMb = argc > 2 ? atoll(argv[2]) : 2048;
-    run(true, hexMb);
-    run(false, textMb);
-    return 0;
+    return historyBenchMain(argc, argv, run);
 }

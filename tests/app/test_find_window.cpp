@@ -44,10 +44,7 @@ private slots:
     void init()
     {
         dir = std::make_unique<QTemporaryDir>();
-        makeWindow();
-        form->setCommandsFile(dir->filePath("commands.ini"));
-        form->formLoad();
-        form->show();
+        makeShownWindow(dir->filePath("commands.ini"));
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     }
     void cleanup() { closeWindow(); }

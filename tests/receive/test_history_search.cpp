@@ -43,6 +43,16 @@ qint64 expected(const QString &shown, const QString &text, bool matchCase, Searc
     return from.origin < text.size() ? -1 : shown.lastIndexOf(text, from.origin - text.size(), cs);
 }
 
+// A document whose blocks go to a temporary file in dir.
+std::unique_ptr<DisplayDocument> documentIn(const QTemporaryDir &dir)
+{
+    const QByteArray tmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", dir.path().toLocal8Bit());
+    auto doc = std::make_unique<DisplayDocument>();
+    qputenv("TMPDIR", tmp);
+    return doc;
+}
+
 // Flips one byte of every file of the document in folder, at offset.
 bool damageFilesIn(const QString &folder, qint64 offset)
 {
@@ -131,35 +141,14 @@ private slots:
         }
     }
 
-    // Every lane of the vector filter, and the tail after the last whole vector,
-    // in both widths and directions.
-    void everyLane()
-    {
-        for (const bool wide : {false, true}) {
-            for (int at = 0; at < 40; ++at) {
-                QString s(41, u'.');
-                s.replace(at, 2, wide ? QStringLiteral("状A") : QStringLiteral("kA"));
-                s.truncate(std::max(at + 2, 20));
-                DisplayDocument doc;
-                doc.appendText(s);
-                const TextNeedle needle(wide ? QStringLiteral("状a") : QStringLiteral("Ka"), false);
-                QCOMPARE(findIn(doc, needle, {true, 0}), qint64(at));
-                QCOMPARE(findIn(doc, needle, {false, s.size()}), qint64(at));
-                QCOMPARE(findIn(doc, needle, {true, at + 1}), -1);
-            }
-        }
-    }
-
     // A history larger than the memory kept: the words planted across the
     // seams of blocks that went to the temporary file are found both ways, by
     // one thread and by three over stretches smaller than a block.
     void spilledHistory()
     {
         QTemporaryDir dir;
-        const QByteArray tmp = qgetenv("TMPDIR");
-        qputenv("TMPDIR", dir.path().toLocal8Bit());
-        DisplayDocument doc;
-        qputenv("TMPDIR", tmp);
+        const auto made = documentIn(dir);
+        DisplayDocument &doc = *made;
         // One-byte text whose block ends inside "watchdog", then UTF-16 text whose
         // block ends inside "温状态", then hex whose block ends inside "01 03 14".
         doc.appendText(QString(kBlock - 3, u'.') + QStringLiteral("watchdog") + QString(100, u'.'));
@@ -211,10 +200,8 @@ private slots:
     void damagedBlock()
     {
         QTemporaryDir dir;
-        const QByteArray tmp = qgetenv("TMPDIR");
-        qputenv("TMPDIR", dir.path().toLocal8Bit());
-        DisplayDocument doc;
-        qputenv("TMPDIR", tmp);
+        const auto made = documentIn(dir);
+        DisplayDocument &doc = *made;
         doc.appendText(QStringLiteral("panic") + QString(kBlock - 5, u'.'));
         doc.appendText(QStringLiteral("panic")); // the first block is full and put away
         for (int i = 0; i < 30; ++i)

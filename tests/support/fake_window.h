@@ -39,6 +39,14 @@ protected:
         dialogs = std::make_unique<RecordingDialogs>();
         form = std::make_unique<MainForm>(comm.get(), dialogs.get());
     }
+    // The window after start-up, shown, with its saved commands in a file of the test's.
+    void makeShownWindow(const QString &commandsFile)
+    {
+        makeWindow();
+        form->setCommandsFile(commandsFile);
+        form->formLoad();
+        form->show();
+    }
     void closeWindow()
     {
         form.reset();
