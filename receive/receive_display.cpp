@@ -1,5 +1,7 @@
 #include "receive/receive_display.h"
 
+#include "receive/document_snapshot.h"
+
 #include "app/menu_switches.h"
 #include "receive/frame_clock.h"
 #include "receive/receive_display_accessible.h"

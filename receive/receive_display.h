@@ -1,7 +1,6 @@
 #pragma once
 
 #include "receive/display_document.h"
-#include "receive/document_snapshot.h"
 #include "receive/display_layout.h"
 #include "receive/glyph_rows.h"
 
@@ -13,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+class DocumentSnapshot;
 class QAccessibleEvent;
 class QAction;
 class QMenu;
@@ -52,7 +52,6 @@ public:
     // Selects a match and scrolls it into view. Appends leave the selection and
     // the view alone until the user moves the caret.
     void showMatch(qint64 from, qint64 to);
-    bool holdingMatch() const { return m_hold; }
     // What the box holds now, to be searched on another thread; while lend is
     // set, the box keeps fewer blocks of its history in memory, for the
     // search's own (until lendBack).

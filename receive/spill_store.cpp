@@ -241,11 +241,6 @@ bool SpillStore::readSealed(const File &file, qint64 offset, qint32 size, QByteA
     return ok;
 }
 
-bool SpillStore::readBack(Page &p, QByteArray &bytes)
-{
-    return readSealed(*m_file, p.offset, p.size, bytes);
-}
-
 void SpillStore::lend(int pages)
 {
     m_lent = std::clamp(pages, 0, m_cachePages - 2);
@@ -414,7 +409,7 @@ const QByteArray &SpillStore::get(Id id, bool *damaged)
     QByteArray bytes = takeSpare();
     bytes.resize(p.size);
     keepOutOfDumps(bytes);
-    if (!readBack(p, bytes)) {
+    if (!readSealed(*m_file, p.offset, p.size, bytes)) {
         // Whatever came back is not the page: never shown, as zeros (or what
         // the mender makes of them), and reported.
         bytes.fill('\0', p.size);

@@ -98,7 +98,6 @@ public:
     {
     public:
         Pages() = default;
-        int count() const { return int(m_pages.size()); }
         // The page's bytes, read into buffer when it is only on disk (buffer's
         // memory is used again from call to call). damaged: it could not be read
         // back whole; its bytes are then zeros of its size.
@@ -145,7 +144,6 @@ private:
     };
     bool openFile();
     int openIn(const QString &folder);
-    bool readBack(Page &p, QByteArray &bytes);
     static bool readSealed(const File &file, qint64 offset, qint32 size, QByteArray &bytes);
     void touch(Id id);
     void evict();

@@ -22,7 +22,6 @@ public:
     qsizetype length() const { return m_text.size(); }
     bool isEmpty() const { return m_text.isEmpty(); }
     const QString &text() const { return m_text; }
-    bool matchCase() const { return m_matchCase; }
 
     qsizetype forward(const char16_t *s, qsizetype n, qsizetype from) const;
     qsizetype backward(const char16_t *s, qsizetype n, qsizetype lastStart) const;
