@@ -4,6 +4,7 @@
 #include "app/commands_window.h"
 #include "app/find_window.h"
 #include "app/port_lines.h"
+#include "app/port_status.h"
 #include "app/send_box_menu.h"
 #include "app/status_line.h"
 #include "capture/save_file.h"
@@ -105,6 +106,8 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
     connect(m_port, &Port::drained, this, &MainForm::onDrained);
     connect(m_port, &Port::lost, this, &MainForm::onPortLost);
     connect(m_port, &Port::openFinished, this, &MainForm::onOpenFinished);
+    connect(m_port, &Port::errorOccurred, this, &MainForm::onPortError);
+    connect(m_port, &Port::opened, this, [this] { m_errorShown = false; });
     connect(m_recorder, &ReceiveRecorder::failed, this, &MainForm::onRecordFailed);
     connect(c.TxtReceive->recordAction(), &QAction::triggered, this, &MainForm::onRecordTriggered);
     connect(c.TxtReceive->stampAction(), &QAction::triggered, this, &MainForm::onStampsTriggered);
@@ -214,7 +217,23 @@ bool MainForm::openPort(const PortSettings &s)
 {
     m_pending = Pending::None;
     const auto line = lineSettings(s);
-    return line && m_port->open(portDevice(s), *line);
+    const bool ok = line && m_port->open(portDevice(s), *line);
+    m_openFault = ok || !line ? Port::Fault::Other : m_port->fault();
+    if (!ok && looksLikeOtherAddress(c.CboCom->currentText()))
+        m_openFault = Port::Fault::BadAddress;
+    return ok;
+}
+
+// The port closed after a failed opening, the status line telling why where
+// that is known, and the message: the start-up's or the switch's.
+void MainForm::failOpening(bool atStart)
+{
+    ClosePort();
+    c.TxtStatus->addNote(faultNote(m_openFault));
+    if (atStart)
+        m_dialogs->message(kPortMissing, Dialogs::Icon::Exclamation, Dialogs::Buttons::OkCancel);
+    else
+        m_dialogs->message(kRetry, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
 }
 
 // A network port answers later: the closed look stays, and the status line
@@ -242,11 +261,9 @@ void MainForm::onOpenFinished(bool ok)
         return;
     }
     if (!ok) {
-        if (which == Pending::AtStart)
-            m_dialogs->message(kPortMissing, Dialogs::Icon::Exclamation, Dialogs::Buttons::OkCancel);
-        else
-            m_dialogs->message(kRetry, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
-        ClosePort();
+        // The status line says why while the message is up, no longer that it connects.
+        m_openFault = m_port->fault();
+        failOpening(which == Pending::AtStart);
         return;
     }
     if (which != Pending::AtStart)
@@ -262,6 +279,7 @@ void MainForm::OpenPortAtStart(const PortSettings &s)
     if (!openPort(s)) {
         m_dialogs->message(kPortMissing, Dialogs::Icon::Exclamation, Dialogs::Buttons::OkCancel);
         ClosePort();
+        c.TxtStatus->addNote(faultNote(m_openFault));
         return;
     }
     if (awaitOpening(Pending::AtStart))
@@ -276,6 +294,7 @@ void MainForm::ApplyPortSettings(const PortSettings &s)
     if (!openPort(s)) {
         m_dialogs->message(kRetry, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
         ClosePort();
+        c.TxtStatus->addNote(faultNote(m_openFault));
         return;
     }
     if (awaitOpening(Pending::Apply))
@@ -293,9 +312,21 @@ void MainForm::ClosePort()
     setClosedLook();
 }
 
+// A network port's line tells, after the settings, what its server made of them.
 void MainForm::showOpenStatus(const SelectorTexts &texts)
 {
     c.TxtStatus->showStatus(openStatusLine(texts), kStatusNameFrom, texts.com.size());
+    if (const auto served = m_port->served())
+        c.TxtStatus->addNote(servedNote(*served));
+}
+
+// A fault that leaves the port open (a read or write error) is told once an
+// opening; the port stays as the driver leaves it.
+void MainForm::onPortError(const QString &what)
+{
+    if (std::exchange(m_errorShown, true))
+        return;
+    c.TxtStatus->addNote(QStringLiteral("（串口出错：%1）").arg(what));
 }
 
 void MainForm::setOpenLook()

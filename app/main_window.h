@@ -84,6 +84,8 @@ private:
     void ApplyPortSettings(const PortSettings &s);
     void ClosePort();
     bool openPort(const PortSettings &s);
+    void failOpening(bool atStart);
+    void onPortError(const QString &what);
     enum class Pending;
     bool awaitOpening(Pending which);
     void showOpenStatus(const SelectorTexts &texts);
@@ -150,6 +152,8 @@ private:
     // one (start-up's or the switch's and selectors'), with the texts it was made with.
     enum class Pending { None, AtStart, Apply, Return } m_pending = Pending::None;
     SelectorTexts m_pendingTexts;
+    Port::Fault m_openFault = Port::Fault::Other; // why the last opening failed
+    bool m_errorShown = false;                     // a port fault was told since the opening
 
     SendBoxMenu *m_sendMenu;
     PortLinesMenu *m_portLines;

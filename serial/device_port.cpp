@@ -512,6 +512,16 @@ void runOn(QObject *target, F &&f)
 {
     QMetaObject::invokeMethod(target, std::forward<F>(f), Qt::BlockingQueuedConnection);
 }
+
+// A network port's operations are only posted: its I/O thread may be busy with
+// a flood, and the window never waits for it. What they answer is known
+// without asking (a port whose settings travel has control lines), and
+// sessions keep anything that comes back from a closed connection away.
+template <typename F>
+void post(QObject *target, F &&f)
+{
+    QMetaObject::invokeMethod(target, std::forward<F>(f), Qt::QueuedConnection);
+}
 } // namespace
 
 DevicePort::DevicePort(QObject *parent) : Port(parent)
@@ -547,6 +557,12 @@ qint64 DevicePort::pendingOutput() const
     return (m_remote ? m_network->pending : m_worker->pending).load();
 }
 
+bool DevicePort::remoteLines() const
+{
+    const auto s = served();
+    return s && s->carried;
+}
+
 bool DevicePort::connectsLater(const QString &device) const
 {
     return isNetworkAddress(device);
@@ -561,9 +577,10 @@ bool DevicePort::openDevice(const QString &path, const LineSettings &settings, Q
         const auto address = networkAddress(path);
         if (!address) {
             *error = QStringLiteral("not a network address: ") + path;
+            setFault(Fault::BadAddress);
             return false;
         }
-        runOn(m_network, [&] { m_network->connectTo(*address, settings, s); });
+        post(m_network, [n = m_network, a = *address, settings, s] { n->connectTo(a, settings, s); });
         return true;
     }
     runOn(m_worker, [&] { ok = m_worker->open(path, settings, s, error); });
@@ -619,35 +636,37 @@ void DevicePort::closeDevice()
 {
     m_windowRead.stop();
     if (m_remote)
-        runOn(m_network, [&] { m_network->close(); });
+        post(m_network, [n = m_network] { n->close(); });
     else
         runOn(m_worker, [&] { m_worker->close(); });
 }
 
 bool DevicePort::setDeviceLines(bool dtr, bool rts)
 {
+    if (m_remote) {
+        post(m_network, [n = m_network, dtr, rts] { n->lines(dtr, rts); });
+        return remoteLines();
+    }
     bool ok = false;
-    if (m_remote)
-        runOn(m_network, [&] { ok = m_network->lines(dtr, rts); });
-    else
-        runOn(m_worker, [&] { ok = m_worker->lines(dtr, rts); });
+    runOn(m_worker, [&] { ok = m_worker->lines(dtr, rts); });
     return ok;
 }
 
 bool DevicePort::breakDevice(int ms)
 {
+    if (m_remote) {
+        post(m_network, [n = m_network, ms] { n->breakFor(ms); });
+        return remoteLines();
+    }
     bool ok = false;
-    if (m_remote)
-        runOn(m_network, [&] { ok = m_network->breakFor(ms); });
-    else
-        runOn(m_worker, [&] { ok = m_worker->breakFor(ms); });
+    runOn(m_worker, [&] { ok = m_worker->breakFor(ms); });
     return ok;
 }
 
 void DevicePort::watchDeviceLines(bool on)
 {
     if (m_remote)
-        runOn(m_network, [&] { m_network->watchLines(on); });
+        post(m_network, [n = m_network, on] { n->watchLines(on); });
     else
         runOn(m_worker, [&] { m_worker->watchLines(on); });
 }

@@ -32,6 +32,9 @@ public:
 
     void setExactReadTimes(bool exact) override;
 
+    // The thread the device side runs on (tests keep it busy).
+    QThread *ioThread() { return &m_thread; }
+
 protected:
     bool openDevice(const QString &path, const LineSettings &settings, QString *error) override;
     bool connectsLater(const QString &device) const override;
@@ -46,6 +49,7 @@ private:
     friend class NetworkLink;
     void readOnWindowThread(quint64 session, int pause);
     void readNow();
+    bool remoteLines() const;
 
     std::unique_ptr<DeviceReader> m_in;
     QTimer m_windowRead;

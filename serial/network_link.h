@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/port.h"
 #include "serial/port_names.h"
 #include "serial/port_settings.h"
 #include "serial/telnet_client.h"
@@ -7,6 +8,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <atomic>
+#include <deque>
 
 class DevicePort;
 class QTcpSocket;
@@ -14,40 +16,67 @@ class QTimer;
 
 // A port served on the network, on the device port's I/O thread: raw TCP
 // (bytes only) or RFC 2217 (Telnet with the line settings, control lines and
-// break). Name look-up and connecting never wait: the answer to an opening
-// comes through the port's deliverOpened or deliverOpenFailed, after at most
-// kConnectMs. Everything but pending is touched on the I/O thread only.
+// break). Nothing here ever waits: the answer to an opening comes through the
+// port's deliverOpened or deliverOpenFailed, after at most kConnectMs for the
+// whole of it (name look-up, connecting and, for RFC 2217, the server's
+// confirmation of the settings). Everything but pending is touched on the I/O
+// thread only.
+//
+// The server is not trusted: what it sends is read only while the port's
+// queue has room (TCP's flow control holds it back meanwhile), and a server
+// that does not read what the protocol must tell it loses the connection once
+// kMaxProtocolQueued of it waits.
 class NetworkLink : public QObject
 {
 public:
     static constexpr int kConnectMs = 5000;
+    static constexpr qint64 kReadChunk = 64 * 1024;
+    static constexpr qint64 kMaxProtocolQueued = 64 * 1024;
+    static constexpr int kBacklogPauseMs = 5;
+    // A connection closed during a break stays this long at most to end it.
+    static constexpr int kLingerMs = 1000;
 
     explicit NetworkLink(DevicePort *owner);
 
     void connectTo(const NetworkAddress &address, const LineSettings &settings, quint64 session);
     void close();
     void write(const QByteArray &bytes);
-    bool lines(bool dtr, bool rts);
-    bool breakFor(int ms);
+    void lines(bool dtr, bool rts);
+    void breakFor(int ms);
     void watchLines(bool on) { m_watching = on; }
 
+    // Bytes of the port's writes not yet handed to the network.
     std::atomic<qint64> pending{0};
 
 private:
+    enum class Stage { Idle, Connecting, Confirming, Open };
     void connected();
-    void readAll();
-    void failed(const QString &why);
-    void send(const std::string &bytes);
+    void readSome();
+    void takeNotices(const std::vector<TelnetClient::Notice> &notices);
+    void opened(const Port::Served &served);
+    void failed(Port::Fault fault, const QString &why);
+    bool send(const std::string &bytes, bool ours);
+    void written(qint64 n);
 
     DevicePort *m_owner;
     QTcpSocket *m_socket = nullptr;
     QTimer *m_timeout;
     QTimer *m_breakEnd;
+    QTimer *m_readLater;
     TelnetClient m_telnet;
+    Stage m_stage = Stage::Idle;
     bool m_rfc2217 = false;
-    bool m_connected = false;
-    bool m_confirmed = false; // RFC 2217: the server has answered the settings
     bool m_watching = false;
     LineSettings m_settings;
     quint64 m_session = 0;
+    // The server's confirmations so far: a bit for each of baud, data size,
+    // parity and stop size, and the values.
+    unsigned m_confirmed = 0;
+    Port::Served m_served;
+    // What waits to be written, in order: sizes on the wire, and whether the
+    // protocol wrote it (true) or the port (false).
+    std::deque<std::pair<qint64, bool>> m_queue;
+    qint64 m_protocolQueued = 0;
+    qint64 m_portQueued = 0;
+    qint64 m_portInFlight = 0; // the port's bytes (as written to it) in m_queue
 };

@@ -3,11 +3,14 @@
 #include <QDateTime>
 #include <QMetaObject>
 #include <QMutexLocker>
+#include <utility>
 
 Port::Port(QObject *parent) : QObject(parent)
 {
     m_deliveryDelay.setSingleShot(true);
     connect(&m_deliveryDelay, &QTimer::timeout, this, &Port::deliverQueued);
+    m_linesDelay.setSingleShot(true);
+    connect(&m_linesDelay, &QTimer::timeout, this, &Port::showModemLines);
     m_pulseEnd.setSingleShot(true);
     m_pulseEnd.setTimerType(Qt::PreciseTimer);
     connect(&m_pulseEnd, &QTimer::timeout, this, [this] {
@@ -44,6 +47,8 @@ bool Port::open(const QString &device, const LineSettings &settings)
         return fail(tr("the port is already open"));
     m_device = device;
     m_line = settings;
+    m_fault = Fault::Other;
+    m_served.reset();
     if (device.isEmpty())
         return fail(tr("no device is named"));
     startSession();
@@ -66,28 +71,34 @@ void Port::finishOpening()
     if (m_watchingLines && m_hasLines)
         watchDeviceLines(true);
     emit opened();
+    // What came while the connection was under way follows.
+    QMutexLocker lock(&m_rxLock);
+    if (!m_arrived.empty() && !m_deliveryPosted)
+        postDelivery();
 }
 
-void Port::deliverOpened(quint64 session)
+void Port::deliverOpened(quint64 session, const std::optional<Served> &served)
 {
-    onSession(session, [this] {
+    onSession(session, [this, served] {
         if (!m_opening)
             return;
         m_opening = false;
+        m_served = served;
         finishOpening();
         emit openFinished(true);
     });
 }
 
-void Port::deliverOpenFailed(quint64 session, const QString &why)
+void Port::deliverOpenFailed(quint64 session, Fault fault, const QString &why)
 {
-    onSession(session, [this, why] {
+    onSession(session, [this, fault, why] {
         if (!m_opening)
             return;
         m_opening = false;
         closeDevice();
         startSession();
         m_error = why;
+        m_fault = fault;
         emit openFinished(false);
     });
 }
@@ -107,6 +118,7 @@ void Port::close()
         m_open = false;
     }
     m_hasLines = false;
+    m_served.reset();
     startSession();
     if (wasOpen)
         emit closed();
@@ -258,6 +270,10 @@ void Port::deliverQueued()
     arrivals.clear();
     {
         QMutexLocker lock(&m_rxLock);
+        if (m_opening) { // kept until the port is open
+            m_deliveryPosted = false;
+            return;
+        }
         if (!m_backlog && m_lastDelivery.isValid() && m_lastDelivery.elapsed() < kReceiveSpacingMs) {
             // Still marked as posted, so the device side does not post again meanwhile.
             m_deliveryDelay.start(int(kReceiveSpacingMs - m_lastDelivery.elapsed()));
@@ -293,12 +309,37 @@ void Port::deliverLost(quint64 session)
     });
 }
 
+// Only the latest levels wait: a device side that reports thousands of
+// changes a second posts one event at a time, and the window hears of them
+// once a frame.
 void Port::deliverModemLines(quint64 session, const ModemLines &lines)
 {
-    onSession(session, [this, lines] {
-        if (m_open && m_watchingLines)
-            emit modemLinesChanged(lines);
-    });
+    QMutexLocker lock(&m_linesLock);
+    m_latestLines = lines;
+    m_linesSession = session;
+    if (std::exchange(m_linesPosted, true))
+        return;
+    QMetaObject::invokeMethod(this, &Port::showModemLines, Qt::QueuedConnection);
+}
+
+void Port::showModemLines()
+{
+    if (m_linesShown.isValid() && m_linesShown.elapsed() < kLinesSpacingMs) {
+        m_linesDelay.start(int(kLinesSpacingMs - m_linesShown.elapsed()));
+        return;
+    }
+    ModemLines lines;
+    quint64 session;
+    {
+        QMutexLocker lock(&m_linesLock);
+        lines = m_latestLines;
+        session = m_linesSession;
+        m_linesPosted = false;
+    }
+    if (session != m_session.load() || !m_open || !m_watchingLines)
+        return;
+    m_linesShown.start();
+    emit modemLinesChanged(lines);
 }
 
 void Port::deliverError(quint64 session, const QString &what)

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <atomic>
 #include <deque>
+#include <optional>
 #include <vector>
 
 // A port: opened on a device with typed line settings, written to, closed; it
@@ -30,6 +31,20 @@ public:
     struct Arrival {
         qsizetype end;
         qint64 msecs;
+    };
+
+    // Why the last opening failed, where the device side can tell (a network
+    // port's connection); Other for everything else.
+    enum class Fault { Other, BadAddress, Refused, HostNotFound, TimedOut, Closed, Broken, NotReading, Network };
+
+    // What the far end of a network port made of the line settings: whether
+    // they travel at all (raw TCP does not carry them, nor a server without the
+    // COM port option), and the values it confirmed, in RFC 2217's codes.
+    struct Served {
+        bool carried = false;
+        quint32 baud = 0;
+        quint8 dataBits = 0, parity = 0, stopBits = 0;
+        bool matches = true; // the confirmed values are the ones asked for
     };
 
     explicit Port(QObject *parent = nullptr);
@@ -53,6 +68,9 @@ public:
     bool write(const QByteArray &bytes);
 
     QString errorString() const { return m_error; }
+    Fault fault() const { return m_fault; }
+    // Of the open port, when it is a network port; nothing for a device.
+    std::optional<Served> served() const { return m_served; }
 
     // The control lines. DTR and RTS hold the levels chosen here: applied at
     // once while open and right after every opening (DTR on and RTS off until
@@ -98,6 +116,8 @@ public:
     // Under a flood, each delivery hands over at most this much, and the next
     // follows as soon as the window has handled what else was waiting.
     static constexpr qsizetype kMaxPerDelivery = 128 * 1024;
+    // A frame: what the lamps can show.
+    static constexpr int kLinesSpacingMs = 16;
 
 signals:
     // The port was opened (a new stream of bytes begins), or closed.
@@ -106,7 +126,8 @@ signals:
     // The connection open() left under way was made (after opened()) or failed;
     // the port is closed then, and errorString() says why.
     void openFinished(bool ok);
-    // The levels of CTS, DSR, DCD and RI while they are watched.
+    // The levels of CTS, DSR, DCD and RI while they are watched: the latest
+    // levels, at most once every kLinesSpacingMs however often they change.
     void modemLinesChanged(const Port::ModemLines &lines);
     // Bytes received, in order, never empty; arrivals tell when each stretch of
     // them was read. Under a trickle they come at most every kReceiveSpacingMs;
@@ -149,8 +170,12 @@ protected:
     void deliverLost(quint64 session);
     void deliverError(quint64 session, const QString &what);
     void deliverModemLines(quint64 session, const ModemLines &lines);
-    void deliverOpened(quint64 session);
-    void deliverOpenFailed(quint64 session, const QString &why);
+    // Bytes received while the connection is under way are kept, and
+    // delivered once it is open.
+    void deliverOpened(quint64 session, const std::optional<Served> &served = std::nullopt);
+    void deliverOpenFailed(quint64 session, Fault fault, const QString &why);
+    // For openDevice: why it failed.
+    void setFault(Fault fault) { m_fault = fault; }
     quint64 session() const { return m_session.load(); }
 
 private:
@@ -167,6 +192,7 @@ private:
     // Moves at most kMaxPerDelivery of what arrived to out; with m_rxLock held.
     void takePortion(QByteArray &out, std::vector<Arrival> &times);
     void dropWaiting();           // with m_rxLock held
+    void showModemLines();
 
     bool m_open = false;
     bool m_opening = false;
@@ -178,6 +204,8 @@ private:
     QString m_device;
     LineSettings m_line;
     QString m_error;
+    Fault m_fault = Fault::Other;
+    std::optional<Served> m_served;
 
     QElapsedTimer m_lastDelivery;
     QTimer m_deliveryDelay;
@@ -194,4 +222,12 @@ private:
     std::atomic<qsizetype> m_arrivedBytes{0}; // changed under m_rxLock, read without it
     bool m_deliveryPosted = false;     // guarded by m_rxLock
     bool m_backlog = false;            // guarded by m_rxLock
+
+    // The modem lines' latest levels, waiting to be told.
+    QMutex m_linesLock;
+    ModemLines m_latestLines;          // guarded by m_linesLock
+    quint64 m_linesSession = 0;        // guarded by m_linesLock
+    bool m_linesPosted = false;        // guarded by m_linesLock
+    QElapsedTimer m_linesShown;
+    QTimer m_linesDelay;
 };

@@ -1,5 +1,7 @@
 #include "serial/telnet_client.h"
 
+#include <utility>
+
 namespace {
 std::string bytes(std::initializer_list<std::uint8_t> list)
 {
@@ -54,6 +56,8 @@ bool TelnetClient::wanted(std::uint8_t option, bool ours) const
 
 // Answers only what changes a state, so two sides never answer each other for
 // ever (RFC 1143's rule, simplified: a request for what is in force is taken).
+// An option we do not take is refused once: a server that asks again and
+// again gets no more answers, whatever it sends.
 void TelnetClient::negotiate(std::uint8_t verb, std::uint8_t option, std::string &reply)
 {
     switch (verb) {
@@ -63,7 +67,7 @@ void TelnetClient::negotiate(std::uint8_t verb, std::uint8_t option, std::string
         if (wanted(option, true)) {
             m_ours[option] = true;
             reply += bytes({IAC, WILL, option});
-        } else {
+        } else if (!std::exchange(m_refusedOurs[option], true)) {
             reply += bytes({IAC, WONT, option});
         }
         return;
@@ -79,7 +83,7 @@ void TelnetClient::negotiate(std::uint8_t verb, std::uint8_t option, std::string
         if (wanted(option, false)) {
             m_theirs[option] = true;
             reply += bytes({IAC, DO, option});
-        } else {
+        } else if (!std::exchange(m_refusedTheirs[option], true)) {
             reply += bytes({IAC, DONT, option});
         }
         return;

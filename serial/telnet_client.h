@@ -76,4 +76,7 @@ private:
     // Options in force: ours (we WILL) and theirs (they WILL), by option number.
     bool m_ours[256] = {};
     bool m_theirs[256] = {};
+    // Options refused once already, ours and theirs.
+    bool m_refusedOurs[256] = {};
+    bool m_refusedTheirs[256] = {};
 };

@@ -180,7 +180,7 @@ private slots:
         QTRY_COMPARE(dialogs.messages.size(), 1);
         QCOMPARE(dialogs.messages[0].text, QStringLiteral("没有成功，请重试"));
         QCOMPARE(sw->text(), QStringLiteral("打开串口"));
-        QCOMPARE(status->text(), QStringLiteral("STATUS：COM Port Cloced"));
+        QCOMPARE(status->text(), QStringLiteral("STATUS：COM Port Cloced（连接被拒绝）"));
     }
 
     // The port itself over both kinds of server: 64 KB of random bytes each way,

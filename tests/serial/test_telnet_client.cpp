@@ -52,6 +52,8 @@ private slots:
                                             << QByteArray() << q(b({IAC, DONT, 1}));
         QTest::newRow("echo refused both ways") << q(b({IAC, DO, 1, IAC, WILL, 1}))
                                                 << QByteArray() << q(b({IAC, WONT, 1, IAC, DONT, 1}));
+        QTest::newRow("asked again and again: refused once") << q(b({IAC, DO, 1, IAC, WILL, 5, IAC, DO, 1, IAC, WILL, 5, IAC, DO, 1}))
+                                                             << QByteArray() << q(b({IAC, WONT, 1, IAC, DONT, 5}));
         QTest::newRow("binary withdrawn") << q(b({IAC, DONT, 0, IAC, DONT, 0})) << QByteArray() << q(b({IAC, WONT, 0}));
         QTest::newRow("commands without meaning") << q("x" + b({IAC, 241, IAC, 249}) + "y") << QByteArray("xy") << QByteArray();
         QTest::newRow("another option's sub-negotiation") << q(b({IAC, SB, 24, 1, IAC, SE}) + "z") << QByteArray("z") << QByteArray();
