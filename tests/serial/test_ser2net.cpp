@@ -18,6 +18,7 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
 #include <termios.h>
@@ -181,6 +182,41 @@ private slots:
         QCOMPARE(dialogs.messages[0].text, QStringLiteral("没有成功，请重试"));
         QCOMPARE(sw->text(), QStringLiteral("打开串口"));
         QCOMPARE(status->text(), QStringLiteral("STATUS：COM Port Cloced（连接被拒绝）"));
+    }
+
+    // The server stays while its device goes away: each try meets a server
+    // that negotiates, cannot open the device and drops the connection, and
+    // the window tries again until the device is back.
+    void deviceGoneBehindTheServer()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("board");
+        auto pty = std::make_unique<PtyPair>();
+        QVERIFY(QFile::link(pty->devicePath(), link));
+        Ser2NetServer server(link, true);
+        QVERIFY(server.start());
+        DevicePort port;
+        RecordingDialogs dialogs;
+        MainForm form(&port, &dialogs);
+        auto *status = form.findChild<QLineEdit *>("TxtStatus");
+        const QString address = QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port());
+        form.findChild<QComboBox *>("CboCom")->setEditText(address);
+        form.findChild<QPushButton *>("CmdSwitch")->click();
+        QTRY_COMPARE(status->text(), "STATUS：" + address + " OPEND，9600,N,8,1");
+
+        pty.reset(); // unplugged
+        QFile::remove(link);
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("STATUS：COM Port Cloced（等待设备）"), 5000);
+        QTest::qWait(3500); // tries at 1 s and 3 s meet the server without its device
+        pty = std::make_unique<PtyPair>();
+        QVERIFY(QFile::link(pty->devicePath(), link));
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), "STATUS：" + address + " OPEND，9600,N,8,1", 15000);
+        for (int i = 0; i < 50 && form.findChild<ReceiveDisplay *>("TxtReceive")->text().isEmpty(); ++i) {
+            QVERIFY(pty->write("back\n"));
+            QTest::qWait(100);
+        }
+        QVERIFY(form.findChild<ReceiveDisplay *>("TxtReceive")->text().startsWith(QStringLiteral("back")));
+        QVERIFY(dialogs.messages.isEmpty());
     }
 
     // The port itself over both kinds of server: 64 KB of random bytes each way,

@@ -26,6 +26,9 @@ PtyPair::PtyPair()
     tcsetattr(slave, TCSANOW, &tio);
     ::close(slave);
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    // Not inherited by the programs a test starts (ser2net): the device goes
+    // away when the test closes it.
+    fcntl(m_master, F_SETFD, FD_CLOEXEC);
     m_path = QString::fromLocal8Bit(name);
 }
 
