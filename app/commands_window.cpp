@@ -1,10 +1,15 @@
 #include "app/commands_window.h"
 
+#include "app/commands_model.h"
 #include "app/dialogs.h"
+#include "app/tool_window.h"
 #include "serial/settings_selector.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -13,13 +18,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
-constexpr int kFunctionKeys = 12;
-enum Column { KeyColumn, NameColumn, ContentColumn, KindColumn, EndingColumn, ChecksumColumn, SendColumn };
-
 QPushButton *button(const QString &text, QWidget *parent, const char *name)
 {
     auto *b = new QPushButton(text, parent);
@@ -27,59 +30,72 @@ QPushButton *button(const QString &text, QWidget *parent, const char *name)
     return b;
 }
 
-// One line of the content for the list (the whole in its tooltip).
-QString oneLine(const QString &s)
+// Where the command shown at row is in list: there still, or at its first
+// place (another window moved it); -1 when it is gone.
+int placeOf(const QList<SavedCommand> &list, int row, const SavedCommand &c)
 {
-    QString line = s;
-    line.replace(u'\n', u'↵');
-    return line;
+    if (row >= 0 && row < list.size() && list[row] == c)
+        return row;
+    return int(list.indexOf(c));
 }
 } // namespace
 
 CommandsWindow::CommandsWindow(CommandStore *store, Dialogs *dialogs, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_store(store), m_dialogs(dialogs)
+    : QWidget(parent, Qt::Window), m_store(store), m_dialogs(dialogs), m_lastFolder(QDir::homePath())
 {
     setObjectName(QStringLiteral("CommandsWindow"));
     setWindowTitle(QStringLiteral("常用指令"));
     setAccessibleName(QStringLiteral("常用指令"));
     resize(640, 420);
 
-    m_table = new QTableWidget(0, 7, this);
+    m_model = new CommandsModel(&m_commands, this);
+    m_table = new QTableView(this);
+    m_table->setModel(m_model);
     m_table->setObjectName(QStringLiteral("CommandList"));
     m_table->setAccessibleName(QStringLiteral("指令列表"));
-    m_table->setHorizontalHeaderLabels(
-        {QStringLiteral("按键"), QStringLiteral("名称"), QStringLiteral("内容"), QStringLiteral("类型"),
-         QStringLiteral("行尾"), QStringLiteral("校验"), QString()});
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setWordWrap(false);
     m_table->verticalHeader()->hide();
+    // Rows of one height and columns sized by what they can hold, never by
+    // reading every row: a list of any length lays out at once.
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     QHeaderView *header = m_table->horizontalHeader();
-    header->setSectionResizeMode(QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(NameColumn, QHeaderView::Interactive);
-    header->setSectionResizeMode(ContentColumn, QHeaderView::Stretch);
-    header->resizeSection(NameColumn, 120);
+    for (int column = 0; column < CommandsModel::ColumnCount; ++column) {
+        const auto col = CommandsModel::Column(column);
+        int width = header->fontMetrics().horizontalAdvance(m_model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
+        for (const QString &text : CommandsModel::columnTexts(col))
+            width = std::max(width, m_table->fontMetrics().horizontalAdvance(text));
+        header->resizeSection(column, width + 16);
+    }
+    header->resizeSection(CommandsModel::NameColumn, 120);
+    header->setSectionResizeMode(CommandsModel::ContentColumn, QHeaderView::Stretch);
     m_table->setTabKeyNavigation(false);
     m_table->installEventFilter(this);
-    connect(m_table, &QTableWidget::cellDoubleClicked, this, [this](int row) { sendRow(row); });
-    connect(m_table, &QTableWidget::itemSelectionChanged, this, [this] {
+    connect(m_table, &QTableView::doubleClicked, this, [this](const QModelIndex &i) { sendRow(i.row()); });
+    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (selectedRow() >= 0)
             setEdited(m_commands[selectedRow()]);
         enableButtons();
     });
 
+    m_send = button(QStringLiteral("发送(&S)"), this, "CmdSendCommand");
+    m_send->setAccessibleDescription(QStringLiteral("发送所选指令"));
     m_up = button(QStringLiteral("上移"), this, "CmdUp");
     m_down = button(QStringLiteral("下移"), this, "CmdDown");
     m_remove = button(QStringLiteral("删除"), this, "CmdRemove");
     auto *importButton = button(QStringLiteral("导入…"), this, "CmdImport");
     auto *exportButton = button(QStringLiteral("导出…"), this, "CmdExport");
+    connect(m_send, &QPushButton::clicked, this, [this] { sendRow(selectedRow()); });
     connect(m_up, &QPushButton::clicked, this, [this] { moveSelected(-1); });
     connect(m_down, &QPushButton::clicked, this, [this] { moveSelected(1); });
     connect(m_remove, &QPushButton::clicked, this, &CommandsWindow::removeSelected);
     connect(importButton, &QPushButton::clicked, this, &CommandsWindow::importFile);
     connect(exportButton, &QPushButton::clicked, this, &CommandsWindow::exportFile);
     auto *listButtons = new QHBoxLayout;
-    for (QPushButton *b : {m_up, m_down, m_remove, importButton, exportButton})
+    for (QPushButton *b : {m_send, m_up, m_down, m_remove, importButton, exportButton})
         listButtons->addWidget(b);
     listButtons->addStretch();
 
@@ -129,19 +145,59 @@ CommandsWindow::CommandsWindow(CommandStore *store, Dialogs *dialogs, QWidget *p
     layout->addLayout(listButtons);
     layout->addLayout(form);
     layout->addLayout(editButtons);
-    showList();
+    addCloseKeys(this, layout);
+
+    // Another window's save replaces the file: the folder tells of it.
+    m_watcher = new QFileSystemWatcher(this);
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &CommandsWindow::takeUpChanges);
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &CommandsWindow::takeUpChanges);
+    enableButtons();
 }
 
+void CommandsWindow::watchFile()
+{
+    const QString folder = QFileInfo(m_store->path()).path();
+    if (QFileInfo(folder).isDir() && !m_watcher->directories().contains(folder))
+        m_watcher->addPath(folder);
+    if (QFileInfo::exists(m_store->path()) && !m_watcher->files().contains(m_store->path()))
+        m_watcher->addPath(m_store->path());
+}
+
+// Told after the event that made the window (a menu item, a key) has
+// returned: the message box waits for its answer, the item must not.
 void CommandsWindow::load()
 {
     CommandsRead got = m_store->load();
+    m_model->beginReset();
     m_commands = got.commands;
-    showList();
+    m_model->endReset();
+    enableButtons();
+    watchFile();
     if (got.error)
-        m_dialogs->message(QStringLiteral("常用指令文件 %1 有误，%2。列表从空开始；该文件保持原样，"
-                                          "保存新列表前会被改名留存。")
-                               .arg(m_store->path(), got.error->text()),
-                           Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
+        QTimer::singleShot(0, this, [this, why = got.error->text()] {
+            m_dialogs->message(QStringLiteral("常用指令文件 %1 有误，%2。列表从空开始；该文件保持原样，"
+                                              "保存新列表前会被改名留存。")
+                                   .arg(m_store->path(), why),
+                               Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
+        });
+}
+
+// A file that another window saved, or someone edited, replaces the list; one
+// that cannot be read leaves it as it is (and is moved aside at the next change).
+void CommandsWindow::takeUpChanges()
+{
+    watchFile();
+    if (!m_store->changedOnDisk())
+        return;
+    const int row = selectedRow();
+    CommandsRead got = m_store->load();
+    if (got.error)
+        return;
+    m_model->beginReset();
+    m_commands = got.commands;
+    m_model->endReset();
+    selectRow(std::min(row, int(m_commands.size()) - 1));
+    enableButtons();
 }
 
 SavedCommand CommandsWindow::edited() const
@@ -161,8 +217,8 @@ void CommandsWindow::setEdited(const SavedCommand &c)
 
 int CommandsWindow::selectedRow() const
 {
-    const QList<QTableWidgetSelectionRange> ranges = m_table->selectedRanges();
-    return ranges.isEmpty() ? -1 : ranges.first().topRow();
+    const QModelIndexList rows = m_table->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
 }
 
 void CommandsWindow::selectRow(int row)
@@ -170,8 +226,54 @@ void CommandsWindow::selectRow(int row)
     m_table->clearSelection();
     if (row >= 0 && row < m_commands.size()) {
         m_table->selectRow(row);
-        m_table->setCurrentCell(row, NameColumn);
+        m_table->setCurrentIndex(m_model->index(row, CommandsModel::NameColumn));
     }
+}
+
+// The change is made to the list as the file holds it (another window may
+// have saved since); the view is told only what changed, unless the list came
+// anew from the file.
+bool CommandsWindow::change(const CommandStore::Change &edit, Shape shape, int row, int other)
+{
+    const bool known = !m_store->changedOnDisk();
+    std::optional<QList<SavedCommand>> saved = m_store->update(edit);
+    watchFile();
+    if (!saved) {
+        m_dialogs->message(QStringLiteral("无法保存常用指令：") + m_store->path(), Dialogs::Icon::Exclamation,
+                           Dialogs::Buttons::Ok);
+        return false;
+    }
+    if (!known) {
+        m_model->beginReset();
+        m_commands = std::move(*saved);
+        m_model->endReset();
+        return true;
+    }
+    switch (shape) {
+    case Shape::Append: {
+        const int added = int(saved->size() - m_commands.size());
+        if (added > 0)
+            m_model->beginAppend(added);
+        m_commands = std::move(*saved);
+        if (added > 0)
+            m_model->endAppend();
+        break;
+    }
+    case Shape::Row:
+        m_commands = std::move(*saved);
+        m_model->rowChanged(row);
+        break;
+    case Shape::Remove:
+        m_model->beginRemove(row);
+        m_commands = std::move(*saved);
+        m_model->endRemove();
+        break;
+    case Shape::Move:
+        m_commands = std::move(*saved);
+        m_model->moved(row, other);
+        break;
+    }
+    return true;
 }
 
 // A command needs a name; without one the name field says so by taking focus.
@@ -182,9 +284,8 @@ void CommandsWindow::addEdited()
         m_name->setFocus();
         return;
     }
-    m_commands.append(c);
-    changed();
-    selectRow(int(m_commands.size()) - 1);
+    if (change([&](QList<SavedCommand> &list) { list.append(c); }, Shape::Append, -1))
+        selectRow(int(m_commands.size()) - 1);
 }
 
 void CommandsWindow::replaceSelected()
@@ -193,9 +294,19 @@ void CommandsWindow::replaceSelected()
     const SavedCommand c = edited();
     if (row < 0 || c.name.trimmed().isEmpty())
         return;
-    m_commands[row] = c;
-    changed();
-    selectRow(row);
+    const SavedCommand was = m_commands[row];
+    int at = row;
+    const bool ok = change(
+        [&](QList<SavedCommand> &list) {
+            at = placeOf(list, row, was);
+            if (at >= 0)
+                list[at] = c;
+            else
+                list.append(c), at = int(list.size()) - 1; // gone meanwhile: kept, not lost
+        },
+        Shape::Row, row);
+    if (ok)
+        selectRow(at);
 }
 
 void CommandsWindow::removeSelected()
@@ -203,9 +314,15 @@ void CommandsWindow::removeSelected()
     const int row = selectedRow();
     if (row < 0)
         return;
-    m_commands.removeAt(row);
-    changed();
-    selectRow(std::min(row, int(m_commands.size()) - 1));
+    const SavedCommand was = m_commands[row];
+    const bool ok = change(
+        [&](QList<SavedCommand> &list) {
+            if (const int at = placeOf(list, row, was); at >= 0)
+                list.removeAt(at);
+        },
+        Shape::Remove, row);
+    if (ok)
+        selectRow(std::min(row, int(m_commands.size()) - 1));
 }
 
 void CommandsWindow::moveSelected(int by)
@@ -214,15 +331,32 @@ void CommandsWindow::moveSelected(int by)
     const int to = row + by;
     if (row < 0 || to < 0 || to >= m_commands.size())
         return;
-    m_commands.move(row, to);
-    changed();
-    selectRow(to);
+    const SavedCommand was = m_commands[row];
+    int now = to;
+    const bool ok = change(
+        [&](QList<SavedCommand> &list) {
+            const int at = placeOf(list, row, was);
+            now = at >= 0 ? std::clamp(at + by, 0, int(list.size()) - 1) : -1;
+            if (at >= 0)
+                list.move(at, now);
+        },
+        Shape::Move, row, to);
+    if (ok)
+        selectRow(now);
+}
+
+std::optional<QString> CommandsWindow::chooseFile(const QString &title, bool forSaving)
+{
+    auto path = m_dialogs->chooseCommandsFile(title, forSaving, m_lastFolder);
+    if (path)
+        m_lastFolder = QFileInfo(*path).absolutePath();
+    return path;
 }
 
 // Imported commands join the end of the list; a bad file changes nothing.
 void CommandsWindow::importFile()
 {
-    const auto path = m_dialogs->chooseCommandsFile(QStringLiteral("导入常用指令"), false);
+    const auto path = chooseFile(QStringLiteral("导入常用指令"), false);
     if (!path)
         return;
     const CommandsRead got = CommandStore::importFrom(*path);
@@ -231,57 +365,22 @@ void CommandsWindow::importFile()
                            Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
         return;
     }
-    m_commands += got.commands;
-    changed();
+    change([&](QList<SavedCommand> &list) { list += got.commands; }, Shape::Append, -1);
 }
 
 void CommandsWindow::exportFile()
 {
-    const auto path = m_dialogs->chooseCommandsFile(QStringLiteral("导出常用指令"), true);
+    const auto path = chooseFile(QStringLiteral("导出常用指令"), true);
     if (path && !CommandStore::exportTo(*path, m_commands))
         m_dialogs->message(QStringLiteral("无法写入 ") + *path, Dialogs::Icon::Exclamation,
                            Dialogs::Buttons::Ok);
-}
-
-void CommandsWindow::changed()
-{
-    showList();
-    if (!m_store->save(m_commands))
-        m_dialogs->message(QStringLiteral("无法保存常用指令：") + m_store->path(),
-                           Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
-}
-
-void CommandsWindow::showList()
-{
-    m_table->setRowCount(int(m_commands.size()));
-    for (int row = 0; row < m_commands.size(); ++row) {
-        const SavedCommand &c = m_commands[row];
-        const QString cells[] = {row < kFunctionKeys ? QStringLiteral("F%1").arg(row + 1) : QString(),
-                                 c.name,
-                                 oneLine(c.content),
-                                 c.hex ? QStringLiteral("HEX") : QStringLiteral("文本"),
-                                 displayName(c.ending),
-                                 displayName(c.checksum)};
-        for (int column = 0; column < SendColumn; ++column) {
-            auto *item = new QTableWidgetItem(cells[column]);
-            if (column == ContentColumn)
-                item->setToolTip(c.content);
-            m_table->setItem(row, column, item);
-        }
-        // The cell under the button says what it does, for screen readers.
-        m_table->setItem(row, SendColumn, new QTableWidgetItem(QStringLiteral("发送")));
-        auto *send = new QPushButton(QStringLiteral("发送"));
-        send->setAccessibleName(QStringLiteral("发送 ") + c.name);
-        connect(send, &QPushButton::clicked, this, [this, row] { sendRow(row); });
-        m_table->setCellWidget(row, SendColumn, send);
-    }
-    enableButtons();
 }
 
 // What needs a selected row, or one above or below it, is greyed without.
 void CommandsWindow::enableButtons()
 {
     const int row = selectedRow();
+    m_send->setEnabled(row >= 0);
     m_replace->setEnabled(row >= 0);
     m_remove->setEnabled(row >= 0);
     m_up->setEnabled(row > 0);

@@ -3,20 +3,24 @@
 #include "transmit/saved_commands.h"
 
 #include <QList>
+#include <optional>
 #include <QWidget>
 
+class CommandsModel;
 class Dialogs;
 class QCheckBox;
 class QComboBox;
+class QFileSystemWatcher;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class QTableWidget;
+class QTableView;
 
 // The 常用指令 window: named commands, each with its content, hex or text, line
-// ending and checksum. The list is kept in a CommandStore and saved whenever
-// it changes. A row is sent by double-clicking it, Enter, or its 发送 button;
-// the first twelve also by F1 to F12 in the main window.
+// ending and checksum. The list is kept in a CommandStore, saved at every
+// change, and taken up again whenever another window saves it. The selected
+// command is sent by double-clicking it, Enter, or the 发送 button; the first
+// twelve also by F1 to F12 in the main window.
 class CommandsWindow : public QWidget
 {
     Q_OBJECT
@@ -24,8 +28,11 @@ class CommandsWindow : public QWidget
 public:
     CommandsWindow(CommandStore *store, Dialogs *dialogs, QWidget *parent = nullptr);
 
-    // Reads the store; a bad file is reported (with its line) and the list starts empty.
+    // Reads the store; a bad file is reported (with its line, once the
+    // caller's event has returned) and the list starts empty.
     void load();
+    // The list as it is on disk now, if another window changed it.
+    void takeUpChanges();
     const QList<SavedCommand> &commands() const { return m_commands; }
 
     // What the editing fields below the list say.
@@ -49,20 +56,26 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void changed();
-    void showList();
+    // How a change of the list's own shows in the view.
+    enum class Shape { Append, Row, Remove, Move };
+    bool change(const CommandStore::Change &edit, Shape shape, int row, int other = -1);
+    void watchFile();
     void enableButtons();
     void sendRow(int row);
+    std::optional<QString> chooseFile(const QString &title, bool forSaving);
 
     CommandStore *m_store;
     Dialogs *m_dialogs;
     QList<SavedCommand> m_commands;
+    CommandsModel *m_model;
+    QFileSystemWatcher *m_watcher;
+    QString m_lastFolder; // of the last import or export
 
-    QTableWidget *m_table;
+    QTableView *m_table;
     QLineEdit *m_name;
     QPlainTextEdit *m_content;
     QCheckBox *m_hex;
     QComboBox *m_ending;
     QComboBox *m_checksum;
-    QPushButton *m_replace, *m_remove, *m_up, *m_down;
+    QPushButton *m_send, *m_replace, *m_remove, *m_up, *m_down;
 };

@@ -81,9 +81,10 @@ std::optional<QString> QtDialogs::chooseFolder(const QString &title, const QStri
     return chosen.isValid() ? model->filePath(chosen) : QDir(root).absolutePath();
 }
 
-std::optional<QString> QtDialogs::chooseCommandsFile(const QString &title, bool forSaving)
+std::optional<QString> QtDialogs::chooseCommandsFile(const QString &title, bool forSaving,
+                                                     const QString &folder)
 {
-    QFileDialog dialog(m_owner, title);
+    QFileDialog dialog(m_owner, title, folder);
     dialog.setFileMode(forSaving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setAcceptMode(forSaving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setNameFilter(QStringLiteral("指令文件（*.ini） (*.ini)"));

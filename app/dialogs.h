@@ -28,9 +28,11 @@ public:
     virtual std::optional<QString> chooseFolder(const QString &title, const QString &root,
                                                 const QString &current) = 0;
 
-    // A file dialog titled title offering commands files (*.ini), to read one
-    // (forSaving false) or to write one; the chosen path, or nothing when cancelled.
-    virtual std::optional<QString> chooseCommandsFile(const QString &title, bool forSaving) = 0;
+    // A file dialog titled title offering commands files (*.ini) in folder, to
+    // read one (forSaving false) or to write one; the chosen path, or nothing
+    // when cancelled.
+    virtual std::optional<QString> chooseCommandsFile(const QString &title, bool forSaving,
+                                                      const QString &folder) = 0;
 };
 
 // The real dialogs, modal to the given window.
@@ -43,7 +45,8 @@ public:
     QString chooseFileToOpen() override;
     std::optional<QString> chooseFolder(const QString &title, const QString &root,
                                         const QString &current) override;
-    std::optional<QString> chooseCommandsFile(const QString &title, bool forSaving) override;
+    std::optional<QString> chooseCommandsFile(const QString &title, bool forSaving,
+                                              const QString &folder) override;
 
 private:
     QWidget *m_owner;

@@ -465,15 +465,16 @@ void MainForm::onStampsTriggered(bool on)
     m_port->setExactReadTimes(on);
 }
 
-// A file send counts the file's bytes, as they went out; SentText then keeps the
-// send box text counted last.
+// A file send counts the file's bytes, as they went out; a text send the bytes
+// it wrote (without the spaces trimmed off its ends, with its line ending).
+// SentText then keeps the send box text counted last.
 void MainForm::CountSentText()
 {
     if (LastSendWasFile) {
         TXCount = addCount(TXCount, SendFileText.size());
     } else {
         SentText = sendBoxText();
-        TXCount = addCount(TXCount, cp936::byteLength(SentText) + m_endingBytes);
+        TXCount = addCount(TXCount, m_textBytes);
     }
     m_txCount->show(TXCount);
 }
@@ -544,7 +545,7 @@ bool MainForm::sendText(const QString &text, LineEnding ending)
     if (!m_port->write(bytes))
         return false;
     LastSendWasFile = false;
-    m_endingBytes = end.size();
+    m_textBytes = bytes.size();
     return !bytes.isEmpty();
 }
 
@@ -581,11 +582,9 @@ void MainForm::sendCommand(const SavedCommand &command)
             m_commandBytes = 0;
         return;
     }
-    QString text = command.content;
-    text.replace(u'\n', QStringLiteral("\r\n"));
-    const qsizetype bytes = cp936::encode(trimSpaces(text)).size() + endingBytes(command.ending).size();
-    if (sendText(text, command.ending))
-        m_commandBytes = bytes;
+    // Its line breaks go out as the file says (\n a line feed, \r a carriage return).
+    if (sendText(command.content, command.ending))
+        m_commandBytes = m_textBytes;
 }
 
 void MainForm::onCmdClearSendClick()

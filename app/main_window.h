@@ -160,8 +160,8 @@ private:
     std::unique_ptr<CommandStore> m_commandStore;
     CommandsWindow *m_commandsWindow = nullptr;
     FindWindow *m_findWindow = nullptr;
-    // Line ending bytes the last send of the send box added (counted with it).
-    qint64 m_endingBytes = 0;
+    // The bytes the last text send wrote (counted when the port has sent them).
+    qint64 m_textBytes = 0;
     // Set while a saved command was the last send: what it counts when the
     // port has sent it (a text command; a hex command counted when it was sent).
     std::optional<qint64> m_commandBytes;

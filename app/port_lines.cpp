@@ -1,6 +1,7 @@
 #include "app/port_lines.h"
 
 #include "app/menu_switches.h"
+#include "app/tool_window.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -87,6 +88,7 @@ ControlLinesWindow::ControlLinesWindow(Port *port, QAction *dtr, QAction *rts, Q
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(outputs);
     layout->addLayout(lamps);
+    addCloseKeys(this, layout);
 
     connect(m_port, &Port::opened, this, &ControlLinesWindow::refresh);
     connect(m_port, &Port::closed, this, &ControlLinesWindow::refresh);

@@ -5,7 +5,12 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QRegularExpression>
 #include <QStringDecoder>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -52,11 +57,16 @@ CommandsRead failed(int line, const QString &what)
     return {{}, CommandsError{line, what}};
 }
 
-bool writeAtomically(const QString &path, const QList<SavedCommand> &commands)
+// newFile: the permissions of a file that is not there yet (one that is keeps its own).
+bool writeAtomically(const QString &path, const QList<SavedCommand> &commands,
+                     std::optional<QFileDevice::Permissions> newFile = std::nullopt)
 {
+    const bool existed = QFileInfo::exists(path);
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly))
         return false;
+    if (newFile && !existed)
+        f.setPermissions(*newFile);
     const QByteArray bytes = writeCommands(commands).toUtf8();
     if (f.write(bytes) != bytes.size()) {
         f.cancelWriting();
@@ -190,29 +200,109 @@ bool CommandStore::exportTo(const QString &path, const QList<SavedCommand> &comm
     return writeAtomically(path, commands);
 }
 
+CommandStore::Stamp CommandStore::stamp() const
+{
+    struct stat st{};
+    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
+        return {};
+    return {true, quint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
 CommandsRead CommandStore::load()
 {
     m_keepAside = false;
-    if (!QFileInfo::exists(m_path) && !QFileInfo(m_path).isSymLink())
+    m_stamp = stamp();
+    if (!m_stamp.exists && !QFileInfo(m_path).isSymLink()) {
+        m_known.clear();
         return {};
+    }
     CommandsRead got = importFrom(m_path);
     m_keepAside = got.error.has_value();
+    if (!got.error)
+        m_known = got.commands; // else what this store knew stays, to be saved in the file's place
     return got;
 }
 
-bool CommandStore::save(const QList<SavedCommand> &commands)
+namespace {
+// The advisory lock every window takes around a change, on a file of its own
+// (the commands file itself is replaced at every save). Waits a little for
+// another window's save, never for ever.
+class FileLock
+{
+public:
+    explicit FileLock(const QString &path)
+    {
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        for (int i = 0; m_fd >= 0 && i < 200; ++i) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+                m_locked = true;
+                return;
+            }
+            ::usleep(10'000);
+        }
+    }
+    ~FileLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // lets go of the lock
+    }
+    bool locked() const { return m_locked; }
+
+private:
+    int m_fd = -1;
+    bool m_locked = false;
+};
+} // namespace
+
+bool CommandStore::moveAside()
+{
+    QString aside = m_path + QStringLiteral(".bad");
+    for (int n = 1; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+        aside = m_path + QStringLiteral(".bad-") + QString::number(n);
+    if (!QFile::rename(m_path, aside))
+        return false;
+    m_keepAside = false;
+    m_movedAside = aside;
+    return true;
+}
+
+// A save that was interrupted (the program killed while writing) leaves its
+// new file beside the list, named as the list and six characters more. Under
+// the lock no other save is under way, so every such file is a leftover.
+void CommandStore::removeLeftovers() const
+{
+    const QFileInfo list(m_path);
+    const QRegularExpression leftover(QRegularExpression::anchoredPattern(
+        QRegularExpression::escape(list.fileName()) + QStringLiteral("\\.[A-Za-z0-9]{6}")));
+    QDir dir = list.dir();
+    for (const QString &name : dir.entryList({list.fileName() + QStringLiteral(".??????")},
+                                             QDir::Files | QDir::Hidden | QDir::System))
+        if (leftover.match(name).hasMatch() && !QFileInfo(dir.filePath(name)).isSymLink())
+            dir.remove(name);
+}
+
+std::optional<QList<SavedCommand>> CommandStore::update(const Change &change)
 {
     m_movedAside.clear();
     if (!QDir().mkpath(QFileInfo(m_path).path()))
-        return false;
-    if (m_keepAside) {
-        QString aside = m_path + QStringLiteral(".bad");
-        for (int n = 1; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
-            aside = m_path + QStringLiteral(".bad-") + QString::number(n);
-        if (!QFile::rename(m_path, aside))
-            return false;
-        m_keepAside = false;
-        m_movedAside = aside;
+        return std::nullopt;
+    const FileLock lock(m_path + QStringLiteral(".lock"));
+    if (!lock.locked())
+        return std::nullopt;
+    QList<SavedCommand> list = m_known;
+    if (changedOnDisk() && (stamp().exists || QFileInfo(m_path).isSymLink())) {
+        CommandsRead fresh = importFrom(m_path);
+        m_keepAside = fresh.error.has_value(); // what this window knows stays; the file goes aside
+        if (!fresh.error)
+            list = std::move(fresh.commands);
     }
-    return writeAtomically(m_path, commands);
+    change(list);
+    if (m_keepAside && !moveAside())
+        return std::nullopt;
+    removeLeftovers();
+    if (!writeAtomically(m_path, list, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return std::nullopt;
+    m_known = list;
+    m_stamp = stamp();
+    return list;
 }

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
 #include <optional>
 
 // A named command of the 常用指令 window: what it sends and how.
@@ -42,13 +43,18 @@ struct CommandsRead {
 };
 CommandsRead readCommands(QByteArrayView file);
 
-// Files larger than this are not read (a commands file is a few kilobytes).
-inline constexpr qint64 kMaxCommandsFile = 4 << 20;
+// Files larger than this are not read (a list of 100,000 commands is about 8 MB).
+inline constexpr qint64 kMaxCommandsFile = 64 << 20;
 
-// The commands file at path. A file that cannot be read or is malformed is
-// never overwritten: the list starts empty, and the first save moves the file
-// aside (to path + ".bad", or ".bad-1" and on when that is taken) before
-// writing the new list. Writes are atomic.
+// The commands file at path, shared by every window of every instance of the
+// program. A change is read, changed and written under an advisory lock on
+// path + ".lock": a list another window saved since this store last read or
+// wrote the file is taken up first, so no change is lost. A file that cannot
+// be read or is malformed is never overwritten: the list starts empty (or stays
+// as this store knows it), and the first save moves the file aside (to path +
+// ".bad", or ".bad-1" and on when that is taken) before writing. Writes are
+// atomic; a new file is the user's alone (0600), and what an interrupted write
+// left behind is cleaned at the next.
 class CommandStore
 {
 public:
@@ -56,9 +62,17 @@ public:
     // $XDG_CONFIG_HOME/quorvex/commands.ini (or Qt's equivalent).
     static QString defaultPath();
 
-    // The list in the file; a missing file is an empty list.
+    // The list in the file; a missing file is an empty list. A bad file
+    // leaves the list this store knew to be saved in its place.
     CommandsRead load();
-    bool save(const QList<SavedCommand> &commands);
+    // Applies change to the list as the file holds it now and saves the
+    // result; the list as saved, or nothing when it could not be (the file
+    // then is as it was).
+    using Change = std::function<void(QList<SavedCommand> &)>;
+    std::optional<QList<SavedCommand>> update(const Change &change);
+    // The file is not as this store last read or wrote it (another window
+    // saved it, or it was edited).
+    bool changedOnDisk() const { return stamp() != m_stamp; }
     QString path() const { return m_path; }
     // Where a bad file was moved by the last save (empty when none was).
     QString movedAside() const { return m_movedAside; }
@@ -68,7 +82,20 @@ public:
     static bool exportTo(const QString &path, const QList<SavedCommand> &commands);
 
 private:
+    // What the file is on disk: enough to see that someone else wrote it.
+    struct Stamp {
+        bool exists = false;
+        quint64 inode = 0;
+        qint64 size = 0, modifiedNs = 0;
+        bool operator==(const Stamp &) const = default;
+    };
+    Stamp stamp() const;
+    bool moveAside();
+    void removeLeftovers() const;
+
     QString m_path;
+    QList<SavedCommand> m_known; // the list as last read or written
+    Stamp m_stamp;
     bool m_keepAside = false;
     QString m_movedAside;
 };

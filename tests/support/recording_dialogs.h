@@ -20,6 +20,7 @@ public:
     std::optional<QString> folderAnswer; // nothing = cancelled
     QString folderTitle, folderRoot, folderCurrent; // what the picker was asked
     std::optional<QString> commandsFileAnswer; // nothing = cancelled
+    QString commandsFolder;                    // where the commands file dialog opened
 
     void message(const QString &text, Icon icon, Buttons buttons) override
     {
@@ -38,8 +39,9 @@ public:
         folderCurrent = current;
         return folderAnswer;
     }
-    std::optional<QString> chooseCommandsFile(const QString &, bool) override
+    std::optional<QString> chooseCommandsFile(const QString &, bool, const QString &folder) override
     {
+        commandsFolder = folder;
         return commandsFileAnswer;
     }
 };

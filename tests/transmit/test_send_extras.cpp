@@ -12,7 +12,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTableWidget>
+#include <QDir>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -69,16 +70,16 @@ private slots:
         send("  AT+GMR ");
         QCOMPARE(comm->written, QByteArray("AT+GMR\r\n"));
         drain();
-        QCOMPARE(tx(), QStringLiteral("TX:11")); // the box as typed, 9, and the ending
+        QCOMPARE(tx(), QStringLiteral("TX:8")); // what went out: the box trimmed, and the ending
         comm->written.clear();
         hexSend(true);
         send("01 03 00 00 00 0A");
         QCOMPARE(comm->written, QByteArray::fromHex("01030000000AC5CD"));
-        QCOMPARE(tx(), QStringLiteral("TX:19"));
+        QCOMPARE(tx(), QStringLiteral("TX:16"));
         comm->written.clear();
         send("GG");
         QVERIFY(comm->written.isEmpty());
-        QCOMPARE(tx(), QStringLiteral("TX:19"));
+        QCOMPARE(tx(), QStringLiteral("TX:16"));
     }
 
     // The menu: Qt's editing items, then the four of the send box, the chosen
@@ -141,7 +142,8 @@ private slots:
     }
 
     // Saved commands: kept in their file, sent by F1 to F12 through the same
-    // checks as the send button, counted as they went out.
+    // checks as the send button, counted as they went out, their line breaks
+    // as the file says.
     void savedCommands()
     {
         CommandsWindow *cw = form->commandsWindow();
@@ -154,7 +156,11 @@ private slots:
         QCOMPARE(CommandStore(dir->filePath("commands.ini")).load().commands, cw->commands());
         dialogs->commandsFileAnswer = dir->filePath("shared.ini");
         cw->exportFile();
+        QCOMPARE(dialogs->commandsFolder, QDir::homePath()); // not where the program started
         QCOMPARE(CommandStore::importFrom(dir->filePath("shared.ini")).commands, cw->commands());
+        dialogs->commandsFileAnswer.reset();
+        cw->importFile();
+        QCOMPARE(dialogs->commandsFolder, dir->path()); // the last folder used
 
         form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
@@ -169,28 +175,44 @@ private slots:
         QCOMPARE(tx(), QStringLiteral("TX:16"));
         drain();
         QCOMPARE(tx(), QStringLiteral("TX:16"));
-        QTest::keyClick(form.get(), Qt::Key_F3); // no third command
-        QCOMPARE(comm->written.size(), 16);
+        // As another window (or an editor) saves it; the line breaks as the file says.
+        QVERIFY(CommandStore(dir->filePath("commands.ini")).update([](QList<SavedCommand> &l) {
+            l << SavedCommand{"lines", " X\rY\nZ "};
+        }));
+        cw->takeUpChanges();
+        QCOMPARE(cw->commands().size(), 3);
+        QTest::keyClick(form.get(), Qt::Key_F3);
+        QCOMPARE(comm->written.mid(16), QByteArray("X\rY\nZ"));
+        drain();
+        QCOMPARE(tx(), QStringLiteral("TX:21"));
+        QTest::keyClick(form.get(), Qt::Key_F4); // no fourth command
+        QCOMPARE(comm->written.size(), 21);
 
         cw->selectRow(1);
-        QTest::keyClick(cw->findChild<QTableWidget *>("CommandList"), Qt::Key_Return);
-        QCOMPARE(comm->written.mid(16), QByteArray("AT+RST\r\n"));
+        QTest::keyClick(cw->findChild<QTableView *>("CommandList"), Qt::Key_Return);
+        QCOMPARE(comm->written.mid(21), QByteArray("AT+RST\r\n"));
+        cw->findChild<QPushButton *>("CmdSendCommand")->click();
+        QCOMPARE(comm->written.mid(29), QByteArray("AT+RST\r\n"));
         QTest::mouseClick(w<QPushButton>("CmdSwitch"), Qt::LeftButton); // closed
         QTest::keyClick(form.get(), Qt::Key_F1);
         QCOMPARE(dialogs->messages.value(0).text, QStringLiteral("串口没有打开，请打开串口"));
-        QCOMPARE(comm->written.size(), 24);
+        QCOMPARE(comm->written.size(), 37);
     }
 
-    // A bad commands file: said with its line, an empty list, the file kept;
-    // a bad import changes nothing.
+    // A bad commands file: said with its line at the first F-key (after the
+    // key's own event), an empty list, the file kept; a bad import changes nothing.
     void badFiles()
     {
         QFile bad(dir->filePath("commands.ini"));
         QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write("[command]\nname=x\ntype=hexx\n") > 0);
         bad.close();
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QTest::keyClick(form.get(), Qt::Key_F1);
+        QVERIFY(dialogs->messages.isEmpty());
+        QTRY_VERIFY(dialogs->messages.value(0).text.contains(QStringLiteral("第 3 行")));
         CommandsWindow *cw = form->commandsWindow();
         QVERIFY(cw->commands().isEmpty());
-        QVERIFY(dialogs->messages.value(0).text.contains(QStringLiteral("第 3 行")));
         QFile imported(dir->filePath("import.ini"));
         QVERIFY(imported.open(QIODevice::WriteOnly) && imported.write("name=y\n") > 0);
         imported.close();

@@ -64,13 +64,14 @@ private slots:
     }
 
     // Text goes out in code page 936 without its outer spaces; the count, at the
-    // send event, is the whole box in the same bytes.
+    // send event, is the bytes that went out.
     void textBytesOnTheWire_data()
     {
         QTest::addColumn<QString>("box");
         QTest::addColumn<QByteArray>("wire");
         QTest::addColumn<int>("counted");
-        QTest::newRow("spaces trimmed") << " AB " << QByteArray("AB") << 4;
+        QTest::newRow("spaces trimmed") << " AB " << QByteArray("AB") << 2;
+        QTest::newRow("chinese, spaces trimmed") << QString::fromUtf8("   中文   ") << QByteArray("\xd6\xd0\xce\xc4") << 4;
         QTest::newRow("chinese") << QString::fromUtf8("中文") << QByteArray("\xd6\xd0\xce\xc4") << 4;
         QTest::newRow("two lines") << "AT\nOK" << QByteArray("AT\r\nOK") << 6;
         QTest::newRow("not in code page 936") << QString::fromUtf8("A\u0E01B") << QByteArray("A?B") << 3;

@@ -3,6 +3,7 @@
 #include "transmit/send_options.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -91,24 +92,52 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("q/commands.ini");
-        CommandStore store(path);
-        QVERIFY(store.load().commands.isEmpty() && !store.load().error); // no file yet
         const QList<SavedCommand> one = {{"a", "x", false, LineEnding::LF, Checksum::None}};
-        QVERIFY(store.save(one));
+        QVERIFY(CommandStore(path).update([&](QList<SavedCommand> &l) { l = one; }));
         QCOMPARE(CommandStore(path).load().commands, one);
 
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write("[command]\nname=a\nbogus\n") > 0);
         f.close();
+        CommandStore store(path);
         QCOMPARE(store.load().error->line, 3);
-        QVERIFY(store.save(one));
+        QCOMPARE(store.update([&](QList<SavedCommand> &l) { l += one; }), one); // from the empty list shown
         QCOMPARE(store.movedAside(), path + ".bad");
         QFile aside(path + ".bad");
         QVERIFY(aside.open(QIODevice::ReadOnly));
         QCOMPARE(aside.readAll(), QByteArray("[command]\nname=a\nbogus\n"));
         QCOMPARE(CommandStore(path).load().commands, one);
-        QVERIFY(store.save({})); // a good file is simply written over
+        QVERIFY(store.update([](QList<SavedCommand> &l) { l.clear(); })); // a good file is simply written over
         QVERIFY(store.movedAside().isEmpty());
+    }
+
+    // Two windows on one file, each loaded before the other's change: every
+    // change is made to the list as the file holds it, so none is lost. A new
+    // file is the user's alone, and what a killed save left is cleaned.
+    void sharedFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("commands.ini");
+        const auto named = [](const char *name) { return SavedCommand{name, "x"}; };
+        QVERIFY(CommandStore(path).update([&](QList<SavedCommand> &l) { l << named("shared-0"); }));
+        QCOMPARE(int(QFileInfo(path).permissions() & 0x0077), 0); // neither group nor others
+        QFile leftover(path + ".Ab12Cd");
+        QVERIFY(leftover.open(QIODevice::WriteOnly));
+        leftover.close();
+
+        CommandStore a(path), b(path);
+        a.load();
+        b.load();
+        QVERIFY(a.update([&](QList<SavedCommand> &l) { l << named("from-A"); }));
+        QVERIFY(b.changedOnDisk());
+        const auto saved = b.update([&](QList<SavedCommand> &l) { l << named("from-B"); });
+        const QList<SavedCommand> all = {named("shared-0"), named("from-A"), named("from-B")};
+        QCOMPARE(saved, all);
+        QCOMPARE(CommandStore(path).load().commands, all);
+        QVERIFY(a.changedOnDisk());
+        QCOMPARE(a.load().commands, all);
+        QVERIFY(!QFileInfo::exists(leftover.fileName()));
+        QVERIFY(QFileInfo::exists(path + ".lock")); // the lock's own file stays
     }
 
     void recentSends()
