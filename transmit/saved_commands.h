@@ -29,7 +29,7 @@ struct SavedCommand {
 //
 // In name and content, \n, \r and \\ stand for a line feed, a carriage return
 // and a backslash. Only name is required; the rest defaults to text, none, none.
-QString writeCommands(const QList<SavedCommand> &commands);
+QByteArray writeCommands(const QList<SavedCommand> &commands);
 
 struct CommandsError {
     int line = 0; // 1-based; 0: the file as a whole

@@ -51,7 +51,7 @@ private slots:
             {"a=b [command] \\n", "  AT+X=1\\r\nsecond\rline\\  ", false, LineEnding::CRLF, Checksum::None},
             {"#not a comment", "", false, LineEnding::CR, Checksum::Xor8},
         };
-        const CommandsRead got = readCommands(writeCommands(commands).toUtf8());
+        const CommandsRead got = readCommands(writeCommands(commands));
         QVERIFY(!got.error);
         QCOMPARE(got.commands, commands);
         for (LineEnding e : kLineEndings)
