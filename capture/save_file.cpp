@@ -1,8 +1,9 @@
 #include "capture/save_file.h"
 
+#include "serial/codepage936.h"
+
 #include <QDir>
 #include <QSaveFile>
-#include <QStringEncoder>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,16 +58,30 @@ bool writeSaveFile(const QString &folder, const QDateTime &now,
     if (!exists)
         file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     // One encoder for the whole file, so a character split between two pieces
-    // of the display's text is encoded whole.
-    QStringEncoder encoder("windows-936");
-    auto put = [&](QStringView s) {
-        const QByteArray bytes = encoder.encode(s);
+    // of the display's text is encoded whole; written a megabyte at a time.
+    constexpr qsizetype kChunk = 1 << 20;
+    cp936::StreamEncoder encoder;
+    QByteArray bytes;
+    bytes.reserve(kChunk + 4096);
+    const auto flush = [&] {
         if (file.write(bytes) != bytes.size())
             file.cancelWriting();
+        bytes.resize(0);
+    };
+    const auto put = [&](QStringView s) {
+        while (!s.isEmpty()) {
+            const QStringView part = s.first(std::min<qsizetype>(s.size(), kChunk / 2));
+            encoder.encode(part, bytes);
+            s = s.sliced(part.size());
+            if (bytes.size() >= kChunk)
+                flush();
+        }
     };
     put(saveTimestamp(now));
     put(u"\r\n");
     writeText(put);
     put(u"\r\n");
+    encoder.finish(bytes);
+    flush();
     return file.commit();
 }

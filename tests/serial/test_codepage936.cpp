@@ -1,5 +1,6 @@
 #include "serial/codepage936.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 class TestCodePage936 : public QObject
@@ -23,6 +24,38 @@ private slots:
         QFETCH(QByteArray, bytes);
         QCOMPARE(cp936::encode(text), bytes);
         QCOMPARE(cp936::byteLength(text), bytes.size());
+    }
+
+    // The streaming encoder gives what encode gives, for every character of the
+    // plane and for random text with surrogates (paired, lone, split between
+    // pieces) cut anywhere.
+    void streamEncoderAsEncode()
+    {
+        QString all;
+        for (int c = 1; c < 0x10000; ++c)
+            all += QChar(char16_t(c));
+        QRandomGenerator rng(936);
+        QList<QString> texts{all};
+        const char16_t pool[] = {u'A', u'中', u'€', 0xD83D, 0xDE00, 0xDC00, 0xD800, u'\r', 0x0E01};
+        for (int i = 0; i < 500; ++i) {
+            QString t;
+            for (int n = int(rng.bounded(40)); n > 0; --n)
+                t += QChar(pool[rng.bounded(int(std::size(pool)))]);
+            texts << t;
+        }
+        for (const QString &text : texts) {
+            cp936::StreamEncoder e;
+            QByteArray out;
+            for (qsizetype at = 0; at < text.size();) {
+                const qsizetype n = std::min<qsizetype>(text.size() - at, 1 + rng.bounded(7));
+                e.encode(QStringView(text).mid(at, n), out);
+                at += n;
+            }
+            e.finish(out);
+            // A lone half at the very end is a "?" too (encode leaves it out).
+            const bool halfAtEnd = !text.isEmpty() && text.back().isHighSurrogate();
+            QCOMPARE(out, cp936::encode(text) + (halfAtEnd ? "?" : ""));
+        }
     }
 
     // A character whose two bytes arrive in two reads comes out whole.
