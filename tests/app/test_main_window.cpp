@@ -362,6 +362,25 @@ private slots:
         QVERIFY(comm->isOpen());
     }
 
+    // A fault that leaves the port open is told once in the status line, and
+    // again after the next opening; the port stays open, without a message.
+    void portFaultToldOnce()
+    {
+        start();
+        const QString open = status();
+        comm->fault("Input/output error");
+        comm->fault("Input/output error");
+        QTRY_COMPARE(status(), open + QStringLiteral("（串口出错：Input/output error）"));
+        QTest::qWait(50);
+        QCOMPARE(status(), open + QStringLiteral("（串口出错：Input/output error）"));
+        QVERIFY(comm->isOpen() && dialogs->messages.isEmpty());
+        QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
+        QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton);
+        QCOMPARE(status(), open);
+        comm->fault("Broken pipe");
+        QTRY_COMPARE(status(), open + QStringLiteral("（串口出错：Broken pipe）"));
+    }
+
     void clockTicks()
     {
         form->setLocale(QLocale("zh_CN"));
