@@ -121,7 +121,13 @@ void NetworkLink::readSome()
         return;
     }
     // readAll takes at most the read buffer, and has the socket read on.
-    const QByteArray in = m_socket->readAll();
+    take(m_socket->readAll());
+    if (m_socket && m_socket->bytesAvailable() > 0 && !m_readLater->isActive())
+        m_readLater->start(0); // the rest after other events had their turn
+}
+
+void NetworkLink::take(const QByteArray &in)
+{
     if (in.isEmpty())
         return;
     if (!m_rfc2217) {
@@ -141,8 +147,6 @@ void NetworkLink::readSome()
         if (m_stage == Stage::Confirming && m_telnet.comPortRefused())
             opened(Port::Served{}); // settings cannot travel: bytes only, as raw TCP
     }
-    if (m_socket && m_socket->bytesAvailable() > 0 && !m_readLater->isActive())
-        m_readLater->start(0); // the rest after other events had their turn
 }
 
 void NetworkLink::takeNotices(const std::vector<TelnetClient::Notice> &notices)
@@ -186,9 +190,14 @@ void NetworkLink::takeNotices(const std::vector<TelnetClient::Notice> &notices)
 // Before the port is open: the opening failed. After: the port is lost.
 void NetworkLink::failed(Port::Fault fault, const QString &why)
 {
-    if (!m_socket)
+    if (!m_socket || m_failing)
         return;
     const bool wasOpen = m_stage == Stage::Open;
+    if (wasOpen) { // what came before the end is the device's too
+        m_failing = true;
+        take(m_socket->readAll());
+        m_failing = false;
+    }
     const quint64 session = m_session;
     close();
     if (wasOpen)

@@ -52,6 +52,7 @@ private:
     enum class Stage { Idle, Connecting, Confirming, Open };
     void connected();
     void readSome();
+    void take(const QByteArray &in);
     void takeNotices(const std::vector<TelnetClient::Notice> &notices);
     void opened(const Port::Served &served);
     void failed(Port::Fault fault, const QString &why);
@@ -67,6 +68,7 @@ private:
     Stage m_stage = Stage::Idle;
     bool m_rfc2217 = false;
     bool m_watching = false;
+    bool m_failing = false; // taking what is left before the connection goes
     LineSettings m_settings;
     quint64 m_session = 0;
     // The server's confirmations so far: a bit for each of baud, data size,

@@ -299,14 +299,35 @@ void Port::deliverDrained(quint64 session)
     });
 }
 
+// What the device sent before it went is delivered first, all of it: a lost
+// device drops nothing it had sent.
 void Port::deliverLost(quint64 session)
 {
     onSession(session, [this] {
         if (!m_open)
             return;
+        deliverAll();
+        if (!m_open)
+            return; // a receiver closed it meanwhile
         close();
         emit lost();
     });
+}
+
+void Port::deliverAll()
+{
+    const quint64 session = m_session.load();
+    for (;;) {
+        QByteArray bytes;
+        std::vector<Arrival> arrivals;
+        {
+            QMutexLocker lock(&m_rxLock);
+            takePortion(bytes, arrivals);
+        }
+        if (bytes.isEmpty() || !m_open || session != m_session.load())
+            return;
+        emit received(bytes, arrivals);
+    }
 }
 
 // Only the latest levels wait: a device side that reports thousands of

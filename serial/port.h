@@ -193,6 +193,7 @@ private:
     void takePortion(QByteArray &out, std::vector<Arrival> &times);
     void dropWaiting();           // with m_rxLock held
     void showModemLines();
+    void deliverAll(); // everything that waits, at once
 
     bool m_open = false;
     bool m_opening = false;

@@ -192,31 +192,46 @@ private slots:
     }
 
     // Bytes that come with the confirmation, or after the server refused the
-    // COM port option, are the device's: all of them arrive, in order.
+    // COM port option, are the device's: all of them arrive, in order, also
+    // when the server closes right after them.
     void bytesWithTheOpening_data()
     {
         QTest::addColumn<std::string>("opening");
-        QTest::newRow("in the confirmation's segment") << LoopbackServer::confirm9600();
-        QTest::newRow("after DONT COM-PORT") << iac({255, 254, 44});
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("in the confirmation's segment") << LoopbackServer::confirm9600() << false;
+        QTest::newRow("after DONT COM-PORT") << iac({255, 254, 44}) << false;
+        QTest::newRow("then the server closes") << LoopbackServer::confirm9600() << true;
     }
     void bytesWithTheOpening()
     {
         QFETCH(std::string, opening);
+        QFETCH(bool, closes);
         LoopbackServer server([&](LoopbackServer &s, int fd) {
+            if (s.connections() > 1)
+                return;
             s.send(fd, opening + "first line\r\n");
+            if (closes) {
+                s.send(fd, std::string("second\r\n"));
+                s.finish(fd);
+                return;
+            }
             s.receive(fd, 300);
             s.send(fd, std::string("second\r\n"));
             s.hold(fd);
         });
         DevicePort port;
         ReceivedBytes got(port);
+        QSignalSpy lost(&port, &Port::lost);
         QVERIFY(opened(port, server.address(true)));
         QTRY_COMPARE(got.size(), 20);
         QCOMPARE(got.take(), QByteArray("first line\r\nsecond\r\n"));
+        if (closes)
+            QTRY_COMPARE(lost.size(), 1);
     }
 
-    // A flood from a window that does not take it: the port reads no further
-    // ahead than its queue's bound, and everything arrives once it is taken.
+    // A flood from a window that does not take it, from a server that then
+    // closes: the port reads no further ahead than its queue's bound, and
+    // everything arrives once it is taken.
     void floodIsBounded_data()
     {
         QTest::addColumn<bool>("rfc2217");
@@ -230,10 +245,12 @@ private slots:
         LoopbackServer server([&](LoopbackServer &s, int fd) {
             if (rfc2217)
                 s.send(fd, LoopbackServer::confirm9600());
+            if (s.connections() > 1)
+                return;
             for (qsizetype at = 0; at < total; at += chunk)
                 if (!s.send(fd, rfc2217 ? QByteArray(2 * chunk, IAC) : pattern(at, chunk)))
                     return;
-            s.hold(fd);
+            s.finish(fd); // and goes: what it sent is all the device's, read or not yet
         });
         DevicePort port;
         qsizetype size = 0;

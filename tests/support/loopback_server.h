@@ -80,6 +80,14 @@ public:
         }
         return got;
     }
+    // Ends the connection in order (what was sent arrives first: a close with
+    // the peer's bytes unread would reset it, and the peer drop what it had
+    // not read yet), then waits for the peer to go.
+    void finish(int fd)
+    {
+        ::shutdown(fd, SHUT_WR);
+        hold(fd);
+    }
     // Waits until stopped or the peer goes away.
     void hold(int fd)
     {
