@@ -167,19 +167,25 @@ void CommandsWindow::watchFile()
 // returned: the message box waits for its answer, the item must not.
 void CommandsWindow::load()
 {
-    CommandsRead got = m_store->load();
+    const CommandsRead got = m_store->load();
     m_model->beginReset();
-    m_commands = got.commands;
+    m_commands = m_store->commands();
     m_model->endReset();
     enableButtons();
     watchFile();
     if (got.error)
-        QTimer::singleShot(0, this, [this, why = got.error->text()] {
-            m_dialogs->message(QStringLiteral("常用指令文件 %1 有误，%2。列表从空开始；该文件保持原样，"
-                                              "保存新列表前会被改名留存。")
-                                   .arg(m_store->path(), why),
-                               Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
-        });
+        tellBadFile(m_dialogs, this, m_store->path(), *got.error);
+}
+
+void CommandsWindow::tellBadFile(Dialogs *dialogs, QObject *context, const QString &path,
+                                 const CommandsError &error)
+{
+    QTimer::singleShot(0, context, [dialogs, path, why = error.text()] {
+        dialogs->message(QStringLiteral("常用指令文件 %1 有误，%2。列表从空开始；该文件保持原样，"
+                                        "保存新列表前会被改名留存。")
+                             .arg(path, why),
+                         Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
+    });
 }
 
 // A file that another window saved, or someone edited, replaces the list; one
@@ -187,14 +193,12 @@ void CommandsWindow::load()
 void CommandsWindow::takeUpChanges()
 {
     watchFile();
-    if (!m_store->changedOnDisk())
+    m_store->takeUpChanges(); // F1 to F12 may have taken them up already
+    if (m_commands == m_store->commands())
         return;
     const int row = selectedRow();
-    CommandsRead got = m_store->load();
-    if (got.error)
-        return;
     m_model->beginReset();
-    m_commands = got.commands;
+    m_commands = m_store->commands();
     m_model->endReset();
     selectRow(std::min(row, int(m_commands.size()) - 1));
     enableButtons();

@@ -17,7 +17,7 @@ class QPushButton;
 class QTableView;
 
 // The 常用指令 window: named commands, each with its content, hex or text, line
-// ending and checksum. The list is kept in a CommandStore, saved at every
+// ending and checksum. It shows the list a CommandStore keeps, saved at every
 // change, and taken up again whenever another window saves it. The selected
 // command is sent by double-clicking it, Enter, or the 发送 button; the first
 // twelve also by F1 to F12 in the main window.
@@ -34,6 +34,11 @@ public:
     // The list as it is on disk now, if another window changed it.
     void takeUpChanges();
     const QList<SavedCommand> &commands() const { return m_commands; }
+    // Tells of a commands file that cannot be read, once the event that
+    // found it has returned (the message box waits for its answer, a menu item
+    // or key must not).
+    static void tellBadFile(Dialogs *dialogs, QObject *context, const QString &path,
+                            const CommandsError &error);
 
     // What the editing fields below the list say.
     SavedCommand edited() const;

@@ -4,7 +4,6 @@
 #include "app/commands_window.h"
 #include "app/find_window.h"
 #include "app/port_lines.h"
-#include "app/port_status.h"
 #include "app/send_box_menu.h"
 #include "app/status_line.h"
 #include "capture/save_file.h"
@@ -15,10 +14,10 @@
 #include "receive/receive_recorder.h"
 #include "serial/port_lister.h"
 #include "serial/port_names.h"
-#include "serial/port_watcher.h"
 #include "serial/settings_selector.h"
 #include "transmit/interval_timer.h"
 #include "transmit/saved_commands.h"
+#include "transmit/send_feed.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -56,6 +55,22 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
     buildMainForm(this, c);
     setWindowIcon(windowIconPicture());
     m_txCount = new CounterBox(c.TxtTXCount, QStringLiteral("TX:"), this);
+    m_ownLister = std::make_unique<QtPortLister>();
+    m_lister = m_ownLister.get();
+
+    // The port's life: the session opens and closes, the window shows it.
+    m_session = new PortSession(m_port, m_lister, this);
+    connect(m_session, &PortSession::lookChanged, this,
+            [this](bool open) { open ? setOpenLook() : setClosedLook(); });
+    connect(m_session, &PortSession::statusChanged, c.TxtStatus, &StatusLine::showStatus);
+    connect(m_session, &PortSession::noteAdded, c.TxtStatus, &StatusLine::addNote);
+    connect(m_session, &PortSession::openFailed, this, &MainForm::onOpenFailed);
+
+    // What is sent, and its count.
+    m_send = new SendFeed(m_port, this);
+    connect(m_send, &SendFeed::countChanged, m_txCount, &CounterBox::show);
+    connect(c.ChkHexSend, &QCheckBox::stateChanged, m_send,
+            [this] { m_send->setHexSend(ticked(c.ChkHexSend)); });
 
     TmrNowTime = new QTimer(this);
     TmrNowTime->setObjectName(QStringLiteral("TmrNowTime"));
@@ -97,11 +112,6 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
             [this] { m_feed->setHex(ticked(c.ChkHexReceive)); });
     connect(c.ChkAutoClear, &QCheckBox::stateChanged, m_feed,
             [this] { m_feed->setAutoClear(ticked(c.ChkAutoClear)); });
-    connect(m_port, &Port::drained, this, &MainForm::onDrained);
-    connect(m_port, &Port::lost, this, &MainForm::onPortLost);
-    connect(m_port, &Port::openFinished, this, &MainForm::onOpenFinished);
-    connect(m_port, &Port::errorOccurred, this, &MainForm::onPortError);
-    connect(m_port, &Port::opened, this, [this] { m_errorShown = false; });
     connect(m_recorder, &ReceiveRecorder::failed, this, &MainForm::onRecordFailed);
     connect(c.TxtReceive->recordAction(), &QAction::triggered, this, &MainForm::onRecordTriggered);
     connect(c.TxtReceive->stampAction(), &QAction::triggered, this, &MainForm::onStampsTriggered);
@@ -129,15 +139,9 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
     m_commandStore = std::make_unique<CommandStore>(CommandStore::defaultPath());
     for (int n = 0; n < 12; ++n) {
         auto *key = new QShortcut(QKeySequence(Qt::Key_F1 + n), this);
-        connect(key, &QShortcut::activated, this, [this, n] {
-            if (n < commandsWindow()->commands().size())
-                sendCommand(commandsWindow()->commands()[n]);
-        });
+        connect(key, &QShortcut::activated, this, [this, n] { sendSavedCommand(n); });
     }
 
-    m_ownLister = std::make_unique<QtPortLister>();
-    m_lister = m_ownLister.get();
-    m_watcher = new PortWatcher(m_lister, this);
     connect(c.CboCom, &SettingsSelector::listAboutToShow, this, &MainForm::refreshPortList);
     // COM1 to COM16 tell which device each opens, as the devices tell what they are.
     for (int n = 1; n <= kComItems; ++n) {
@@ -150,7 +154,7 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
 void MainForm::setPortLister(PortLister *lister)
 {
     m_lister = lister;
-    m_watcher->setLister(lister);
+    m_session->setLister(lister);
 }
 
 MainForm::~MainForm() = default;
@@ -164,7 +168,8 @@ CommandsWindow *MainForm::commandsWindow()
 {
     if (!m_commandsWindow) {
         m_commandsWindow = new CommandsWindow(m_commandStore.get(), m_dialogs, this);
-        connect(m_commandsWindow, &CommandsWindow::sendRequested, this, &MainForm::sendCommand);
+        connect(m_commandsWindow, &CommandsWindow::sendRequested, this,
+                [this](const SavedCommand &command) { sendCommand(command); });
         m_commandsWindow->load();
     }
     return m_commandsWindow;
@@ -186,10 +191,8 @@ void MainForm::formLoad()
 {
     c.TxtSend->setPlainText(startupSendText());
     m_port->close();
-    const auto settings = ReadPortSettings();
-    if (!settings)
-        return;
-    OpenPortAtStart(*settings);
+    if (const auto settings = ReadPortSettings())
+        m_session->OpenPortAtStart(*settings, selectorTexts());
 }
 
 // ---- port settings, opening and closing ------------------------------------
@@ -202,125 +205,15 @@ SelectorTexts MainForm::selectorTexts() const
 
 std::optional<PortSettings> MainForm::ReadPortSettings() const
 {
-    return readPortSettings(selectorTexts());
+    return parsePortSettings(selectorTexts());
 }
 
-// Settings the port cannot take (a baud that is no number, an unknown parity
-// letter, data or stop bits out of range) fail as a missing device does.
-bool MainForm::openPort(const PortSettings &s)
+void MainForm::onOpenFailed(PortSession::Failure which)
 {
-    m_pending = Pending::None;
-    const auto line = lineSettings(s);
-    const bool ok = line && m_port->open(portDevice(s), *line);
-    m_openFault = ok || !line ? Port::Fault::Other : m_port->fault();
-    if (!ok && looksLikeOtherAddress(c.CboCom->currentText()))
-        m_openFault = Port::Fault::BadAddress;
-    return ok;
-}
-
-// The port closed after a failed opening, the status line telling why where
-// that is known, and the message: the start-up's or the switch's.
-void MainForm::failOpening(bool atStart)
-{
-    ClosePort();
-    c.TxtStatus->addNote(faultNote(m_openFault));
-    if (atStart)
+    if (which == PortSession::Failure::AtStart)
         m_dialogs->message(kPortMissing, Dialogs::Icon::Exclamation, Dialogs::Buttons::OkCancel);
     else
         m_dialogs->message(kRetry, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
-}
-
-// A network port answers later: the closed look stays, and the status line
-// says it is connecting, until onOpenFinished.
-bool MainForm::awaitOpening(Pending which)
-{
-    if (!m_port->isOpening())
-        return false;
-    m_pending = which;
-    m_pendingTexts = selectorTexts();
-    if (which == Pending::Apply)
-        setClosedLook(); // until it is open
-    c.TxtStatus->showStatus(closedStatusLine() + QStringLiteral("（正在连接）"));
-    return true;
-}
-
-// As a device that opens or cannot be opened does, only later.
-void MainForm::onOpenFinished(bool ok)
-{
-    const Pending which = std::exchange(m_pending, Pending::None);
-    if (which == Pending::None)
-        return;
-    if (!ok && which == Pending::Return) { // still away: the wait goes on
-        m_watcher->waitForReturn([this](const QString &path) { return reopenReturned(path); });
-        return;
-    }
-    if (!ok) {
-        // The status line says why while the message is up, no longer that it connects.
-        m_openFault = m_port->fault();
-        failOpening(which == Pending::AtStart);
-        return;
-    }
-    if (which != Pending::AtStart)
-        setOpenLook();
-    showOpenStatus(m_pendingTexts);
-    m_openTexts = m_pendingTexts;
-    m_watcher->remember(m_port->device());
-}
-
-void MainForm::OpenPortAtStart(const PortSettings &s)
-{
-    m_port->close();
-    if (!openPort(s)) {
-        m_dialogs->message(kPortMissing, Dialogs::Icon::Exclamation, Dialogs::Buttons::OkCancel);
-        ClosePort();
-        c.TxtStatus->addNote(faultNote(m_openFault));
-        return;
-    }
-    if (awaitOpening(Pending::AtStart))
-        return;
-    showOpenStatus(selectorTexts());
-    rememberOpened();
-}
-
-void MainForm::ApplyPortSettings(const PortSettings &s)
-{
-    m_port->close();
-    if (!openPort(s)) {
-        m_dialogs->message(kRetry, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
-        ClosePort();
-        c.TxtStatus->addNote(faultNote(m_openFault));
-        return;
-    }
-    if (awaitOpening(Pending::Apply))
-        return;
-    setOpenLook();
-    showOpenStatus(selectorTexts());
-    rememberOpened();
-}
-
-void MainForm::ClosePort()
-{
-    m_pending = Pending::None;
-    m_port->close();
-    c.TxtStatus->showStatus(closedStatusLine());
-    setClosedLook();
-}
-
-// A network port's line tells, after the settings, what its server made of them.
-void MainForm::showOpenStatus(const SelectorTexts &texts)
-{
-    c.TxtStatus->showStatus(openStatusLine(texts), kStatusNameFrom, texts.com.size());
-    if (const auto served = m_port->served())
-        c.TxtStatus->addNote(servedNote(*served));
-}
-
-// A fault that leaves the port open (a read or write error) is told once an
-// opening; the port stays as the driver leaves it.
-void MainForm::onPortError(const QString &what)
-{
-    if (std::exchange(m_errorShown, true))
-        return;
-    c.TxtStatus->addNote(QStringLiteral("（串口出错：%1）").arg(what));
 }
 
 void MainForm::setOpenLook()
@@ -337,67 +230,25 @@ void MainForm::setClosedLook()
     c.ImgSwitchOff->show();
 }
 
+// Decided from the port, not from the caption.
 void MainForm::onCmdSwitchClick()
 {
-    stopWaiting();
+    m_session->stopWaiting();
     if (m_port->isOpen()) {
-        ClosePort();
+        m_session->ClosePort();
         return;
     }
     if (const auto s = ReadPortSettings())
-        ApplyPortSettings(*s);
+        m_session->ApplyPortSettings(*s, selectorTexts());
 }
 
 // Any of the five selectors: re-open the port with all five texts as they stand.
 // Texts that cannot be read leave the port as it is, as the switch does.
 void MainForm::onSelectorClick()
 {
-    stopWaiting();
+    m_session->stopWaiting();
     if (const auto s = ReadPortSettings())
-        ApplyPortSettings(*s);
-}
-
-// A device that disappears closes the port without a question; the window shows
-// it, and takes the device up again when it returns, until the user decides
-// otherwise (the switch, a selector, quitting).
-void MainForm::onPortLost()
-{
-    ClosePort();
-    c.TxtStatus->showStatus(awaitingStatusLine());
-    m_watcher->waitForReturn([this](const QString &path) { return reopenReturned(path); });
-}
-
-// The user decides: the port stays as the next step leaves it, and the status
-// line no longer promises a return.
-void MainForm::stopWaiting()
-{
-    if (!m_watcher->isWaiting())
-        return;
-    m_watcher->stop();
-    if (!m_port->isOpen())
-        c.TxtStatus->showStatus(closedStatusLine());
-}
-
-bool MainForm::reopenReturned(const QString &path)
-{
-    if (m_port->isOpen())
-        return true;
-    if (!m_port->open(path, m_port->lineSettings()))
-        return false;
-    if (m_port->isOpening()) { // a network port: the answer comes in onOpenFinished
-        m_pending = Pending::Return;
-        m_pendingTexts = m_openTexts;
-        return true;
-    }
-    setOpenLook();
-    showOpenStatus(m_openTexts);
-    return true;
-}
-
-void MainForm::rememberOpened()
-{
-    m_openTexts = selectorTexts();
-    m_watcher->remember(m_port->device());
+        m_session->ApplyPortSettings(*s, selectorTexts());
 }
 
 // COM1 to COM16 first, then the machine's serial devices as they are now.
@@ -412,19 +263,6 @@ void MainForm::refreshPortList()
 }
 
 // ---- counting and long sessions: record to file, timestamps ------------------
-
-// The port has sent everything written: a text or file send is counted now (a
-// hexadecimal send was counted when it was made).
-void MainForm::onDrained()
-{
-    if (m_commandBytes) {
-        TXCount = addCount(TXCount, std::exchange(*m_commandBytes, 0));
-        m_txCount->show(TXCount);
-        return;
-    }
-    if (!ticked(c.ChkHexSend))
-        CountSentText();
-}
 
 // The folder 保存显示数据 writes to (during the save notice the box shows the notice).
 QString MainForm::saveFolder() const
@@ -459,20 +297,6 @@ void MainForm::onStampsTriggered(bool on)
     m_port->setExactReadTimes(on);
 }
 
-// A file send counts the file's bytes, as they went out; a text send the bytes
-// it wrote (without the spaces trimmed off its ends, with its line ending).
-// SentText then keeps the send box text counted last.
-void MainForm::CountSentText()
-{
-    if (LastSendWasFile) {
-        TXCount = addCount(TXCount, SendFileText.size());
-    } else {
-        SentText = sendBoxText();
-        TXCount = addCount(TXCount, m_textBytes);
-    }
-    m_txCount->show(TXCount);
-}
-
 void MainForm::onCmdStopdispClick()
 {
     m_feed->setStopped(!m_feed->stopped());
@@ -484,11 +308,11 @@ void MainForm::onCmdClearReceiveClick()
     c.TxtReceive->clear();
 }
 
+// TX first, then RX, as their boxes are told.
 void MainForm::onCmdClearCounterClick()
 {
-    TXCount = 0;
+    m_send->clearCount();
     m_feed->clearCount();
-    m_txCount->show(TXCount, true);
 }
 
 // ---- saving the display ------------------------------------------------------
@@ -512,7 +336,6 @@ void MainForm::onCmdSaveDispClick()
         return;
     showText(c.TxtSavePath, QStringLiteral("OK,1.txt Save"));
     c.CmdSaveDisp->setEnabled(false);
-    SaveNoticeStart = m_now().toMSecsSinceEpoch() / 1000.0;
     // A timer instead of a waiting loop: everything else goes on meanwhile, and
     // closing the window during the notice simply drops it.
     m_saveNotice->start(m_saveNoticeMs);
@@ -550,8 +373,7 @@ void MainForm::onCmdQuitClick()
 void MainForm::quit()
 {
     m_recorder->stop();
-    stopWaiting();
-    m_port->close();
+    m_session->quit();
     TmrNowTime->stop();
     TmrAutoSend->setEnabled(false);
     close();

@@ -4,6 +4,7 @@
 #include "app/window_layout.h"
 #include "serial/port_settings.h"
 #include "serial/port.h"
+#include "serial/port_session.h"
 #include "transmit/send_options.h"
 
 #include <QDateTime>
@@ -21,16 +22,17 @@ class FindWindow;
 class IntervalTimer;
 class PortLinesMenu;
 class PortLister;
-class PortWatcher;
 class ReceiveFeed;
 class ReceiveRecorder;
 class SendBoxMenu;
+class SendFeed;
 struct SavedCommand;
 
-// The program's one window. Handlers are short: the rules live in the pure
-// functions of serial/, receive/, transmit/ and capture/, the device behind the
-// Port, what is received on its way to the receive box in the ReceiveFeed, the
-// questions to the user in Dialogs.
+// The program's one window. It wires its controls to short handlers: the port's
+// life is the PortSession's, what is sent and its count the SendFeed's, what is
+// received on its way to the receive box the ReceiveFeed's, the rules are the
+// pure functions of serial/, receive/, transmit/ and capture/, and the questions
+// to the user go through Dialogs.
 class MainForm : public QWidget
 {
     Q_OBJECT
@@ -78,36 +80,25 @@ signals:
     void quitRequested();
 
 private:
-    // Port settings, opening and closing.
+    // Port settings, opening and closing: the session does them, the window shows them.
     std::optional<PortSettings> ReadPortSettings() const;
-    void OpenPortAtStart(const PortSettings &s);
-    void ApplyPortSettings(const PortSettings &s);
-    void ClosePort();
-    bool openPort(const PortSettings &s);
-    void failOpening(bool atStart);
-    void onPortError(const QString &what);
-    enum class Pending;
-    bool awaitOpening(Pending which);
-    void showOpenStatus(const SelectorTexts &texts);
-    void stopWaiting();
+    SelectorTexts selectorTexts() const;
+    void onOpenFailed(PortSession::Failure which);
     void setOpenLook();
     void setClosedLook();
-    SelectorTexts selectorTexts() const;
 
     // Counting and long sessions: the receive box's context menu switches.
     void onRecordTriggered(bool on);
     void onStampsTriggered(bool on);
     void onRecordFailed(const QString &path);
     QString saveFolder() const;
-    void CountSentText();
 
     // Sending.
     QString sendBoxText() const;
     bool sendSendBox();
-    bool SendHexText();
-    bool sendText(const QString &text, LineEnding ending);
-    bool sendHex(const QString &text, Checksum checksum);
-    void sendCommand(const SavedCommand &command);
+    bool sendCommand(const SavedCommand &command);
+    void sendSavedCommand(int n);
+    bool portOpenToSend();
 
     // Handlers.
     void onCmdSelectFileClick();
@@ -115,7 +106,6 @@ private:
     void onCmdSaveDispClick();
     void onCmdAmendClick();
     void endSaveNotice();
-    void onDrained();
     void onCmdSendClick();
     void onCmdClearSendClick();
     void onChkAutoSendChanged();
@@ -127,10 +117,6 @@ private:
     void onSelectorClick();
     void onClockTick();
     void onCmdQuitClick();
-    void onPortLost();
-    void onOpenFinished(bool ok);
-    bool reopenReturned(const QString &path);
-    void rememberOpened();
     void refreshPortList();
 
     Port *m_port;
@@ -138,6 +124,8 @@ private:
     MainFormControls c{};
     ReceiveRecorder *m_recorder;
     ReceiveFeed *m_feed;
+    PortSession *m_session;
+    SendFeed *m_send;
     CounterBox *m_txCount;
     QTimer *TmrNowTime;
     IntervalTimer *TmrAutoSend;
@@ -146,36 +134,18 @@ private:
 
     std::unique_ptr<PortLister> m_ownLister;
     PortLister *m_lister;
-    PortWatcher *m_watcher;
-    SelectorTexts m_openTexts; // of the last opening: its status line is shown again on a return
-    // An opening that connects (a network port) and has not answered yet: which
-    // one (start-up's or the switch's and selectors'), with the texts it was made with.
-    enum class Pending { None, AtStart, Apply, Return } m_pending = Pending::None;
-    SelectorTexts m_pendingTexts;
-    Port::Fault m_openFault = Port::Fault::Other; // why the last opening failed
-    bool m_errorShown = false;                     // a port fault was told since the opening
 
     SendBoxMenu *m_sendMenu;
     PortLinesMenu *m_portLines;
     std::unique_ptr<CommandStore> m_commandStore;
     CommandsWindow *m_commandsWindow = nullptr;
     FindWindow *m_findWindow = nullptr;
-    // The bytes the last text send wrote (counted when the port has sent them).
-    qint64 m_textBytes = 0;
-    // Set while a saved command was the last send: what it counts when the
-    // port has sent it (a text command; a hex command counted when it was sent).
-    std::optional<qint64> m_commandBytes;
 
     QTimer *m_saveNotice;
     int m_saveNoticeMs = 5000;
 
-    // Window state.
     // The chosen file's own bytes: it is sent exactly as it is on disk (without
     // the spaces at its ends), never decoded and encoded again.
     QByteArray SendFileText;
-    qint64 TXCount = 0;
-    QString SentText;
-    bool LastSendWasFile = false;
-    double SaveNoticeStart = 0;
     QString SavePath;
 };

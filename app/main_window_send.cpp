@@ -1,13 +1,11 @@
 #include "app/main_window.h"
 
+#include "app/commands_window.h"
 #include "app/send_box_menu.h"
-#include "receive/counter_box.h"
-#include "receive/counters.h"
-#include "serial/codepage936.h"
 #include "serial/numeric_value.h"
-#include "transmit/hex_send.h"
 #include "transmit/interval_timer.h"
 #include "transmit/saved_commands.h"
+#include "transmit/send_feed.h"
 #include "transmit/send_file.h"
 
 #include <QCheckBox>
@@ -39,12 +37,18 @@ QString MainForm::sendBoxText() const
     return text;
 }
 
+bool MainForm::portOpenToSend()
+{
+    if (m_port->isOpen())
+        return true;
+    m_dialogs->message(kPortClosed, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
+    return false;
+}
+
 void MainForm::onCmdSendClick()
 {
-    if (!m_port->isOpen()) {
-        m_dialogs->message(kPortClosed, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
+    if (!portOpenToSend())
         return;
-    }
     if (c.TxtSend->toPlainText().isEmpty()) {
         m_dialogs->message(kNothingToSend, Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
         return;
@@ -57,66 +61,37 @@ void MainForm::onCmdSendClick()
 // true when something went out.
 bool MainForm::sendSendBox()
 {
-    m_commandBytes.reset();
+    const SendOptions options = m_sendMenu->options();
     if (ticked(c.ChkHexSend))
-        return SendHexText();
-    return sendText(sendBoxText(), m_sendMenu->options().ending);
+        return m_send->sendHex(c.TxtSend->toPlainText(), options.checksum);
+    return m_send->sendText(sendBoxText(), options.ending);
 }
 
-bool MainForm::SendHexText()
+// A saved command goes out as the send button sends the send box.
+bool MainForm::sendCommand(const SavedCommand &command)
 {
-    return sendHex(c.TxtSend->toPlainText(), m_sendMenu->options().checksum);
-}
-
-// Text goes out without its end spaces, in code page 936, then the line ending;
-// it is counted when the port has sent it.
-bool MainForm::sendText(const QString &text, LineEnding ending)
-{
-    const QByteArray end = endingBytes(ending);
-    const QByteArray bytes = cp936::encode(trimSpaces(text)) + end;
-    if (!m_port->write(bytes))
+    if (!portOpenToSend())
         return false;
-    LastSendWasFile = false;
-    m_textBytes = bytes.size();
-    return !bytes.isEmpty();
-}
-
-// Hexadecimal bytes, then their checksum. Counts only what the port took: a
-// refused write (port closed, transmit queue full) leaves the count as it was.
-bool MainForm::sendHex(const QString &text, Checksum checksum)
-{
-    QByteArray bytes = hexSendBytes(text);
-    bool sent = false;
-    if (!bytes.isEmpty()) {
-        bytes += checksumBytes(checksum, bytes);
-        sent = m_port->write(bytes);
-        if (sent)
-            TXCount = addCount(TXCount, bytes.size());
-    }
-    m_txCount->show(TXCount);
-    return sent;
-}
-
-// A saved command goes out as the send button sends the send box, with the
-// command's own kind, line ending and checksum.
-void MainForm::sendCommand(const SavedCommand &command)
-{
-    if (!m_port->isOpen()) {
-        m_dialogs->message(kPortClosed, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
-        return;
-    }
     if (command.content.isEmpty()) {
         m_dialogs->message(kNothingToSend, Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
-        return;
+        return false;
     }
-    if (command.hex) {
-        if (sendHex(command.content, command.checksum))
-            m_commandBytes = 0;
-        return;
+    return m_send->sendCommand(command);
+}
+
+// F1 to F12: the list as the commands file holds it now, the 常用指令 window
+// open or not.
+void MainForm::sendSavedCommand(int n)
+{
+    if (!m_commandStore->loaded()) {
+        const CommandsRead got = m_commandStore->load();
+        if (got.error)
+            CommandsWindow::tellBadFile(m_dialogs, this, m_commandStore->path(), *got.error);
+    } else {
+        m_commandStore->takeUpChanges();
     }
-    // Its line breaks go out as the file says (\n a line feed, \r a carriage return).
-    if (sendText(command.content, command.ending))
-        m_commandBytes = m_textBytes;
+    if (n < m_commandStore->commands().size())
+        sendCommand(m_commandStore->commands()[n]);
 }
 
 void MainForm::onCmdClearSendClick()
@@ -172,17 +147,12 @@ void MainForm::onCmdSelectFileClick()
 
 void MainForm::onCmdSendFileClick()
 {
-    if (!m_port->isOpen()) {
-        m_dialogs->message(kPortClosed, Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
+    if (!portOpenToSend())
         return;
-    }
     if (SendFileText.isEmpty()) {
         m_dialogs->message(kEmptyFile, Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
         return;
     }
-    if (m_port->write(trimSpaceBytes(SendFileText))) {
-        LastSendWasFile = true;
-        m_commandBytes.reset();
-    }
+    m_send->sendFile(SendFileText);
 }
 

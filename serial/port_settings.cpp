@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <algorithm>
 
-std::optional<PortSettings> readPortSettings(const SelectorTexts &t)
+std::optional<PortSettings> parsePortSettings(const SelectorTexts &t)
 {
     PortSettings s;
     if (t.com.startsWith(u'/') || isNetworkAddress(t.com)) {

@@ -21,7 +21,7 @@ struct SelectorTexts {
 
 // Nothing when a text cannot be read: a port number outside 0 to 255, data bits or
 // stop bits that are not numbers, data bits outside a 16-bit integer.
-std::optional<PortSettings> readPortSettings(const SelectorTexts &texts);
+std::optional<PortSettings> parsePortSettings(const SelectorTexts &texts);
 
 // The device s names: its device path, or the device its port number stands
 // for (empty for port 0).

@@ -234,16 +234,31 @@ CommandStore::Stamp CommandStore::stamp() const
 CommandsRead CommandStore::load()
 {
     m_keepAside = false;
+    m_loaded = true;
     m_stamp = stamp();
     if (!m_stamp.exists && !QFileInfo(m_path).isSymLink()) {
         m_known.clear();
+        m_shown.clear();
         return {};
     }
     CommandsRead got = importFrom(m_path);
     m_keepAside = got.error.has_value();
     if (!got.error)
         m_known = got.commands; // else what this store knew stays, to be saved in the file's place
+    m_shown = got.commands;
     return got;
+}
+
+bool CommandStore::takeUpChanges()
+{
+    if (!changedOnDisk())
+        return false;
+    QList<SavedCommand> shown = m_shown;
+    if (load().error) {
+        m_shown = std::move(shown);
+        return false;
+    }
+    return true;
 }
 
 namespace {
@@ -326,6 +341,8 @@ std::optional<QList<SavedCommand>> CommandStore::update(const Change &change)
     if (!writeAtomically(m_path, list, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return std::nullopt;
     m_known = list;
+    m_shown = list;
+    m_loaded = true;
     m_stamp = stamp();
     return list;
 }

@@ -70,6 +70,15 @@ public:
     // then is as it was).
     using Change = std::function<void(QList<SavedCommand> &)>;
     std::optional<QList<SavedCommand>> update(const Change &change);
+
+    // The list as the program shows and sends it: what the last load read
+    // (empty after a bad file) or the last update saved.
+    const QList<SavedCommand> &commands() const { return m_shown; }
+    bool loaded() const { return m_loaded; }
+    // Reads the file again when it changed on disk since this store last read
+    // or wrote it; a file that cannot be read leaves commands() as it is. True
+    // when the list was read anew.
+    bool takeUpChanges();
     // The file is not as this store last read or wrote it (another window
     // saved it, or it was edited).
     bool changedOnDisk() const { return stamp() != m_stamp; }
@@ -95,6 +104,8 @@ private:
 
     QString m_path;
     QList<SavedCommand> m_known; // the list as last read or written
+    QList<SavedCommand> m_shown;
+    bool m_loaded = false;
     Stamp m_stamp;
     bool m_keepAside = false;
     QString m_movedAside;

@@ -60,7 +60,7 @@ private slots:
         QFETCH(bool, valid);
         QFETCH(int, port);
         QFETCH(QString, settings);
-        const auto s = readPortSettings({com, "9600", "NONE", data, stop});
+        const auto s = parsePortSettings({com, "9600", "NONE", data, stop});
         QCOMPARE(s.has_value(), valid);
         if (!valid)
             return;
@@ -86,14 +86,14 @@ private slots:
         QFETCH(QString, parity);
         QFETCH(QString, letter);
         const SelectorTexts t{"COM1", "115200", parity, "8", "1"};
-        QCOMPARE(readPortSettings(t)->parity, letter);
-        QCOMPARE(written(lineSettings(*readPortSettings(t))),
+        QCOMPARE(parsePortSettings(t)->parity, letter);
+        QCOMPARE(written(lineSettings(*parsePortSettings(t))),
                  letter.isEmpty() ? QString() : "115200," + letter.toUpper() + ",8,1");
     }
 
     void devicePath()
     {
-        const auto s = readPortSettings({"/dev/ttyUSB0", "9600", "NONE", "8", "1"});
+        const auto s = parsePortSettings({"/dev/ttyUSB0", "9600", "NONE", "8", "1"});
         QVERIFY(s);
         QCOMPARE(s->devicePath, QStringLiteral("/dev/ttyUSB0"));
     }
@@ -102,7 +102,7 @@ private slots:
     {
         qputenv("QUORVEX_COM7", "/dev/ttyUSB3");
         qunsetenv("QUORVEX_COM8");
-        auto device = [](const char *com) { return portDevice(*readPortSettings({com, "9600", "N", "8", "1"})); };
+        auto device = [](const char *com) { return portDevice(*parsePortSettings({com, "9600", "N", "8", "1"})); };
         QCOMPARE(device("COM7"), QStringLiteral("/dev/ttyUSB3"));
         QCOMPARE(device("COM8"), QStringLiteral("/dev/ttyS7"));
         QCOMPARE(device("/dev/ttyACM0"), QStringLiteral("/dev/ttyACM0"));
@@ -139,7 +139,7 @@ private slots:
             QCOMPARE(a->rfc2217, rfc2217);
         }
         // Whatever its form, the port selector takes it as the device to open.
-        QCOMPARE(readPortSettings({text, "9600", "N", "8", "1"})->devicePath, text);
+        QCOMPARE(parsePortSettings({text, "9600", "N", "8", "1"})->devicePath, text);
     }
 
     // The status line shows the selector texts as typed, not the values applied.

@@ -1,4 +1,4 @@
-#include "app/port_status.h"
+#include "serial/port_status.h"
 
 #include "serial/port_names.h"
 #include "serial/telnet_client.h"
