@@ -3,7 +3,7 @@
 #include "app/commands_model.h"
 #include "app/dialogs.h"
 #include "app/tool_window.h"
-#include "serial/settings_selector.h"
+#include "widgets/settings_selector.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -5,16 +5,16 @@
 #include "app/find_window.h"
 #include "app/port_lines.h"
 #include "app/send_box_menu.h"
-#include "app/status_line.h"
+#include "widgets/status_line.h"
 #include "capture/save_file.h"
-#include "receive/counter_box.h"
+#include "widgets/counter_box.h"
 #include "receive/counters.h"
 #include "receive/receive_display.h"
 #include "receive/receive_feed.h"
 #include "receive/receive_recorder.h"
 #include "serial/port_lister.h"
 #include "serial/port_names.h"
-#include "serial/settings_selector.h"
+#include "widgets/settings_selector.h"
 #include "transmit/interval_timer.h"
 #include "transmit/saved_commands.h"
 #include "transmit/send_feed.h"
@@ -104,8 +104,9 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
 
     // Received bytes go one way: port, feed, receive box.
     m_recorder = new ReceiveRecorder(this);
-    m_feed = new ReceiveFeed(c.TxtReceive, new CounterBox(c.TxtRXCount, QStringLiteral("RX:"), this),
-                             m_recorder, this);
+    m_feed = new ReceiveFeed(c.TxtReceive, m_recorder, this);
+    connect(m_feed, &ReceiveFeed::countChanged, new CounterBox(c.TxtRXCount, QStringLiteral("RX:"), this),
+            &CounterBox::show);
     connect(m_port, &Port::opened, m_feed, &ReceiveFeed::restart);
     connect(m_port, &Port::received, m_feed, &ReceiveFeed::take);
     connect(c.ChkHexReceive, &QCheckBox::stateChanged, m_feed,

@@ -1,6 +1,6 @@
 #include "app/port_lines.h"
 
-#include "app/menu_switches.h"
+#include "widgets/menu_switches.h"
 #include "app/tool_window.h"
 
 #include <QAction>

@@ -1,6 +1,6 @@
 #include "app/send_box_menu.h"
 
-#include "app/menu_switches.h"
+#include "widgets/menu_switches.h"
 
 #include <QAction>
 #include <QActionGroup>

@@ -1,9 +1,9 @@
 #include "app/window_layout.h"
 
-#include "app/status_line.h"
+#include "widgets/status_line.h"
 
 #include "receive/receive_display.h"
-#include "serial/settings_selector.h"
+#include "widgets/settings_selector.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -2,7 +2,7 @@
 
 #include "receive/document_snapshot.h"
 
-#include "app/menu_switches.h"
+#include "widgets/menu_switches.h"
 #include "receive/frame_clock.h"
 #include "receive/receive_display_accessible.h"
 

@@ -3,6 +3,7 @@
 #include "receive/display_document.h"
 #include "receive/display_layout.h"
 #include "receive/glyph_rows.h"
+#include "receive/receive_view.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -23,7 +24,7 @@ class QMenu;
 // rows on screen, so appending costs the same however much it holds. Appends
 // repaint once a frame (FrameClock) instead of at once, so a flood of small reads costs a
 // few repaints a second.
-class ReceiveDisplay : public QAbstractScrollArea
+class ReceiveDisplay : public QAbstractScrollArea, public ReceiveView
 {
     Q_OBJECT
 
@@ -33,8 +34,8 @@ public:
 
     // Appends after whatever the box holds (typed text included) and puts the
     // caret at the end, so the newest data is in view.
-    void appendReceivedText(QStringView text);
-    void appendReceivedHex(QByteArrayView bytes);
+    void appendReceivedText(QStringView text) override;
+    void appendReceivedHex(QByteArrayView bytes) override;
 
     // The context menu's two switches for long sessions, ticked by the user:
     // "记录到文件" (record every received byte to a file) and "显示时间戳" (show
@@ -60,9 +61,9 @@ public:
 
     QString text() const { return m_doc.toString(); }
     void setText(const QString &text);
-    void clear();
-    qint64 length() const { return m_doc.size(); }
-    QString textRange(qint64 from, qint64 to) const { return m_doc.text(from, to); }
+    void clear() override;
+    qint64 length() const override { return m_doc.size(); }
+    QString textRange(qint64 from, qint64 to) const override { return m_doc.text(from, to); }
     // Hands the whole text over in pieces, without making it in one string.
     void forEachPiece(const std::function<void(QStringView)> &f) const
     {

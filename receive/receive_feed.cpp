@@ -1,14 +1,12 @@
 #include "receive/receive_feed.h"
 
-#include "receive/counter_box.h"
 #include "receive/counters.h"
 #include "receive/frame_clock.h"
-#include "receive/receive_display.h"
+#include "receive/receive_view.h"
 #include "receive/receive_recorder.h"
 
-ReceiveFeed::ReceiveFeed(ReceiveDisplay *display, CounterBox *counter, ReceiveRecorder *recorder,
-                         QObject *parent)
-    : QObject(parent), m_display(display), m_counter(counter), m_recorder(recorder)
+ReceiveFeed::ReceiveFeed(ReceiveView *view, ReceiveRecorder *recorder, QObject *parent)
+    : QObject(parent), m_display(view), m_recorder(recorder)
 {
 }
 
@@ -30,7 +28,7 @@ void ReceiveFeed::ShowReceivedText(const QByteArray &bytes, const std::vector<Po
                                    : (m_receivedText = m_decoder.decode(bytes));
     if (!m_stopped)
         m_display->appendReceivedText(shown);
-    m_counter->show(m_count);
+    emit countChanged(m_count, false);
     applyAutoClear();
 }
 
@@ -46,7 +44,7 @@ void ReceiveFeed::ShowReceivedHex(const QByteArray &bytes, const std::vector<Por
     else
         m_display->appendReceivedText(stamped(bytes, arrivals, true));
     m_count = addCount(m_count, bytes.size());
-    m_counter->show(m_count);
+    emit countChanged(m_count, false);
     applyAutoClear();
 }
 
@@ -93,5 +91,5 @@ void ReceiveFeed::applyAutoClear()
 void ReceiveFeed::clearCount()
 {
     m_count = 0;
-    m_counter->show(m_count, true);
+    emit countChanged(m_count, true);
 }

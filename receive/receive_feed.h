@@ -7,23 +7,21 @@
 #include <QObject>
 #include <vector>
 
-class CounterBox;
-class ReceiveDisplay;
 class ReceiveRecorder;
+class ReceiveView;
 
 // Turns what the port received into what the receive box shows: text decoded
 // in code page 936 (a character split across two deliveries comes out whole)
 // or hexadecimal pairs, with or without timestamps, and writes every byte to
 // the record while one runs. It counts the bytes received and empties the box
-// at the auto-clear count. It only ever talks to the display, the counter box
-// and the recorder, never back to the port.
+// at the auto-clear count. It only ever talks to the view and the recorder,
+// never back to the port, and tells the count through countChanged.
 class ReceiveFeed : public QObject
 {
     Q_OBJECT
 
 public:
-    ReceiveFeed(ReceiveDisplay *display, CounterBox *counter, ReceiveRecorder *recorder,
-                QObject *parent = nullptr);
+    ReceiveFeed(ReceiveView *view, ReceiveRecorder *recorder, QObject *parent = nullptr);
 
     // What is shown, as the window's check boxes and buttons say.
     void setHex(bool hex) { m_hex = hex; }
@@ -46,14 +44,17 @@ public:
     // same call, with the frame that paints them.
     void take(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals);
 
+signals:
+    // RX changed; now: show it at once (a reset).
+    void countChanged(qint64 count, bool now);
+
 private:
     void ShowReceivedText(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals);
     void ShowReceivedHex(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals);
     QString stamped(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals, bool hex);
     void applyAutoClear();
 
-    ReceiveDisplay *m_display;
-    CounterBox *m_counter;
+    ReceiveView *m_display;
     ReceiveRecorder *m_recorder;
     cp936::StreamDecoder m_decoder;
     LineStamper m_stamper;

@@ -1,4 +1,4 @@
-#include "app/status_line.h"
+#include "widgets/status_line.h"
 #include "support/choose_item.h"
 #include "support/fake_port_lister.h"
 #include "support/fake_window.h"

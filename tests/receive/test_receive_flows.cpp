@@ -50,32 +50,6 @@ private slots:
         QCOMPARE(display()->text(), QString::fromUtf8("AB中00 0F 10 FF C"));
     }
 
-    void characterSplitAcrossReads()
-    {
-        feed(QByteArray("x\xce"), 2);
-        QCOMPARE(display()->text(), QStringLiteral("x"));
-        feed(QByteArray("\xc4y"), 4);
-        QCOMPARE(display()->text(), QString::fromUtf8("x文y"));
-    }
-
-    // A half character left by text is gone once bytes are shown as hex: the
-    // next text starts afresh instead of completing it.
-    void halfCharacterDoesNotOutliveHex()
-    {
-        feed(QByteArray("x\xce"), 2);
-        tick("ChkHexReceive", true);
-        feed(QByteArray("\x41"), 3);
-        tick("ChkHexReceive", false);
-        feed(QByteArray("\xc4\xe3"), 5);
-        QCOMPARE(display()->text(), QString::fromUtf8("x41 你"));
-    }
-
-    void invalidBytesShowAndCount()
-    {
-        feed(QByteArray("\x81\x20Z"), 3);
-        QCOMPARE(display()->text(), QString::fromUtf8("\xEF\xBF\xBD Z"));
-    }
-
     void stoppedDisplay()
     {
         auto *stop = w<QPushButton>("CmdStopdisp");

@@ -1,4 +1,4 @@
-#include "receive/counter_box.h"
+#include "widgets/counter_box.h"
 
 #include "receive/counters.h"
 

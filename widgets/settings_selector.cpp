@@ -1,4 +1,4 @@
-#include "serial/settings_selector.h"
+#include "widgets/settings_selector.h"
 
 #include <QAbstractItemView>
 #include <QAccessibleWidget>

@@ -1,4 +1,4 @@
-#include "app/status_line.h"
+#include "widgets/status_line.h"
 
 #include <QFontMetrics>
 #include <QPainter>

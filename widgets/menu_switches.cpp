@@ -1,4 +1,4 @@
-#include "app/menu_switches.h"
+#include "widgets/menu_switches.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
