@@ -40,7 +40,7 @@ void PortSession::failNow(Failure which)
 {
     emit openFailed(which);
     ClosePort();
-    emit noteAdded(faultNote(m_openFault));
+    note(faultNote(m_openFault));
 }
 
 // An opening that failed later (a network port): the status line says why
@@ -48,7 +48,7 @@ void PortSession::failNow(Failure which)
 void PortSession::failOpening(Failure which)
 {
     ClosePort();
-    emit noteAdded(faultNote(m_openFault));
+    note(faultNote(m_openFault));
     emit openFailed(which);
 }
 
@@ -127,7 +127,7 @@ void PortSession::showOpenStatus(const SelectorTexts &texts)
 {
     emit statusChanged(openStatusLine(texts), kStatusNameFrom, texts.com.size());
     if (const auto served = m_port->served())
-        emit noteAdded(servedNote(*served));
+        note(servedNote(*served));
 }
 
 void PortSession::rememberOpened(const SelectorTexts &texts)
@@ -142,7 +142,7 @@ void PortSession::onPortError(const QString &what)
 {
     if (std::exchange(m_errorShown, true))
         return;
-    emit noteAdded(QStringLiteral("（串口出错：%1）").arg(what));
+    note(QStringLiteral("（串口出错：%1）").arg(what));
 }
 
 // A device that disappears closes the port without a question; the device is

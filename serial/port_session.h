@@ -71,6 +71,11 @@ private:
     void onPortError(const QString &what);
     bool reopenReturned(const QString &path);
     void status(const QString &line) { emit statusChanged(line, -1, 0); }
+    void note(const QString &text)
+    {
+        if (!text.isEmpty())
+            emit noteAdded(text);
+    }
 
     Port *m_port;
     PortWatcher *m_watcher;
