@@ -3,19 +3,13 @@
 #include "serial/port.h"
 
 #include <QThread>
-#include <QTimer>
 #include <memory>
 
-class DeviceReader;
-class NetworkLink;
-class SerialWorker;
+class PortLink;
 
-// A port on a serial device, over QSerialPort on an I/O thread of its own, or
-// served on the network (rfc2217:// and tcp:// addresses) over the same thread.
-// Received bytes are taken off the device by the window's thread under a
-// trickle (in the wake-up that shows them) and by the I/O thread under a flood or
-// while the window's thread is busy, so a busy window never lets the operating
-// system's buffer overflow; what happened reaches the window on its own thread.
+// A port on a real device: a serial device, or a port served on the network
+// (rfc2217:// and tcp:// addresses), each through a link of its own kind on
+// one I/O thread. What happened reaches the window on its own thread.
 class DevicePort : public Port
 {
     Q_OBJECT
@@ -45,16 +39,10 @@ protected:
     void watchDeviceLines(bool on) override;
 
 private:
-    friend class SerialWorker;
-    friend class NetworkLink;
-    void readOnWindowThread(quint64 session, int pause);
-    void readNow();
-    bool remoteLines() const;
+    PortLink *linkFor(const QString &path) const;
 
-    std::unique_ptr<DeviceReader> m_in;
-    QTimer m_windowRead;
     QThread m_thread;
-    SerialWorker *m_worker = nullptr;
-    NetworkLink *m_network = nullptr; // on the I/O thread too
-    bool m_remote = false;            // the opening is a network port's
+    std::unique_ptr<PortLink> m_serial;
+    std::unique_ptr<PortLink> m_network;
+    PortLink *m_link; // of the last opening
 };

@@ -1,8 +1,9 @@
 #include "serial/network_link.h"
 
-#include "serial/device_port.h"
 
+#include <QMetaObject>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
 #include <utility>
 
@@ -46,8 +47,9 @@ Port::Fault faultOf(QAbstractSocket::SocketError e)
 constexpr unsigned kAllConfirmed = 0xF;
 } // namespace
 
-NetworkLink::NetworkLink(DevicePort *owner)
-    : m_owner(owner), m_timeout(new QTimer(this)), m_breakEnd(new QTimer(this)), m_readLater(new QTimer(this))
+NetworkConnection::NetworkConnection(Port::Reports reports, std::atomic<qint64> &pending,
+                                     std::atomic<bool> &carried)
+    : pending(pending), m_carried(carried), m_reports(reports), m_timeout(new QTimer(this)), m_breakEnd(new QTimer(this)), m_readLater(new QTimer(this))
 {
     m_timeout->setSingleShot(true);
     connect(m_timeout, &QTimer::timeout, this,
@@ -57,10 +59,10 @@ NetworkLink::NetworkLink(DevicePort *owner)
         send(TelnetClient::command(TelnetClient::SetControl, TelnetClient::BreakOff), true);
     });
     m_readLater->setSingleShot(true);
-    connect(m_readLater, &QTimer::timeout, this, &NetworkLink::readSome);
+    connect(m_readLater, &QTimer::timeout, this, &NetworkConnection::readSome);
 }
 
-void NetworkLink::connectTo(const NetworkAddress &address, const LineSettings &settings, quint64 session)
+void NetworkConnection::connectTo(const NetworkAddress &address, const LineSettings &settings, quint64 session)
 {
     close();
     m_session = session;
@@ -73,11 +75,11 @@ void NetworkLink::connectTo(const NetworkAddress &address, const LineSettings &s
     // Read no further ahead than the port can take: the rest waits in the
     // network, held back by TCP.
     m_socket->setReadBufferSize(kReadChunk);
-    connect(m_socket, &QTcpSocket::connected, this, &NetworkLink::connected);
-    connect(m_socket, &QTcpSocket::readyRead, this, &NetworkLink::readSome);
+    connect(m_socket, &QTcpSocket::connected, this, &NetworkConnection::connected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &NetworkConnection::readSome);
     connect(m_socket, &QTcpSocket::errorOccurred, this,
             [this](QAbstractSocket::SocketError e) { failed(faultOf(e), m_socket->errorString()); });
-    connect(m_socket, &QTcpSocket::bytesWritten, this, &NetworkLink::written);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &NetworkConnection::written);
     m_stage = Stage::Connecting;
     m_timeout->start(kConnectMs);
     m_socket->connectToHost(address.host, address.port);
@@ -87,7 +89,7 @@ void NetworkLink::connectTo(const NetworkAddress &address, const LineSettings &s
 // of the five selectors. The port is open once the server has confirmed all
 // four (it opens the device when the connection comes in, and drops what is
 // sent before that), or has said it has no COM port option; raw TCP at once.
-void NetworkLink::connected()
+void NetworkConnection::connected()
 {
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (!m_rfc2217) {
@@ -103,19 +105,20 @@ void NetworkLink::connected()
          true);
 }
 
-void NetworkLink::opened(const Port::Served &served)
+void NetworkConnection::opened(const Port::Served &served)
 {
     m_stage = Stage::Open;
     m_timeout->stop();
-    m_owner->deliverOpened(m_session, served);
+    m_carried = served.carried;
+    m_reports.opened(m_session, served);
 }
 
 // One read buffer at a time, and only while the port has room for it.
-void NetworkLink::readSome()
+void NetworkConnection::readSome()
 {
     if (!m_socket || m_stage == Stage::Idle)
         return;
-    if (m_owner->queuedBytes() >= Port::kMaxQueued) {
+    if (m_reports.queuedBytes() >= Port::kMaxQueued) {
         if (!m_readLater->isActive())
             m_readLater->start(kBacklogPauseMs);
         return;
@@ -126,17 +129,17 @@ void NetworkLink::readSome()
         m_readLater->start(0); // the rest after other events had their turn
 }
 
-void NetworkLink::take(const QByteArray &in)
+void NetworkConnection::take(const QByteArray &in)
 {
     if (in.isEmpty())
         return;
     if (!m_rfc2217) {
-        m_owner->deliverReceived(m_session, in);
+        m_reports.received(m_session, in);
     } else {
         const TelnetClient::Result r = m_telnet.feed(std::string_view(in.constData(), size_t(in.size())));
         // Delivered before the opening is: the port keeps them until it is open.
         if (!r.data.empty())
-            m_owner->deliverReceived(m_session, QByteArray(r.data.data(), qsizetype(r.data.size())));
+            m_reports.received(m_session, QByteArray(r.data.data(), qsizetype(r.data.size())));
         if (!r.reply.empty() && !send(r.reply, true))
             return;
         if (r.failed) {
@@ -149,13 +152,13 @@ void NetworkLink::take(const QByteArray &in)
     }
 }
 
-void NetworkLink::takeNotices(const std::vector<TelnetClient::Notice> &notices)
+void NetworkConnection::takeNotices(const std::vector<TelnetClient::Notice> &notices)
 {
     for (const TelnetClient::Notice &n : notices) {
         switch (n.command) {
         case TelnetClient::NotifyModemState:
             if (m_watching && m_stage == Stage::Open)
-                m_owner->deliverModemLines(m_session, modemLines(n.value));
+                m_reports.modemLines(m_session, modemLines(n.value));
             continue;
         case TelnetClient::SetBaud:
             m_served.baud = n.value;
@@ -188,7 +191,7 @@ void NetworkLink::takeNotices(const std::vector<TelnetClient::Notice> &notices)
 }
 
 // Before the port is open: the opening failed. After: the port is lost.
-void NetworkLink::failed(Port::Fault fault, const QString &why)
+void NetworkConnection::failed(Port::Fault fault, const QString &why)
 {
     if (!m_socket || m_failing)
         return;
@@ -201,12 +204,12 @@ void NetworkLink::failed(Port::Fault fault, const QString &why)
     const quint64 session = m_session;
     close();
     if (wasOpen)
-        m_owner->deliverLost(session);
+        m_reports.lost(session);
     else
-        m_owner->deliverOpenFailed(session, fault, why);
+        m_reports.openFailed(session, fault, why);
 }
 
-void NetworkLink::close()
+void NetworkConnection::close()
 {
     m_timeout->stop();
     m_readLater->stop();
@@ -235,7 +238,7 @@ void NetworkLink::close()
 }
 
 // False when the server has stopped reading: the connection is lost then.
-bool NetworkLink::send(const std::string &bytes, bool ours)
+bool NetworkConnection::send(const std::string &bytes, bool ours)
 {
     if (!m_socket || m_stage < Stage::Confirming || bytes.empty())
         return m_socket != nullptr;
@@ -258,7 +261,7 @@ bool NetworkLink::send(const std::string &bytes, bool ours)
 
 // The socket has handed n more bytes to the network; once all the port's own
 // writes are out, the port has drained (the protocol's writes are no sends).
-void NetworkLink::written(qint64 n)
+void NetworkConnection::written(qint64 n)
 {
     while (n > 0 && !m_queue.empty()) {
         auto &[size, ours] = m_queue.front();
@@ -271,11 +274,11 @@ void NetworkLink::written(qint64 n)
     }
     if (m_portQueued == 0 && m_portInFlight > 0) {
         pending -= std::exchange(m_portInFlight, 0);
-        m_owner->deliverDrained(m_session);
+        m_reports.drained(m_session);
     }
 }
 
-void NetworkLink::write(const QByteArray &bytes)
+void NetworkConnection::write(const QByteArray &bytes)
 {
     if (m_stage != Stage::Open) {
         pending -= bytes.size();
@@ -286,7 +289,7 @@ void NetworkLink::write(const QByteArray &bytes)
         m_portInFlight += bytes.size();
 }
 
-void NetworkLink::lines(bool dtr, bool rts)
+void NetworkConnection::lines(bool dtr, bool rts)
 {
     if (m_rfc2217 && m_stage == Stage::Open)
         send(TelnetClient::command(TelnetClient::SetControl, dtr ? TelnetClient::DtrOn : TelnetClient::DtrOff) +
@@ -294,10 +297,83 @@ void NetworkLink::lines(bool dtr, bool rts)
              true);
 }
 
-void NetworkLink::breakFor(int ms)
+void NetworkConnection::breakFor(int ms)
 {
     if (!m_rfc2217 || m_stage != Stage::Open)
         return;
     if (send(TelnetClient::command(TelnetClient::SetControl, TelnetClient::BreakOn), true))
         m_breakEnd->start(ms);
+}
+
+namespace {
+// The connection's operations are only posted: its I/O thread may be busy with
+// a flood, and the port's thread never waits for it. What they answer is known
+// without asking (a port whose settings travel has control lines), and
+// sessions keep anything that comes back from a closed connection away.
+template <typename F>
+void post(QObject *target, F &&f)
+{
+    QMetaObject::invokeMethod(target, std::forward<F>(f), Qt::QueuedConnection);
+}
+} // namespace
+
+NetworkLink::NetworkLink(Port::Reports reports, QThread *io)
+    : m_connection(new NetworkConnection(reports, pending, m_carried))
+{
+    m_connection->moveToThread(io);
+}
+
+// Closed and destroyed on the thread it lives on.
+NetworkLink::~NetworkLink()
+{
+    QMetaObject::invokeMethod(
+        m_connection,
+        [c = m_connection] {
+            c->close();
+            delete c;
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+bool NetworkLink::open(const QString &path, const LineSettings &settings, quint64 session, QString *error,
+                       Port::Fault *fault)
+{
+    m_carried = false;
+    const auto address = networkAddress(path);
+    if (!address) {
+        *error = QStringLiteral("not a network address: ") + path;
+        *fault = Port::Fault::BadAddress;
+        return false;
+    }
+    post(m_connection, [c = m_connection, a = *address, settings, session] { c->connectTo(a, settings, session); });
+    return true;
+}
+
+void NetworkLink::close()
+{
+    m_carried = false;
+    post(m_connection, [c = m_connection] { c->close(); });
+}
+
+void NetworkLink::write(const QByteArray &bytes)
+{
+    pending += bytes.size();
+    post(m_connection, [c = m_connection, bytes] { c->write(bytes); });
+}
+
+bool NetworkLink::setLines(bool dtr, bool rts)
+{
+    post(m_connection, [c = m_connection, dtr, rts] { c->lines(dtr, rts); });
+    return m_carried;
+}
+
+bool NetworkLink::sendBreak(int ms)
+{
+    post(m_connection, [c = m_connection, ms] { c->breakFor(ms); });
+    return m_carried;
+}
+
+void NetworkLink::watchLines(bool on)
+{
+    post(m_connection, [c = m_connection, on] { c->watchLines(on); });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/port.h"
+#include "serial/port_link.h"
 #include "serial/port_names.h"
 #include "serial/port_settings.h"
 #include "serial/telnet_client.h"
@@ -10,23 +11,23 @@
 #include <atomic>
 #include <deque>
 
-class DevicePort;
+class NetworkConnection;
 class QTcpSocket;
+class QThread;
 class QTimer;
 
-// A port served on the network, on the device port's I/O thread: raw TCP
+// A port served on the network (rfc2217:// and tcp:// addresses): raw TCP
 // (bytes only) or RFC 2217 (Telnet with the line settings, control lines and
-// break). Nothing here ever waits: the answer to an opening comes through the
-// port's deliverOpened or deliverOpenFailed, after at most kConnectMs for the
-// whole of it (name look-up, connecting and, for RFC 2217, the server's
-// confirmation of the settings). Everything but pending is touched on the I/O
-// thread only.
+// break). Nothing here ever waits: the answer to an opening is reported as
+// opened or openFailed, after at most kConnectMs for the whole of it (name
+// look-up, connecting and, for RFC 2217, the server's confirmation of the
+// settings).
 //
 // The server is not trusted: what it sends is read only while the port's
 // queue has room (TCP's flow control holds it back meanwhile), and a server
 // that does not read what the protocol must tell it loses the connection once
 // kMaxProtocolQueued of it waits.
-class NetworkLink : public QObject
+class NetworkLink : public PortLink
 {
 public:
     static constexpr int kConnectMs = 5000;
@@ -36,7 +37,38 @@ public:
     // A connection closed during a break stays this long at most to end it.
     static constexpr int kLingerMs = 1000;
 
-    explicit NetworkLink(DevicePort *owner);
+    // Lives on the port's thread; its connection on io, which must outlive it.
+    NetworkLink(Port::Reports reports, QThread *io);
+    ~NetworkLink() override;
+
+    bool open(const QString &path, const LineSettings &settings, quint64 session, QString *error,
+              Port::Fault *fault) override;
+    bool connectsLater() const override { return true; }
+    void close() override;
+    void write(const QByteArray &bytes) override;
+    // Known without asking the I/O thread: a port whose settings travel has
+    // control lines.
+    bool setLines(bool dtr, bool rts) override;
+    bool sendBreak(int ms) override;
+    void watchLines(bool on) override;
+
+private:
+    NetworkConnection *m_connection; // on the I/O thread
+    std::atomic<bool> m_carried{false};
+};
+
+// The connection itself, on the I/O thread; everything but the two atomics
+// it shares with its link is touched there only.
+class NetworkConnection : public QObject
+{
+public:
+    static constexpr int kConnectMs = NetworkLink::kConnectMs;
+    static constexpr qint64 kReadChunk = NetworkLink::kReadChunk;
+    static constexpr qint64 kMaxProtocolQueued = NetworkLink::kMaxProtocolQueued;
+    static constexpr int kBacklogPauseMs = NetworkLink::kBacklogPauseMs;
+    static constexpr int kLingerMs = NetworkLink::kLingerMs;
+
+    NetworkConnection(Port::Reports reports, std::atomic<qint64> &pending, std::atomic<bool> &carried);
 
     void connectTo(const NetworkAddress &address, const LineSettings &settings, quint64 session);
     void close();
@@ -46,7 +78,7 @@ public:
     void watchLines(bool on) { m_watching = on; }
 
     // Bytes of the port's writes not yet handed to the network.
-    std::atomic<qint64> pending{0};
+    std::atomic<qint64> &pending;
 
 private:
     enum class Stage { Idle, Connecting, Confirming, Open };
@@ -59,7 +91,8 @@ private:
     bool send(const std::string &bytes, bool ours);
     void written(qint64 n);
 
-    DevicePort *m_owner;
+    std::atomic<bool> &m_carried; // the settings travel: there are control lines
+    Port::Reports m_reports;
     QTcpSocket *m_socket = nullptr;
     QTimer *m_timeout;
     QTimer *m_breakEnd;

@@ -15,9 +15,10 @@
 
 // A port: opened on a device with typed line settings, written to, closed; it
 // tells what happened through its signals, always on the thread it lives on
-// (the window's). What kind of device is behind it (QSerialPort on an I/O thread
-// in the program, memory in unit tests) is left to subclasses, which hand their
-// bytes in from any thread through deliverReceived and friends.
+// (the window's). What kind of device is behind it (links on an I/O thread in
+// the program, memory in unit tests) is left to subclasses, which hand their
+// bytes in from any thread through deliverReceived and the other deliver
+// functions, or give their links a Reports handle to do so.
 //
 // Operations that can fail return false and leave the reason in errorString();
 // the caller decides what to show.
@@ -119,6 +120,42 @@ public:
     // A frame: what the lamps can show.
     static constexpr int kLinesSpacingMs = 16;
 
+    // What the device side behind a port reports, from any thread: a handle a
+    // port gives the links it drives (see deliverReceived and the others below).
+    class Reports
+    {
+    public:
+        void received(quint64 s, const QByteArray &bytes, qint64 msecs = -1) const
+        {
+            m_port->deliverReceived(s, bytes, msecs);
+        }
+        bool queue(quint64 s, const QByteArray &bytes, qint64 msecs) const
+        {
+            return m_port->queueReceived(s, bytes, msecs);
+        }
+        void deliverQueued() const { m_port->deliverQueued(); }
+        void drained(quint64 s) const { m_port->deliverDrained(s); }
+        void lost(quint64 s) const { m_port->deliverLost(s); }
+        void error(quint64 s, const QString &what) const { m_port->deliverError(s, what); }
+        void modemLines(quint64 s, const ModemLines &lines) const { m_port->deliverModemLines(s, lines); }
+        void opened(quint64 s, const std::optional<Served> &served = std::nullopt) const
+        {
+            m_port->deliverOpened(s, served);
+        }
+        void openFailed(quint64 s, Fault fault, const QString &why) const
+        {
+            m_port->deliverOpenFailed(s, fault, why);
+        }
+        qsizetype queuedBytes() const { return m_port->queuedBytes(); }
+        // The port to call back on its own thread.
+        QObject *port() const { return m_port; }
+
+    private:
+        friend class Port;
+        explicit Reports(Port *port) : m_port(port) {}
+        Port *m_port;
+    };
+
 signals:
     // The port was opened (a new stream of bytes begins), or closed.
     void opened();
@@ -177,6 +214,7 @@ protected:
     // For openDevice: why it failed.
     void setFault(Fault fault) { m_fault = fault; }
     quint64 session() const { return m_session.load(); }
+    Reports reports() { return Reports(this); }
 
 private:
     bool fail(const QString &why);
