@@ -179,6 +179,9 @@ private:
     void updateScrollRange();
     void ensureCaretVisible();
     void moveVertically(int rows, bool keepAnchor);
+    bool commandKey(QKeyEvent *e);
+    bool movementKey(QKeyEvent *e, int keepX);
+    bool editingKey(QKeyEvent *e);
     qint64 previousPosition(qint64 pos) const;
     qint64 nextPosition(qint64 pos) const;
     void restartBlink();
