@@ -126,7 +126,9 @@ void FindWindow::findNext(bool down)
     const SearchFrom from{down, down ? std::max(anchor, caret) : std::min(anchor, caret)};
     m_status->clear();
     m_started.start();
-    m_search->start(m_display->snapshot(HistorySearch::blocksHeld(kThreads)), m_needle, from, kThreads);
+    auto loan = m_display->lendBlocks(HistorySearch::blocksHeld(kThreads));
+    m_search->start(m_display->snapshot(), m_needle, from, kThreads, HistorySearch::kStretchChars,
+                    std::move(loan));
     m_progress->start();
 }
 
@@ -145,7 +147,6 @@ void FindWindow::showProgress()
 
 void FindWindow::onFinished(qint64 start)
 {
-    m_display->lendBack();
     m_progress->stop();
     m_status->clear();
     if (start < 0) {
@@ -168,7 +169,6 @@ void FindWindow::onContentReset()
 void FindWindow::endSearch()
 {
     m_search->stop();
-    m_display->lendBack();
     m_progress->stop();
 }
 

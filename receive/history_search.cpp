@@ -118,9 +118,10 @@ HistorySearch::~HistorySearch()
 }
 
 void HistorySearch::start(std::shared_ptr<const DocumentSnapshot> snapshot, const TextNeedle &needle,
-                          SearchFrom from, int threads, qint64 stretchChars)
+                          SearchFrom from, int threads, qint64 stretchChars, std::shared_ptr<void> loan)
 {
     stop();
+    m_loan = std::move(loan);
     auto job = std::make_shared<Job>();
     const DocumentSnapshot &s = *snapshot;
     job->needle = needle;
@@ -190,6 +191,7 @@ void HistorySearch::answer(quint64 generation)
     for (std::thread &t : m_threads)
         t.join();
     m_threads.clear();
+    m_loan.reset();
     const std::size_t best = job->best.load();
     emit finished(best < job->results.size() ? job->results[best] : -1);
 }
@@ -202,6 +204,7 @@ void HistorySearch::stop()
         t.join();
     m_threads.clear();
     m_job.reset();
+    m_loan.reset();
     ++m_generation;
 }
 

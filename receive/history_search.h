@@ -44,9 +44,11 @@ public:
     explicit HistorySearch(QObject *parent = nullptr);
     ~HistorySearch() override;
 
-    // Ends any search under way and begins this one.
+    // Ends any search under way and begins this one. loan: what the search
+    // holds while it runs (memory the history lent it), let go when it ends,
+    // before its answer, or when it is stopped.
     void start(std::shared_ptr<const DocumentSnapshot> snapshot, const TextNeedle &needle, SearchFrom from,
-               int threads = 2, qint64 stretchChars = kStretchChars);
+               int threads = 2, qint64 stretchChars = kStretchChars, std::shared_ptr<void> loan = {});
     // Ends the search under way without an answer; waits for its threads.
     void stop();
     bool running() const { return m_job != nullptr; }
@@ -62,6 +64,7 @@ private:
     void work(Job &job);
     void answer(quint64 generation);
     std::shared_ptr<Job> m_job;
+    std::shared_ptr<void> m_loan;
     std::vector<std::thread> m_threads;
     quint64 m_generation = 0;
 };

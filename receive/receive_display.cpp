@@ -8,6 +8,7 @@
 #include "receive/receive_display_accessible.h"
 
 #include <QAccessible>
+#include <QPointer>
 #include <QApplication>
 #include <QClipboard>
 #include <QAction>
@@ -244,10 +245,25 @@ void ReceiveDisplay::showMatch(qint64 from, qint64 to)
     m_hold = true;
 }
 
-std::shared_ptr<const DocumentSnapshot> ReceiveDisplay::snapshot(int lend)
+std::shared_ptr<const DocumentSnapshot> ReceiveDisplay::snapshot()
 {
-    m_doc.lendBlocks(lend); // before the snapshot, so it does not hold what the cache lets go
     return DocumentSnapshot::of(m_doc);
+}
+
+std::shared_ptr<void> ReceiveDisplay::lendBlocks(int blocks)
+{
+    m_doc.lendBlocks(blocks);
+    struct Loan {
+        QPointer<ReceiveDisplay> box;
+        ~Loan()
+        {
+            if (box)
+                box->m_doc.lendBlocks(0);
+        }
+    };
+    auto loan = std::make_shared<Loan>();
+    loan->box = this;
+    return loan;
 }
 
 bool ReceiveDisplay::copy() const

@@ -53,11 +53,13 @@ public:
     // Selects a match and scrolls it into view. Appends leave the selection and
     // the view alone until the user moves the caret.
     void showMatch(qint64 from, qint64 to);
-    // What the box holds now, to be searched on another thread; while lend is
-    // set, the box keeps fewer blocks of its history in memory, for the
-    // search's own (until lendBack).
-    std::shared_ptr<const DocumentSnapshot> snapshot(int lend = 0);
-    void lendBack() { m_doc.lendBlocks(0); }
+    // What the box holds now, to be searched on another thread.
+    std::shared_ptr<const DocumentSnapshot> snapshot();
+    // While the loan is held, the box keeps blocks fewer blocks of its history
+    // in memory (for a search's own); they come back when it is let go, also
+    // after the box is gone. Taken before the snapshot, so that the snapshot
+    // does not hold what the cache lets go.
+    std::shared_ptr<void> lendBlocks(int blocks);
 
     QString text() const { return m_doc.toString(); }
     void setText(const QString &text);

@@ -214,9 +214,16 @@ private slots:
         QCOMPARE(doc.text(0, 3), gap); // as the box shows it
     }
 
-    // What arrives after the search began is left out; a stopped search answers nothing.
+    // What arrives after the search began is left out; a stopped search
+    // answers nothing. The search's loan is let go before its answer, when it
+    // is stopped, and when another search replaces it.
     void snapshotAndStop()
     {
+        auto loan = [](bool *held) {
+            *held = true;
+            return std::shared_ptr<void>(held, [](bool *h) { *h = false; });
+        };
+        bool held1 = false, held2 = false, held3 = false;
         DisplayDocument doc;
         doc.appendText(QStringLiteral("boot ok\r\n"));
         const auto snapshot = DocumentSnapshot::of(doc);
@@ -224,8 +231,12 @@ private slots:
         doc.clear();
         HistorySearch search;
         QSignalSpy finished(&search, &HistorySearch::finished);
-        search.start(snapshot, TextNeedle("ok", true), {true, 0});
+        bool heldAtAnswer = true;
+        connect(&search, &HistorySearch::finished, this, [&] { heldAtAnswer = held1; });
+        search.start(snapshot, TextNeedle("ok", true), {true, 0}, 2, HistorySearch::kStretchChars, loan(&held1));
+        QVERIFY(held1);
         QVERIFY(finished.wait(5000));
+        QVERIFY(!heldAtAnswer);
         QCOMPARE(finished.takeFirst().first().toLongLong(), 5);
         search.start(snapshot, TextNeedle("panic", true), {true, 0});
         QVERIFY(finished.wait(5000));
@@ -234,9 +245,11 @@ private slots:
         DisplayDocument big;
         for (int i = 0; i < 40; ++i)
             big.appendHex(QByteArray(kBlock, '\x55'));
-        search.start(DocumentSnapshot::of(big), TextNeedle("AA", true), {true, 0}, 2, kBlock);
+        search.start(DocumentSnapshot::of(big), TextNeedle("AA", true), {true, 0}, 2, kBlock, loan(&held2));
+        search.start(DocumentSnapshot::of(big), TextNeedle("AA", true), {true, 0}, 2, kBlock, loan(&held3));
+        QVERIFY(!held2 && held3);
         search.stop();
-        QVERIFY(!search.running());
+        QVERIFY(!search.running() && !held3);
         QVERIFY(!finished.wait(200));
     }
 };
