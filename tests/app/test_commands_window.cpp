@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QStandardPaths>
 #include <QTest>
 
 // The 常用指令 window as two people sharing a commands file meet it, and as the
@@ -36,7 +37,11 @@ class TestCommandsWindow : public QObject
     }
 
 private slots:
-    void initTestCase() { configureApplication(); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true); // never the user's own files
+        configureApplication();
+    }
     void init() { dir = std::make_unique<QTemporaryDir>(); }
 
     // Window B was loaded before A's change: B's change keeps A's, and each

@@ -30,7 +30,7 @@ class TestFindWindow : public FakeWindowTest
     void receive(const QByteArray &bytes)
     {
         comm->receive(bytes);
-        QTest::qWait(12);
+        QTRY_COMPARE(comm->queuedBytes(), 0); // delivered, and shown in the same call
     }
     // Waits for the search under way to answer.
     bool answered()

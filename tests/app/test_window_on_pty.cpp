@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QStandardPaths>
 #include <QTest>
 #include <sys/stat.h>
 
@@ -38,7 +39,11 @@ class TestWindowOnPty : public QObject
     };
 
 private slots:
-    void initTestCase() { configureApplication(); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true); // never the user's own files
+        configureApplication();
+    }
 
     void startUpSwitchAndDeviceLoss()
     {

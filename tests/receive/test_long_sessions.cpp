@@ -32,7 +32,7 @@ class TestLongSessions : public FakeWindowTest
     void receive(const QByteArray &bytes, qint64 msecs = -1)
     {
         comm->receive(bytes, msecs);
-        QTest::qWait(12);
+        QTRY_COMPARE(comm->queuedBytes(), 0); // delivered, and shown in the same call
     }
     static qint64 at(int h, int m, int s, int ms)
     {
@@ -147,14 +147,13 @@ private slots:
             for (char &b : piece)
                 b = char(rng.bounded(256));
             if (i == 60 || i == 120) {
-                QTest::qWait(12);
+                QTRY_COMPARE(comm->queuedBytes(), 0);
                 QTest::mouseClick(w<QPushButton>("CmdStopdisp"), Qt::LeftButton);
             }
             comm->receive(piece); // several reads to an event, as under a flood
             sent += piece;
             QCoreApplication::processEvents();
         }
-        QTest::qWait(12);
         QTRY_COMPARE(w<QLineEdit>("TxtRXCount")->text(), "RX:" + QString::number(sent.size()));
         QTRY_COMPARE(recorded().size(), sent.size()); // on the disk without unticking
         QVERIFY(recorded() == sent);

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QStandardPaths>
 #include <QTest>
 #include <QThread>
 
@@ -86,7 +87,11 @@ class TestNetworkServers : public QObject
     }
 
 private slots:
-    void initTestCase() { configureApplication(); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true); // never the user's own files
+        configureApplication();
+    }
 
     // However the server fails to confirm the settings, the opening ends
     // within the one limit, and says why.

@@ -88,6 +88,7 @@ class TestSer2Net : public QObject
 private slots:
     void initTestCase()
     {
+        QStandardPaths::setTestModeEnabled(true); // never the user's own files
         configureApplication();
         if (QStandardPaths::findExecutable(QStringLiteral("ser2net")).isEmpty())
             QFAIL("ser2net is not installed (test.sh installs it)");

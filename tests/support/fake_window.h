@@ -6,6 +6,7 @@
 #include "support/recording_dialogs.h"
 
 #include <QObject>
+#include <QStandardPaths>
 #include <memory>
 
 // A fresh window per test with a port whose device is memory: COM1 and COM2
@@ -56,6 +57,8 @@ protected:
 private slots:
     void initTestCase()
     {
+        // Nothing a test does reads or writes the user's own settings or saved commands.
+        QStandardPaths::setTestModeEnabled(true);
         configureApplication();
         qputenv("QUORVEX_COM1", com1.toLatin1());
         qputenv("QUORVEX_COM2", com2.toLatin1());

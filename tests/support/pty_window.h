@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QObject>
+#include <QStandardPaths>
 #include <memory>
 
 // A fresh window per test with the real serial control, COM1 mapped to a
@@ -50,5 +51,10 @@ protected:
     }
 
 private slots:
-    void initTestCase() { configureApplication(); }
+    void initTestCase()
+    {
+        // Nothing a test does reads or writes the user's own settings or saved commands.
+        QStandardPaths::setTestModeEnabled(true);
+        configureApplication();
+    }
 };

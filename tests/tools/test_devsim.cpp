@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 #include <csignal>
 
@@ -56,7 +57,11 @@ class TestDevsim : public QObject
     }
 
 private slots:
-    void initTestCase() { configureApplication(); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true); // never the user's own files
+        configureApplication();
+    }
 
     void crc()
     {

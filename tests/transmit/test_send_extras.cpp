@@ -1,6 +1,7 @@
 #include "support/menu_probe.h"
 #include "app/commands_window.h"
 #include "app/send_box_menu.h"
+#include "widgets/counter_box.h"
 #include "support/fake_window.h"
 
 #include <QAccessible>
@@ -35,8 +36,9 @@ class TestSendExtras : public FakeWindowTest
     // Drained, and the counter box showing it.
     void drain()
     {
+        QSignalSpy drained(comm.get(), &Port::drained);
         comm->drain();
-        QTest::qWait(400);
+        QVERIFY(drained.wait(2000));
     }
     SendBoxMenu *menu() { return form->sendBoxMenu(); }
     // The context menu, inspected while it is open.
@@ -70,12 +72,12 @@ private slots:
         send("  AT+GMR ");
         QCOMPARE(comm->written, QByteArray("AT+GMR\r\n"));
         drain();
-        QCOMPARE(tx(), QStringLiteral("TX:8")); // what went out: the box trimmed, and the ending
+        QTRY_COMPARE(tx(), QStringLiteral("TX:8")); // what went out: the box trimmed, and the ending
         comm->written.clear();
         hexSend(true);
         send("01 03 00 00 00 0A");
         QCOMPARE(comm->written, QByteArray::fromHex("01030000000AC5CD"));
-        QCOMPARE(tx(), QStringLiteral("TX:16"));
+        QTRY_COMPARE(tx(), QStringLiteral("TX:16")); // counted at once, shown within the counter's settling
         comm->written.clear();
         send("GG");
         QVERIFY(comm->written.isEmpty());
@@ -168,12 +170,14 @@ private slots:
         QCOMPARE(comm->written, QByteArray::fromHex("01030000000AC5CD"));
         QCOMPARE(tx(), QStringLiteral("TX:8"));
         drain(); // counted when sent, not again
+        QTest::qWait(CounterBox::kSettleMs + 50);
         QCOMPARE(tx(), QStringLiteral("TX:8"));
         QTest::keyClick(form.get(), Qt::Key_F2);
         QCOMPARE(comm->written.mid(8), QByteArray("AT+RST\r\n"));
         drain();
-        QCOMPARE(tx(), QStringLiteral("TX:16"));
-        drain();
+        QTRY_COMPARE(tx(), QStringLiteral("TX:16"));
+        drain(); // once
+        QTest::qWait(CounterBox::kSettleMs + 50);
         QCOMPARE(tx(), QStringLiteral("TX:16"));
         // As another window (or an editor) saves it; the line breaks as the file says.
         QVERIFY(CommandStore(dir->filePath("commands.ini")).update([](QList<SavedCommand> &l) {
@@ -184,7 +188,7 @@ private slots:
         QTest::keyClick(form.get(), Qt::Key_F3);
         QCOMPARE(comm->written.mid(16), QByteArray("X\rY\nZ"));
         drain();
-        QCOMPARE(tx(), QStringLiteral("TX:21"));
+        QTRY_COMPARE(tx(), QStringLiteral("TX:21"));
         QTest::keyClick(form.get(), Qt::Key_F4); // no fourth command
         QCOMPARE(comm->written.size(), 21);
 
