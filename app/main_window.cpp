@@ -37,13 +37,13 @@ const QString kRetry = QStringLiteral("没有成功，请重试");
 const QString kCaptionClose = QStringLiteral("关闭串口");
 const QString kCaptionOpen = QStringLiteral("打开串口");
 constexpr int kComItems = 16; // COM1 to COM16 lead the port list
+} // namespace
 
 // Only a tick counts; clear and grey do not.
-bool ticked(const QCheckBox *box)
+bool MainForm::ticked(const QCheckBox *box)
 {
     return box->checkState() == Qt::Checked;
 }
-} // namespace
 
 MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
     : QWidget(parent), m_port(port), m_dialogs(dialogs),

@@ -16,6 +16,7 @@
 #include <optional>
 
 class CommandStore;
+class QCheckBox;
 class CommandsWindow;
 class CounterBox;
 class FindWindow;
@@ -83,6 +84,7 @@ private:
     // Port settings, opening and closing: the session does them, the window shows them.
     std::optional<PortSettings> ReadPortSettings() const;
     SelectorTexts selectorTexts() const;
+    static bool ticked(const QCheckBox *box);
     void onOpenFailed(PortSession::Failure which);
     void setOpenLook();
     void setClosedLook();

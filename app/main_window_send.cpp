@@ -19,12 +19,6 @@ namespace {
 const QString kPortClosed = QStringLiteral("串口没有打开，请打开串口");
 const QString kNothingToSend = QStringLiteral("发送数据不能为空");
 const QString kEmptyFile = QStringLiteral("发送的文件为空");
-
-// Only a tick counts; clear and grey do not.
-bool ticked(const QCheckBox *box)
-{
-    return box->checkState() == Qt::Checked;
-}
 } // namespace
 
 // ---- sending ----------------------------------------------------------------
