@@ -54,10 +54,17 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
     setFixedSize(layout::kClientSize);
     buildMainForm(this, c);
     setWindowIcon(windowIconPicture());
-    m_txCount = new CounterBox(c.TxtTXCount, QStringLiteral("TX:"), this);
     m_ownLister = std::make_unique<QtPortLister>();
     m_lister = m_ownLister.get();
+    wireSession();
+    wireSending();
+    wireButtons();
+    wireReceiving();
+    wireMenus();
+}
 
+void MainForm::wireSession()
+{
     // The port's life: the session opens and closes, the window shows it.
     m_session = new PortSession(m_port, m_lister, this);
     connect(m_session, &PortSession::lookChanged, this,
@@ -66,12 +73,28 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
     connect(m_session, &PortSession::noteAdded, c.TxtStatus, &StatusLine::addNote);
     connect(m_session, &PortSession::openFailed, this, &MainForm::onOpenFailed);
 
+    connect(c.CboCom, &SettingsSelector::listAboutToShow, this, &MainForm::refreshPortList);
+    // COM1 to COM16 tell which device each opens, as the devices tell what they are.
+    for (int n = 1; n <= kComItems; ++n) {
+        const QString device = devicePathForPort(n);
+        c.CboCom->setItemData(n - 1, device, Qt::ToolTipRole);
+        c.CboCom->setItemData(n - 1, device, Qt::AccessibleDescriptionRole);
+    }
+}
+
+void MainForm::wireSending()
+{
+    m_txCount = new CounterBox(c.TxtTXCount, QStringLiteral("TX:"), this);
     // What is sent, and its count.
     m_send = new SendFeed(m_port, this);
     connect(m_send, &SendFeed::countChanged, m_txCount, &CounterBox::show);
     connect(c.ChkHexSend, &QCheckBox::stateChanged, m_send,
             [this] { m_send->setHexSend(ticked(c.ChkHexSend)); });
+}
 
+// The clock, the automatic sender and the buttons.
+void MainForm::wireButtons()
+{
     TmrNowTime = new QTimer(this);
     TmrNowTime->setObjectName(QStringLiteral("TmrNowTime"));
     TmrNowTime->setInterval(1000);
@@ -101,7 +124,10 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
     connect(c.CmdStopdisp, &QPushButton::clicked, this, &MainForm::onCmdStopdispClick);
     connect(c.CmdClearReceive, &QPushButton::clicked, this, &MainForm::onCmdClearReceiveClick);
     connect(c.CmdClearCounter, &QPushButton::clicked, this, &MainForm::onCmdClearCounterClick);
+}
 
+void MainForm::wireReceiving()
+{
     // Received bytes go one way: port, feed, receive box.
     m_recorder = new ReceiveRecorder(this);
     m_feed = new ReceiveFeed(c.TxtReceive, m_recorder, this);
@@ -126,8 +152,12 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
     connect(c.TxtReceive, &ReceiveDisplay::findRequested, this, [this] { findWindow()->showFind(); });
     connect(c.TxtReceive, &ReceiveDisplay::findNextRequested, this,
             [this](bool down) { findWindow()->findNext(down); });
+}
 
-    // The port area's menu: the control lines.
+// The port area's, the send box's and the receive box's tools.
+void MainForm::wireMenus()
+{
+    // The control lines.
     m_portLines = new PortLinesMenu(m_port, {c.ImgSwitchOn, c.ImgSwitchOff, c.CmdSwitch}, this);
 
     // The send box's menu and the saved commands, the first twelve on F1 to F12.
@@ -141,14 +171,6 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
     for (int n = 0; n < 12; ++n) {
         auto *key = new QShortcut(QKeySequence(Qt::Key_F1 + n), this);
         connect(key, &QShortcut::activated, this, [this, n] { sendSavedCommand(n); });
-    }
-
-    connect(c.CboCom, &SettingsSelector::listAboutToShow, this, &MainForm::refreshPortList);
-    // COM1 to COM16 tell which device each opens, as the devices tell what they are.
-    for (int n = 1; n <= kComItems; ++n) {
-        const QString device = devicePathForPort(n);
-        c.CboCom->setItemData(n - 1, device, Qt::ToolTipRole);
-        c.CboCom->setItemData(n - 1, device, Qt::AccessibleDescriptionRole);
     }
 }
 

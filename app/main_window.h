@@ -81,6 +81,12 @@ signals:
     void quitRequested();
 
 private:
+    void wireSession();
+    void wireSending();
+    void wireButtons();
+    void wireReceiving();
+    void wireMenus();
+
     // Port settings, opening and closing: the session does them, the window shows them.
     std::optional<PortSettings> ReadPortSettings() const;
     SelectorTexts selectorTexts() const;
