@@ -15,8 +15,8 @@ QString timeFormatWithSeconds(const QLocale &locale)
     }
     out = out.trimmed();
     if (!out.contains(u's')) // a locale without seconds in any format
-        out = locale.timeFormat(QLocale::ShortFormat).replace(QStringLiteral("mm"),
-                                                              QStringLiteral("mm:ss"));
+        out = locale.timeFormat(QLocale::ShortFormat)
+                  .replace(QStringLiteral("mm"), QStringLiteral("mm:ss"));
     return out;
 }
 

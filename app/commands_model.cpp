@@ -1,6 +1,7 @@
 #include "app/commands_model.h"
 
-namespace {
+namespace
+{
 constexpr int kFunctionKeys = 12;
 
 QString keyText(int row)
@@ -29,25 +30,32 @@ QVariant CommandsModel::data(const QModelIndex &index, int role) const
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
-    case KeyColumn: return keyText(index.row());
-    case NameColumn: return c.name;
+    case KeyColumn:
+        return keyText(index.row());
+    case NameColumn:
+        return c.name;
     case ContentColumn: {
         QString line = c.content;
         line.replace(u'\n', u'↵');
         return line;
     }
-    case KindColumn: return c.hex ? QStringLiteral("HEX") : QStringLiteral("文本");
-    case EndingColumn: return displayName(c.ending);
-    case ChecksumColumn: return displayName(c.checksum);
+    case KindColumn:
+        return c.hex ? QStringLiteral("HEX") : QStringLiteral("文本");
+    case EndingColumn:
+        return displayName(c.ending);
+    case ChecksumColumn:
+        return displayName(c.checksum);
     }
     return {};
 }
 
 QVariant CommandsModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    static const QString names[ColumnCount] = {QStringLiteral("按键"), QStringLiteral("名称"), QStringLiteral("内容"),
-                                               QStringLiteral("类型"), QStringLiteral("行尾"), QStringLiteral("校验")};
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < ColumnCount)
+    static const QString names[ColumnCount] = {QStringLiteral("按键"), QStringLiteral("名称"),
+                                               QStringLiteral("内容"), QStringLiteral("类型"),
+                                               QStringLiteral("行尾"), QStringLiteral("校验")};
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < ColumnCount)
         return names[section];
     return QAbstractTableModel::headerData(section, orientation, role);
 }
@@ -56,8 +64,12 @@ QStringList CommandsModel::columnTexts(Column column)
 {
     QStringList texts;
     switch (column) {
-    case KeyColumn: texts << QStringLiteral("F12"); break;
-    case KindColumn: texts << QStringLiteral("HEX") << QStringLiteral("文本"); break;
+    case KeyColumn:
+        texts << QStringLiteral("F12");
+        break;
+    case KindColumn:
+        texts << QStringLiteral("HEX") << QStringLiteral("文本");
+        break;
     case EndingColumn:
         for (LineEnding e : kLineEndings)
             texts << displayName(e);
@@ -66,7 +78,8 @@ QStringList CommandsModel::columnTexts(Column column)
         for (Checksum c : kChecksums)
             texts << displayName(c);
         break;
-    default: break;
+    default:
+        break;
     }
     return texts;
 }

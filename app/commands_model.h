@@ -12,7 +12,15 @@
 class CommandsModel : public QAbstractTableModel
 {
 public:
-    enum Column { KeyColumn, NameColumn, ContentColumn, KindColumn, EndingColumn, ChecksumColumn, ColumnCount };
+    enum Column {
+        KeyColumn,
+        NameColumn,
+        ContentColumn,
+        KindColumn,
+        EndingColumn,
+        ChecksumColumn,
+        ColumnCount
+    };
 
     explicit CommandsModel(const QList<SavedCommand> *commands, QObject *parent = nullptr)
         : QAbstractTableModel(parent), m_commands(commands)

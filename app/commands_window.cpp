@@ -22,7 +22,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace {
+namespace
+{
 QPushButton *button(const QString &text, QWidget *parent, const char *name)
 {
     auto *b = new QPushButton(text, parent);
@@ -41,7 +42,8 @@ int placeOf(const QList<SavedCommand> &list, int row, const SavedCommand &c)
 } // namespace
 
 CommandsWindow::CommandsWindow(CommandStore *store, Dialogs *dialogs, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_store(store), m_dialogs(dialogs), m_lastFolder(QDir::homePath())
+    : QWidget(parent, Qt::Window), m_store(store), m_dialogs(dialogs),
+      m_lastFolder(QDir::homePath())
 {
     setObjectName(QStringLiteral("CommandsWindow"));
     setWindowTitle(QStringLiteral("常用指令"));
@@ -65,7 +67,8 @@ CommandsWindow::CommandsWindow(CommandStore *store, Dialogs *dialogs, QWidget *p
     QHeaderView *header = m_table->horizontalHeader();
     for (int column = 0; column < CommandsModel::ColumnCount; ++column) {
         const auto col = CommandsModel::Column(column);
-        int width = header->fontMetrics().horizontalAdvance(m_model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
+        int width = header->fontMetrics().horizontalAdvance(
+            m_model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
         for (const QString &text : CommandsModel::columnTexts(col))
             width = std::max(width, m_table->fontMetrics().horizontalAdvance(text));
         header->resizeSection(column, width + 16);
@@ -74,7 +77,8 @@ CommandsWindow::CommandsWindow(CommandStore *store, Dialogs *dialogs, QWidget *p
     header->setSectionResizeMode(CommandsModel::ContentColumn, QHeaderView::Stretch);
     m_table->setTabKeyNavigation(false);
     m_table->installEventFilter(this);
-    connect(m_table, &QTableView::doubleClicked, this, [this](const QModelIndex &i) { sendRow(i.row()); });
+    connect(m_table, &QTableView::doubleClicked, this,
+            [this](const QModelIndex &i) { sendRow(i.row()); });
     connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (selectedRow() >= 0)
             setEdited(m_commands[selectedRow()]);
@@ -124,7 +128,8 @@ CommandsWindow::CommandsWindow(CommandStore *store, Dialogs *dialogs, QWidget *p
     endingLabel->setBuddy(m_ending);
     auto *checksumLabel = new QLabel(QStringLiteral("校验(&K)："), this);
     checksumLabel->setBuddy(m_checksum);
-    for (QWidget *w : std::initializer_list<QWidget *>{endingLabel, m_ending, checksumLabel, m_checksum})
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{endingLabel, m_ending, checksumLabel, m_checksum})
         how->addWidget(w);
     how->addStretch();
     form->addRow(QString(), how);
@@ -207,7 +212,8 @@ void CommandsWindow::takeUpChanges()
 SavedCommand CommandsWindow::edited() const
 {
     return {m_name->text(), m_content->toPlainText(), m_hex->checkState() == Qt::Checked,
-            LineEnding(m_ending->currentData().toInt()), Checksum(m_checksum->currentData().toInt())};
+            LineEnding(m_ending->currentData().toInt()),
+            Checksum(m_checksum->currentData().toInt())};
 }
 
 void CommandsWindow::setEdited(const SavedCommand &c)
@@ -243,8 +249,8 @@ bool CommandsWindow::change(const CommandStore::Change &edit, Shape shape, int r
     std::optional<QList<SavedCommand>> saved = m_store->update(edit);
     watchFile();
     if (!saved) {
-        m_dialogs->message(QStringLiteral("无法保存常用指令：") + m_store->path(), Dialogs::Icon::Exclamation,
-                           Dialogs::Buttons::Ok);
+        m_dialogs->message(QStringLiteral("无法保存常用指令：") + m_store->path(),
+                           Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
         return false;
     }
     if (!known) {

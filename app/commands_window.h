@@ -3,8 +3,8 @@
 #include "transmit/saved_commands.h"
 
 #include <QList>
-#include <optional>
 #include <QWidget>
+#include <optional>
 
 class CommandsModel;
 class Dialogs;

@@ -16,8 +16,7 @@ void QtDialogs::message(const QString &text, Icon icon, Buttons buttons)
     const QMessageBox::Icon shown = icon == Icon::Exclamation ? QMessageBox::Warning
                                     : icon == Icon::Critical  ? QMessageBox::Critical
                                                               : QMessageBox::Information;
-    QMessageBox box(shown,
-                    QStringLiteral("Tarvolin"), text,
+    QMessageBox box(shown, QStringLiteral("Tarvolin"), text,
                     buttons == Buttons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                  : QMessageBox::Ok,
                     m_owner);

@@ -74,7 +74,8 @@ FindWindow::FindWindow(ReceiveDisplay *display, Dialogs *dialogs, QWidget *paren
     m_progress->setInterval(100);
     connect(m_progress, &QTimer::timeout, this, &FindWindow::showProgress);
     connect(m_search, &HistorySearch::finished, this, &FindWindow::onFinished);
-    connect(m_text, &QLineEdit::textChanged, this, [this](const QString &t) { m_next->setEnabled(!t.isEmpty()); });
+    connect(m_text, &QLineEdit::textChanged, this,
+            [this](const QString &t) { m_next->setEnabled(!t.isEmpty()); });
     connect(m_next, &QPushButton::clicked, this, [this] { findNext(!m_up->isChecked()); });
     // 取消 stops a search under way; otherwise it closes the window.
     connect(cancel, &QPushButton::clicked, this, [this] {
@@ -101,10 +102,11 @@ bool FindWindow::searching() const
 
 void FindWindow::showFind()
 {
-    const QString selected = m_display->hasSelection() &&
-                                     m_display->selectionEnd() - m_display->selectionStart() <= kSelectionChars
-                                 ? m_display->selectedText()
-                                 : QString();
+    const QString selected =
+        m_display->hasSelection() &&
+                m_display->selectionEnd() - m_display->selectionStart() <= kSelectionChars
+            ? m_display->selectedText()
+            : QString();
     if (!selected.isEmpty() && !selected.contains(u'\n') && !selected.contains(u'\r'))
         m_text->setText(selected);
     show();
@@ -150,8 +152,8 @@ void FindWindow::onFinished(qint64 start)
     m_progress->stop();
     m_status->clear();
     if (start < 0) {
-        m_dialogs->message(QStringLiteral("找不到“%1”").arg(m_needle.text()), Dialogs::Icon::Information,
-                           Dialogs::Buttons::Ok);
+        m_dialogs->message(QStringLiteral("找不到“%1”").arg(m_needle.text()),
+                           Dialogs::Icon::Information, Dialogs::Buttons::Ok);
         return;
     }
     m_display->showMatch(start, start + m_needle.length());
@@ -186,7 +188,8 @@ void FindWindow::moveOffMatch(qint64 from, qint64 to)
     if (!isVisible())
         return;
     QWidget *view = m_display->viewport();
-    const QRect first = m_display->characterRect(from), last = m_display->characterRect(std::max(from, to - 1));
+    const QRect first = m_display->characterRect(from),
+                last = m_display->characterRect(std::max(from, to - 1));
     const QRect match(view->mapToGlobal(first.topLeft()), view->mapToGlobal(last.bottomRight()));
     const QRect frame = frameGeometry();
     if (!frame.intersects(match.normalized()))

@@ -10,7 +10,8 @@
 #include <QTimer>
 #include <cstdio>
 
-namespace {
+namespace
+{
 // QUORVEX_SNAPSHOT=DIR: once the window is up, write what it shows (window.png)
 // and its icon (icon-16.png, icon-32.png, icon-48.png) into DIR and quit, so a
 // test can see the program exactly as built or installed.
@@ -19,8 +20,9 @@ void snapshotAndQuit(QWidget *window, const QString &dir)
     QTimer::singleShot(300, window, [window, dir] {
         bool ok = QDir().mkpath(dir) && window->grab().save(dir + QStringLiteral("/window.png"));
         for (int size : {16, 32, 48})
-            ok = ok && window->windowIcon().pixmap(size, size).save(
-                           dir + QStringLiteral("/icon-%1.png").arg(size));
+            ok = ok && window->windowIcon()
+                           .pixmap(size, size)
+                           .save(dir + QStringLiteral("/icon-%1.png").arg(size));
         QCoreApplication::exit(ok ? 0 : 1);
     });
 }

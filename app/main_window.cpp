@@ -5,25 +5,25 @@
 #include "app/find_window.h"
 #include "app/port_lines.h"
 #include "app/send_box_menu.h"
-#include "widgets/status_line.h"
 #include "capture/save_file.h"
-#include "widgets/counter_box.h"
 #include "receive/counters.h"
 #include "receive/receive_display.h"
 #include "receive/receive_feed.h"
 #include "receive/receive_recorder.h"
 #include "serial/port_lister.h"
 #include "serial/port_names.h"
-#include "widgets/settings_selector.h"
 #include "transmit/interval_timer.h"
 #include "transmit/saved_commands.h"
 #include "transmit/send_feed.h"
+#include "widgets/counter_box.h"
+#include "widgets/settings_selector.h"
+#include "widgets/status_line.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QAction>
-#include <QComboBox>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,7 +31,8 @@
 #include <QPushButton>
 #include <QShortcut>
 
-namespace {
+namespace
+{
 const QString kPortMissing = QStringLiteral("没有发现此串口或被占用");
 const QString kRetry = QStringLiteral("没有成功，请重试");
 const QString kCaptionClose = QStringLiteral("关闭串口");
@@ -106,7 +107,8 @@ void MainForm::wireButtons()
     connect(TmrAutoSend, &IntervalTimer::timeout, this, &MainForm::onTmrAutoSendTimer);
 
     connect(c.CmdSwitch, &QPushButton::clicked, this, &MainForm::onCmdSwitchClick);
-    for (SettingsSelector *cbo : {c.CboCom, c.CboBaudrate, c.CboParitybit, c.CboDatabit, c.CboStopbit})
+    for (SettingsSelector *cbo :
+         {c.CboCom, c.CboBaudrate, c.CboParitybit, c.CboDatabit, c.CboStopbit})
         connect(cbo, &SettingsSelector::itemChosen, this, &MainForm::onSelectorClick);
     connect(c.CmdQuit, &QPushButton::clicked, this, &MainForm::onCmdQuitClick);
     connect(c.CmdSend, &QPushButton::clicked, this, &MainForm::onCmdSendClick);
@@ -131,8 +133,8 @@ void MainForm::wireReceiving()
     // Received bytes go one way: port, feed, receive box.
     m_recorder = new ReceiveRecorder(this);
     m_feed = new ReceiveFeed(c.TxtReceive, m_recorder, this);
-    connect(m_feed, &ReceiveFeed::countChanged, new CounterBox(c.TxtRXCount, QStringLiteral("RX:"), this),
-            &CounterBox::show);
+    connect(m_feed, &ReceiveFeed::countChanged,
+            new CounterBox(c.TxtRXCount, QStringLiteral("RX:"), this), &CounterBox::show);
     connect(m_port, &Port::opened, m_feed, &ReceiveFeed::restart);
     connect(m_port, &Port::received, m_feed, &ReceiveFeed::take);
     connect(c.ChkHexReceive, &QCheckBox::stateChanged, m_feed,
@@ -144,12 +146,12 @@ void MainForm::wireReceiving()
     connect(c.TxtReceive->stampAction(), &QAction::triggered, this, &MainForm::onStampsTriggered);
     // Told once: part of the history could not be read back from the temporary
     // file and shows (and saves) as a marked gap.
-    connect(c.TxtReceive, &ReceiveDisplay::historyDamaged, this, [this] {
-        c.TxtStatus->addNote(QStringLiteral("（部分接收数据无法读回，以▓标出）"));
-    });
+    connect(c.TxtReceive, &ReceiveDisplay::historyDamaged, this,
+            [this] { c.TxtStatus->addNote(QStringLiteral("（部分接收数据无法读回，以▓标出）")); });
 
     // Finding text in the receive box's history.
-    connect(c.TxtReceive, &ReceiveDisplay::findRequested, this, [this] { findWindow()->showFind(); });
+    connect(c.TxtReceive, &ReceiveDisplay::findRequested, this,
+            [this] { findWindow()->showFind(); });
     connect(c.TxtReceive, &ReceiveDisplay::findNextRequested, this,
             [this](bool down) { findWindow()->findNext(down); });
 }
@@ -323,7 +325,8 @@ void MainForm::onStampsTriggered(bool on)
 void MainForm::onCmdStopdispClick()
 {
     m_feed->setStopped(!m_feed->stopped());
-    c.CmdStopdisp->setText(m_feed->stopped() ? QStringLiteral("继续显示") : QStringLiteral("停止显示"));
+    c.CmdStopdisp->setText(m_feed->stopped() ? QStringLiteral("继续显示")
+                                             : QStringLiteral("停止显示"));
 }
 
 void MainForm::onCmdClearReceiveClick()
@@ -351,9 +354,8 @@ QString MainForm::folderPickerRoot()
 void MainForm::onCmdSaveDispClick()
 {
     SavePath = c.TxtSavePath->text();
-    const bool saved = writeSaveFile(saveFolder(), m_now(), [this](const auto &put) {
-        c.TxtReceive->forEachPiece(put);
-    });
+    const bool saved = writeSaveFile(saveFolder(), m_now(),
+                                     [this](const auto &put) { c.TxtReceive->forEachPiece(put); });
     c.TxtReceive->noteDamage();
     if (!saved)
         return;

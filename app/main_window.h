@@ -2,9 +2,9 @@
 
 #include "app/dialogs.h"
 #include "app/window_layout.h"
-#include "serial/port_settings.h"
 #include "serial/port.h"
 #include "serial/port_session.h"
+#include "serial/port_settings.h"
 #include "transmit/send_options.h"
 
 #include <QDateTime>

@@ -15,7 +15,8 @@
 // The window's sending: the send box, automatic sending, saved commands and
 // the file (the window's other handlers are in main_window.cpp).
 
-namespace {
+namespace
+{
 const QString kPortClosed = QStringLiteral("串口没有打开，请打开串口");
 const QString kNothingToSend = QStringLiteral("发送数据不能为空");
 const QString kEmptyFile = QStringLiteral("发送的文件为空");
@@ -149,4 +150,3 @@ void MainForm::onCmdSendFileClick()
     }
     m_send->sendFile(SendFileText);
 }
-

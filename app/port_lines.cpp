@@ -1,7 +1,7 @@
 #include "app/port_lines.h"
 
-#include "widgets/menu_switches.h"
 #include "app/tool_window.h"
+#include "widgets/menu_switches.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -16,7 +16,8 @@
 #include <QVBoxLayout>
 #include <memory>
 
-namespace {
+namespace
+{
 const char *const kLampNames[4] = {"CTS", "DSR", "DCD", "RI"};
 enum class Lamp { Lit, Dark, Grey };
 
@@ -27,8 +28,9 @@ QPixmap lampPicture(Lamp how)
     QPainter painter(&p);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QColor(60, 60, 60));
-    painter.setBrush(how == Lamp::Lit ? QColor(40, 200, 40) : how == Lamp::Dark ? QColor(20, 60, 20)
-                                                                             : QColor(170, 170, 170));
+    painter.setBrush(how == Lamp::Lit    ? QColor(40, 200, 40)
+                     : how == Lamp::Dark ? QColor(20, 60, 20)
+                                         : QColor(170, 170, 170));
     painter.drawEllipse(1, 1, 12, 12);
     return p;
 }
@@ -118,8 +120,9 @@ void ControlLinesWindow::refresh()
             m_lit[i] = false;
         m_lamps[i]->setPixmap(lampPicture(!lines ? Lamp::Grey : m_lit[i] ? Lamp::Lit : Lamp::Dark));
         m_lamps[i]->setAccessibleName(QLatin1String(kLampNames[i]) + QStringLiteral("：") +
-                                      (!lines ? QStringLiteral("不可用")
-                                              : m_lit[i] ? QStringLiteral("亮") : QStringLiteral("灭")));
+                                      (!lines     ? QStringLiteral("不可用")
+                                       : m_lit[i] ? QStringLiteral("亮")
+                                                  : QStringLiteral("灭")));
     }
 }
 

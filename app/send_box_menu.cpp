@@ -12,7 +12,8 @@
 #include <QScrollBar>
 #include <memory>
 
-namespace {
+namespace
+{
 constexpr int kShownChars = 40; // of a recent send in its menu item
 
 // A recent send as its menu item shows it: marked hex or text, its start on one line.
@@ -27,8 +28,7 @@ QString itemText(const RecentSends::Entry &e)
     return (e.hex ? QStringLiteral("[HEX] ") : QStringLiteral("[文本] ")) + start;
 }
 
-template <typename T>
-QActionGroup *choices(QObject *parent, const auto &values)
+template <typename T> QActionGroup *choices(QObject *parent, const auto &values)
 {
     auto *group = new QActionGroup(parent);
     for (T v : values) {
@@ -129,7 +129,8 @@ bool SendBoxMenu::eventFilter(QObject *watched, QEvent *event)
             showMenu(m_box->viewport()->mapToGlobal(m_box->cursorRect().bottomLeft()));
             return true;
         }
-        if (k->modifiers() == Qt::ControlModifier && (k->key() == Qt::Key_Up || k->key() == Qt::Key_Down)) {
+        if (k->modifiers() == Qt::ControlModifier &&
+            (k->key() == Qt::Key_Up || k->key() == Qt::Key_Down)) {
             const auto e = k->key() == Qt::Key_Up ? m_recent.older(draft()) : m_recent.newer();
             if (e)
                 putBack(*e);

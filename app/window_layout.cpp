@@ -7,34 +7,35 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QProxyStyle>
-#include <QStyleFactory>
-#include <QStyleOptionComplex>
 #include <QComboBox>
 #include <QDir>
 #include <QFrame>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QPushButton>
-#include <QKeyEvent>
+#include <QStyleFactory>
+#include <QStyleOptionComplex>
 #include <cmath>
 #include <limits>
 
-namespace layout {
+namespace layout
+{
 int px(int twips)
 {
     return int(std::lround(twips / 15.0));
 }
 } // namespace layout
 
-namespace {
+namespace
+{
 using layout::px;
 
-template <typename W>
-W *place(W *w, const char *name, int l, int t, int wd, int h)
+template <typename W> W *place(W *w, const char *name, int l, int t, int wd, int h)
 {
     w->setObjectName(QString::fromLatin1(name));
     w->setGeometry(px(l), px(t), px(wd), px(h));
@@ -120,7 +121,7 @@ QStyle *compactComboStyle(QWidget *owner)
 }
 
 SettingsSelector *combo(QWidget *parent, const char *name, int l, int t, int w, int h,
-                 const QString &text, const QStringList &items)
+                        const QString &text, const QStringList &items)
 {
     auto *c = place(new SettingsSelector(parent), name, l, t, w, h);
     c->setStyle(compactComboStyle(parent));
@@ -138,8 +139,8 @@ QCheckBox *check(QWidget *parent, const char *name, int l, int t, const QString 
 }
 
 template <typename Edit = QLineEdit>
-Edit *lineEdit(QWidget *parent, const char *name, int l, int t, int w, int h,
-               const QString &text, bool centred = false, bool blend = false)
+Edit *lineEdit(QWidget *parent, const char *name, int l, int t, int w, int h, const QString &text,
+               bool centred = false, bool blend = false)
 {
     auto *e = place(new Edit(parent), name, l, t, w, h);
     e->setText(text);
@@ -216,7 +217,8 @@ void buildMainForm(QWidget *form, MainFormControls &c)
     c.Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);
     QWidget *f = c.Frame1;
     c.Label4 = label(f, "Label4", 50, 160, 600, 255, QStringLiteral("串口"), true);
-    c.CboCom = combo(f, "CboCom", 750, 111, 800, 300, QStringLiteral("COM1"), numbered("COM", 1, 16));
+    c.CboCom =
+        combo(f, "CboCom", 750, 111, 800, 300, QStringLiteral("COM1"), numbered("COM", 1, 16));
     c.Label5 = label(f, "Label5", 50, 470, 600, 255, QStringLiteral("波特率"), true);
     c.CboBaudrate = combo(f, "CboBaudrate", 750, 400, 800, 300, QStringLiteral("9600"),
                           {"2400", "4800", "9600", "14400", "19200", "28800", "38400", "56000",
@@ -225,11 +227,11 @@ void buildMainForm(QWidget *form, MainFormControls &c)
     c.CboParitybit = combo(f, "CboParitybit", 750, 700, 800, 300, QStringLiteral("NONE"),
                            {"NONE", "ODD", "ENEV", "SPACE", "MARK"});
     c.Label7 = label(f, "Label7", 50, 1080, 600, 255, QStringLiteral("数据位"), true);
-    c.CboDatabit = combo(f, "CboDatabit", 750, 1000, 800, 300, QStringLiteral("8"),
-                         {"8", "7", "6", "5"});
+    c.CboDatabit =
+        combo(f, "CboDatabit", 750, 1000, 800, 300, QStringLiteral("8"), {"8", "7", "6", "5"});
     c.Label8 = label(f, "Label8", 50, 1400, 600, 255, QStringLiteral("停止位"), true);
-    c.CboStopbit = combo(f, "CboStopbit", 750, 1300, 800, 300, QStringLiteral("1"),
-                         {"1", "1.5", "2"});
+    c.CboStopbit =
+        combo(f, "CboStopbit", 750, 1300, 800, 300, QStringLiteral("1"), {"1", "1.5", "2"});
     c.ImgSwitchOn = picture(f, "ImgSwitchOn", 120, 1680, ":/pictures/lamp_on.xpm");
     c.ImgSwitchOn->hide();
     c.ImgSwitchOff = picture(f, "ImgSwitchOff", 120, 1680, ":/pictures/lamp_off.xpm");
@@ -243,15 +245,18 @@ void buildMainForm(QWidget *form, MainFormControls &c)
     c.LblArtoclear = label(form, "LblArtoclear", 330, 2870, 800, 200, QStringLiteral("自动清空"));
     c.ChkHexReceive = check(form, "ChkHexReceive", 50, 3100, QStringLiteral("Check2"));
     c.Label10 = label(form, "Label10", 330, 3140, 1200, 200, QStringLiteral("十六进制显示"));
-    c.CmdSaveDisp = button(form, "CmdSaveDisp", 30, 3450, 1225, 300, QStringLiteral("保存显示数据"));
+    c.CmdSaveDisp =
+        button(form, "CmdSaveDisp", 30, 3450, 1225, 300, QStringLiteral("保存显示数据"));
     c.CmdAmend = button(form, "CmdAmend", 1250, 3450, 505, 300, QStringLiteral("更改"));
     c.TxtSavePath = lineEdit(form, "TxtSavePath", 60, 3760, 1650, 270,
                              QDir::homePath() + QStringLiteral("/COMDATA"), false, true);
-    c.LblNowTime = label(form, "LblNowTime", 240, 4200, 1215, 195, QStringLiteral("当前时间"), true);
+    c.LblNowTime =
+        label(form, "LblNowTime", 240, 4200, 1215, 195, QStringLiteral("当前时间"), true);
     QPalette black = c.LblNowTime->palette();
     black.setColor(QPalette::WindowText, Qt::black);
     c.LblNowTime->setPalette(black);
-    c.LblNewDate = label(form, "LblNewDate", 240, 4440, 1215, 255, QStringLiteral("显示日前"), true);
+    c.LblNewDate =
+        label(form, "LblNewDate", 240, 4440, 1215, 255, QStringLiteral("显示日前"), true);
 
     c.TxtReceive = place(new ReceiveDisplay(form), "TxtReceive", 1800, 6, 5745, 4750);
 
@@ -266,7 +271,8 @@ void buildMainForm(QWidget *form, MainFormControls &c)
                           QStringLiteral("自动发送(周期改变后重选)"), true);
     c.LblArtoSendCyc =
         label(form, "LblArtoSendCyc", 60, 5760, 1270, 200, QStringLiteral("自动发送周期："));
-    c.TxtAutoSendTime = lineEdit(form, "TxtAutoSendTime", 1320, 5730, 660, 300, QStringLiteral("1000"));
+    c.TxtAutoSendTime =
+        lineEdit(form, "TxtAutoSendTime", 1320, 5730, 660, 300, QStringLiteral("1000"));
     c.Label14 = label(form, "Label14", 2000, 5760, 450, 255, QStringLiteral("毫秒"));
     c.CmdSelectFile =
         button(form, "CmdSelectFile", 2520, 5700, 1225, 280, QStringLiteral("选择发送文件"));
@@ -275,21 +281,29 @@ void buildMainForm(QWidget *form, MainFormControls &c)
     c.CmdSendFile = button(form, "CmdSendFile", 5580, 5700, 900, 280, QStringLiteral("发送文件"));
     c.CmdQuit = button(form, "CmdQuit", 6600, 5760, 870, 495, QStringLiteral("关闭程序"));
 
-    c.TxtStatus = lineEdit<StatusLine>(form, "TxtStatus", 0, 6080, 2985, 270, QString(), true, true);
-    c.TxtRXCount = lineEdit(form, "TxtRXCount", 3000, 6080, 1335, 270, QStringLiteral("RX:0"), true, true);
-    c.TxtTXCount = lineEdit(form, "TxtTXCount", 4320, 6080, 1335, 270, QStringLiteral("TX:0"), true, true);
+    c.TxtStatus =
+        lineEdit<StatusLine>(form, "TxtStatus", 0, 6080, 2985, 270, QString(), true, true);
+    c.TxtRXCount =
+        lineEdit(form, "TxtRXCount", 3000, 6080, 1335, 270, QStringLiteral("RX:0"), true, true);
+    c.TxtTXCount =
+        lineEdit(form, "TxtTXCount", 4320, 6080, 1335, 270, QStringLiteral("TX:0"), true, true);
     c.CmdClearCounter =
         button(form, "CmdClearCounter", 5640, 6080, 865, 300, QStringLiteral("计数清零"));
 
     // Assistive technology reads each control by the label beside it; a check
     // box's own caption ("Check1" and so on) is never seen.
-    const std::pair<QWidget *, QLabel *> named[] = {
-        {c.ChkAutoClear, c.LblArtoclear}, {c.ChkHexReceive, c.Label10},
-        {c.ChkHexSend, c.Label11},        {c.ChkAutoSend, c.LblAutoSend},
-        {c.CboCom, c.Label4},             {c.CboBaudrate, c.Label5},
-        {c.CboParitybit, c.Label6},       {c.CboDatabit, c.Label7},
-        {c.CboStopbit, c.Label8},         {c.TxtReceive, c.LblReceive},
-        {c.TxtSend, c.LblSend},           {c.TxtAutoSendTime, c.LblArtoSendCyc}};
+    const std::pair<QWidget *, QLabel *> named[] = {{c.ChkAutoClear, c.LblArtoclear},
+                                                    {c.ChkHexReceive, c.Label10},
+                                                    {c.ChkHexSend, c.Label11},
+                                                    {c.ChkAutoSend, c.LblAutoSend},
+                                                    {c.CboCom, c.Label4},
+                                                    {c.CboBaudrate, c.Label5},
+                                                    {c.CboParitybit, c.Label6},
+                                                    {c.CboDatabit, c.Label7},
+                                                    {c.CboStopbit, c.Label8},
+                                                    {c.TxtReceive, c.LblReceive},
+                                                    {c.TxtSend, c.LblSend},
+                                                    {c.TxtAutoSendTime, c.LblArtoSendCyc}};
     for (const auto &[control, lbl] : named) {
         control->setAccessibleName(lbl->text());
         if (auto *cbo = qobject_cast<QComboBox *>(control)) // its field is what takes the focus
@@ -305,12 +319,12 @@ void buildMainForm(QWidget *form, MainFormControls &c)
     c.ImgSwitchOff->setAccessibleName(QStringLiteral("串口指示灯：灭"));
 
     const QList<QWidget *> tabOrder{
-        c.TxtReceive,    c.CmdSwitch,     c.CmdClearReceive, c.CmdStopdisp,   c.ChkAutoClear,
-        c.ChkHexReceive, c.TxtSavePath,   c.TxtSend,         c.CmdClearSend,  c.CmdSend,
-        c.ChkHexSend,    c.ChkAutoSend,   c.TxtStatus,       c.TxtRXCount,    c.TxtTXCount,
-        c.CmdSelectFile, c.TxtSendPath,   c.CmdSendFile,     c.CmdClearCounter, c.CmdQuit,
-        c.CboCom,        c.CboBaudrate,   c.CboParitybit,    c.CboDatabit,    c.CboStopbit,
-        c.CmdSaveDisp,   c.CmdAmend,      c.TxtAutoSendTime};
+        c.TxtReceive,    c.CmdSwitch,   c.CmdClearReceive, c.CmdStopdisp,     c.ChkAutoClear,
+        c.ChkHexReceive, c.TxtSavePath, c.TxtSend,         c.CmdClearSend,    c.CmdSend,
+        c.ChkHexSend,    c.ChkAutoSend, c.TxtStatus,       c.TxtRXCount,      c.TxtTXCount,
+        c.CmdSelectFile, c.TxtSendPath, c.CmdSendFile,     c.CmdClearCounter, c.CmdQuit,
+        c.CboCom,        c.CboBaudrate, c.CboParitybit,    c.CboDatabit,      c.CboStopbit,
+        c.CmdSaveDisp,   c.CmdAmend,    c.TxtAutoSendTime};
     for (QWidget *w : tabOrder)
         w->setFocusPolicy(Qt::StrongFocus);
     for (qsizetype i = 1; i < tabOrder.size(); ++i)

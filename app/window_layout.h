@@ -57,7 +57,8 @@ struct MainFormControls {
     QPushButton *CmdClearCounter;
 };
 
-namespace layout {
+namespace layout
+{
 inline constexpr QSize kClientSize{506, 424};
 inline const QColor kBackground{202, 202, 145};
 int px(int twips);

@@ -21,7 +21,8 @@
 #include <time.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Reads the device end and notes when each byte arrived.
 class Device

@@ -23,7 +23,8 @@ inline double cpuSeconds()
 {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
 // Runs the event loop for ms (QTest::qWait would sleep between rounds).
@@ -58,7 +59,10 @@ struct LateProbe {
         timer.start();
     }
     void stop() { timer.stop(); }
-    double worstMs() const { return lateMs.empty() ? 0 : *std::max_element(lateMs.begin(), lateMs.end()); }
+    double worstMs() const
+    {
+        return lateMs.empty() ? 0 : *std::max_element(lateMs.begin(), lateMs.end());
+    }
 };
 
 inline double percentile(std::vector<double> v, double p)
@@ -104,8 +108,10 @@ struct BenchWindow {
         form->formLoad();
         form->show();
     }
-    template <typename T = QWidget>
-    T *w(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
+    template <typename T = QWidget> T *w(const char *name)
+    {
+        return form->findChild<T *>(QString::fromLatin1(name));
+    }
 };
 
 // A megabyte of what a board streams for hours: bytes of every value for hex

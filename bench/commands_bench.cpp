@@ -19,8 +19,10 @@ int main(int argc, char *argv[])
     {
         QList<SavedCommand> list;
         for (int i = 0; i < count; ++i)
-            list.append({QStringLiteral("读寄存器 %1").arg(i), QStringLiteral("01 03 00 %1 00 0A").arg(i % 256, 2, 16, QChar('0')),
-                         i % 2 == 0, LineEnding::None, i % 2 == 0 ? Checksum::Crc16Modbus : Checksum::None});
+            list.append({QStringLiteral("读寄存器 %1").arg(i),
+                         QStringLiteral("01 03 00 %1 00 0A").arg(i % 256, 2, 16, QChar('0')),
+                         i % 2 == 0, LineEnding::None,
+                         i % 2 == 0 ? Checksum::Crc16Modbus : Checksum::None});
         QFile f(path);
         f.open(QIODevice::WriteOnly);
         f.write(writeCommands(list));
@@ -60,9 +62,12 @@ int main(int argc, char *argv[])
     });
     const double moveMs = timed([&] { window.moveSelected(n++ % 2 ? 1 : -1); });
     const double removeMs = timed([&] { window.removeSelected(); });
-    std::printf("%d commands (%lld KB file): window opened in %.0f ms; median of 9: add %.1f ms, change %.1f ms, "
-                "move %.1f ms, remove %.1f ms; resident %.0f MB (%.0f MB more than before the window)%s\n",
-                count, fileKb, openMs, addMs, changeMs, moveMs, removeMs, procStatusKb("VmRSS:") / 1024.0,
-                (procStatusKb("VmRSS:") - before) / 1024.0, dialogs.messages.isEmpty() ? "" : " !! a message came");
+    std::printf(
+        "%d commands (%lld KB file): window opened in %.0f ms; median of 9: add %.1f ms, change "
+        "%.1f ms, "
+        "move %.1f ms, remove %.1f ms; resident %.0f MB (%.0f MB more than before the window)%s\n",
+        count, fileKb, openMs, addMs, changeMs, moveMs, removeMs, procStatusKb("VmRSS:") / 1024.0,
+        (procStatusKb("VmRSS:") - before) / 1024.0,
+        dialogs.messages.isEmpty() ? "" : " !! a message came");
     return 0;
 }

@@ -28,7 +28,8 @@ int main(int argc, char *argv[])
     {
         QFile f(path);
         f.open(QIODevice::WriteOnly);
-        QByteArray line("0123456789 \xd6\xd0\xce\xc4 ABCDEFGHIJKLMNOPQRSTUVWXYZ abcdefghijklmnopqrstuvwxyz\r\n");
+        QByteArray line("0123456789 \xd6\xd0\xce\xc4 ABCDEFGHIJKLMNOPQRSTUVWXYZ "
+                        "abcdefghijklmnopqrstuvwxyz\r\n");
         QByteArray block;
         while (block.size() < (1 << 20))
             block += line;

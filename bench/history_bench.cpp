@@ -20,7 +20,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 pid_t startDevice(PtyPair &pty, bool binary, qint64 total)
 {
@@ -52,7 +53,8 @@ void run(bool hex, qint64 mb)
     clock.start();
     const pid_t device = startDevice(win.pty, hex, total);
     QTimer sample;
-    QObject::connect(&sample, &QTimer::timeout, [&] { maxKb = std::max(maxKb, procStatusKb("VmRSS:")); });
+    QObject::connect(&sample, &QTimer::timeout,
+                     [&] { maxKb = std::max(maxKb, procStatusKb("VmRSS:")); });
     sample.start(100);
     const QString done = QStringLiteral("RX:%1").arg(total);
     while (rx->text() != done && clock.elapsed() < 1800'000)
@@ -94,8 +96,8 @@ void run(bool hex, qint64 mb)
     }
     const bool intact = display->textRange(display->length() - 24, display->length()) == tail &&
                         display->textRange(0, 2) == first.left(1) + "A";
-    std::printf("  a character typed near the top, shown: at most %.1f ms (4 edits)%s\n", worstEditMs,
-                intact ? "" : " !! content changed elsewhere");
+    std::printf("  a character typed near the top, shown: at most %.1f ms (4 edits)%s\n",
+                worstEditMs, intact ? "" : " !! content changed elsewhere");
 
     // A font change (system settings): the rows are laid out again in steps
     // while the window goes on; how long until the new rows took over, and
@@ -116,9 +118,10 @@ void run(bool hex, qint64 mb)
         while (display->relayoutPending() && t.elapsed() < 900'000)
             runFor(20);
         probe.stop();
-        std::printf("  font a size larger: the change %.1f ms, rows laid out again in %.1f s, the window "
-                    "waiting at most %.1f ms meanwhile; %lld rows -> %lld\n",
-                    changeMs, t.nsecsElapsed() / 1e9, probe.worstMs(), rows, display->rowCount());
+        std::printf(
+            "  font a size larger: the change %.1f ms, rows laid out again in %.1f s, the window "
+            "waiting at most %.1f ms meanwhile; %lld rows -> %lld\n",
+            changeMs, t.nsecsElapsed() / 1e9, probe.worstMs(), rows, display->rowCount());
         std::fflush(stdout);
     }
 
@@ -133,8 +136,8 @@ void run(bool hex, qint64 mb)
     QByteArray head;
     if (saved.open(QIODevice::ReadOnly))
         head = saved.read(64);
-    std::printf("  save: %.1f s, %.0f MB written, peak resident %lld MB; file begins \"%s\"\n", saveS,
-                saved.size() / 1e6, procStatusKb("VmHWM:") / 1024,
+    std::printf("  save: %.1f s, %.0f MB written, peak resident %lld MB; file begins \"%s\"\n",
+                saveS, saved.size() / 1e6, procStatusKb("VmHWM:") / 1024,
                 qPrintable(QString::fromLocal8Bit(head.mid(head.indexOf('\n') + 1, 24))));
     saved.remove();
 
@@ -142,7 +145,8 @@ void run(bool hex, qint64 mb)
     win.w<QPushButton>("CmdClearReceive")->click();
     const double clearMs = t.nsecsElapsed() / 1e6;
     runFor(300);
-    std::printf("  clearing: %.1f ms; resident after it %lld MB\n", clearMs, procStatusKb("VmRSS:") / 1024);
+    std::printf("  clearing: %.1f ms; resident after it %lld MB\n", clearMs,
+                procStatusKb("VmRSS:") / 1024);
     std::fflush(stdout);
 }
 

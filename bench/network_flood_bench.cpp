@@ -16,7 +16,8 @@
 #include <QPushButton>
 #include <cstdio>
 
-namespace {
+namespace
+{
 const char *const kCases[] = {"tcp lines", "rfc2217 FF", "modem state", "pty lines"};
 
 QByteArray floodOf(const QString &which)
@@ -43,7 +44,8 @@ void runCase(const QString &which, int seconds)
         while (s.send(fd, flood))
             sent += flood.size();
     });
-    std::unique_ptr<BenchWindow> bench = std::make_unique<BenchWindow>(); // COM1 on a pseudo-terminal
+    std::unique_ptr<BenchWindow> bench =
+        std::make_unique<BenchWindow>(); // COM1 on a pseudo-terminal
     MainForm &form = *bench->form;
     runFor(300);
     const bool pty = which == "pty lines";
@@ -63,7 +65,8 @@ void runCase(const QString &which, int seconds)
     QElapsedTimer t;
     t.start();
     qint64 rx = 0;
-    QObject::connect(&bench->port, &Port::received, [&](const QByteArray &b, const auto &) { rx += b.size(); });
+    QObject::connect(&bench->port, &Port::received,
+                     [&](const QByteArray &b, const auto &) { rx += b.size(); });
     while (t.elapsed() < seconds * 1000) {
         if (pty)
             bench->pty.write(flood);
@@ -77,19 +80,21 @@ void runCase(const QString &which, int seconds)
     const double pressMs = press.nsecsElapsed() / 1e6;
     const bool closedLook = bench->w<QLabel>("ImgSwitchOff")->isVisibleTo(&form);
     runFor(1000);
-    std::printf("%-12s %3d s: %7.1f MB received (%6.1f MB sent), resident %5.0f MB before, peak %5.0f MB, "
-                "after closing %5.0f MB; window waited at most %6.1f ms (99th percentile %5.1f ms); "
-                "switch press %5.2f ms%s\n",
-                qPrintable(which), seconds, rx / 1e6, sent / 1e6, before / 1024.0, peak / 1024.0,
-                procStatusKb("VmRSS:") / 1024.0, probe.worstMs(), percentile(probe.lateMs, 0.99), pressMs,
-                closedLook ? "" : " !! not shown closed");
+    std::printf(
+        "%-12s %3d s: %7.1f MB received (%6.1f MB sent), resident %5.0f MB before, peak %5.0f MB, "
+        "after closing %5.0f MB; window waited at most %6.1f ms (99th percentile %5.1f ms); "
+        "switch press %5.2f ms%s\n",
+        qPrintable(which), seconds, rx / 1e6, sent / 1e6, before / 1024.0, peak / 1024.0,
+        procStatusKb("VmRSS:") / 1024.0, probe.worstMs(), percentile(probe.lateMs, 0.99), pressMs,
+        closedLook ? "" : " !! not shown closed");
     std::fflush(stdout);
 }
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 20;
     if (argc > 2) {
         QApplication app(argc, argv);
@@ -101,7 +106,8 @@ int main(int argc, char *argv[])
     for (const char *c : kCases) {
         QProcess one;
         one.setProcessChannelMode(QProcess::ForwardedChannels);
-        one.start(QCoreApplication::applicationFilePath(), {QString::number(seconds), QString::fromLatin1(c)});
+        one.start(QCoreApplication::applicationFilePath(),
+                  {QString::number(seconds), QString::fromLatin1(c)});
         one.waitForFinished(-1);
     }
     return 0;

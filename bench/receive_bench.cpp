@@ -29,14 +29,16 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // CPU seconds of each thread of this process, by name.
 QString threadCpu()
 {
     QString out;
     const long tick = sysconf(_SC_CLK_TCK);
-    for (const QString &tid : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString &tid :
+         QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile f("/proc/self/task/" + tid + "/stat");
         if (!f.open(QIODevice::ReadOnly))
             continue;
@@ -230,7 +232,8 @@ void invisibleFloods(qint64 total)
                                      std::pair{Data::Nuls, "text display, only NUL"}}) {
         const Result r = flood(kind, false, total, 0);
         report(name, r, true);
-        std::printf("%-34s peak RSS growth %.2f bytes per received byte\n", "", r.peakKb * 1024.0 / total);
+        std::printf("%-34s peak RSS growth %.2f bytes per received byte\n", "",
+                    r.peakKb * 1024.0 / total);
     }
 }
 
@@ -253,23 +256,27 @@ int main(int argc, char *argv[])
     if (argc > 2 && qstrcmp(argv[2], "record") == 0) {
         std::printf("Receive path with recording to a file, %lld MB floods\n", mb);
         report("hex display, unpaced, recording", flood(Data::Binary, true, total, 0, true), true);
-        report("text display, unpaced, recording", flood(Data::TextLines, false, total, 0, true), true);
+        report("text display, unpaced, recording", flood(Data::TextLines, false, total, 0, true),
+               true);
         return 0;
     }
     std::printf("Receive path, %lld MB floods through a pseudo-terminal\n", mb);
     if (!pacedOnly) {
-    const Result hex = flood(Data::Binary, true, total, 0);
-    report("hex display, unpaced", hex, true);
-    std::printf("%-34s peak RSS growth %.2f bytes per received byte; display holds %.2f bytes/byte\n",
-                "hex display memory", hex.peakKb * 1024.0 / total, double(hex.displayBytes) / total);
-    report("text display with line breaks", flood(Data::TextLines, false, total, 0), true);
-    report("text display without line breaks", flood(Data::TextNoBreaks, false, total, 0), true);
-    invisibleFloods(total);
+        const Result hex = flood(Data::Binary, true, total, 0);
+        report("hex display, unpaced", hex, true);
+        std::printf(
+            "%-34s peak RSS growth %.2f bytes per received byte; display holds %.2f bytes/byte\n",
+            "hex display memory", hex.peakKb * 1024.0 / total, double(hex.displayBytes) / total);
+        report("text display with line breaks", flood(Data::TextLines, false, total, 0), true);
+        report("text display without line breaks", flood(Data::TextNoBreaks, false, total, 0),
+               true);
+        invisibleFloods(total);
     }
 
     const double baud = 921600 / 10.0; // bytes per second on an 8N1 line
     for (bool hexMode : {true, false}) {
-        const Result r = flood(hexMode ? Data::Binary : Data::TextLines, hexMode, qint64(baud * 10), baud);
+        const Result r =
+            flood(hexMode ? Data::Binary : Data::TextLines, hexMode, qint64(baud * 10), baud);
         std::printf("%-34s %5.1f %% of one core over %.1f s\n",
                     hexMode ? "hex display, 921600 baud" : "text display, 921600 baud",
                     100.0 * r.cpu / r.seconds, r.seconds);

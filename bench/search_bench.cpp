@@ -2,8 +2,8 @@
 // of hexadecimal display and of text received through a pseudo-terminal, with a
 // word at the very start and one at the very end; then searches for them from
 // the far end (down and up), and for a match on screen, each timed from the
-// press of 查找下一个 (the caret already placed and painted) to the answer, with the longest wait of the window meanwhile and the
-// resident memory against its peak while filling.
+// press of 查找下一个 (the caret already placed and painted) to the answer, with the longest wait
+// of the window meanwhile and the resident memory against its peak while filling.
 //   search_bench [MB of hex, default 4096] [MB of text, default 2048]
 #include "app/app_setup.h"
 #include "app/find_window.h"
@@ -14,15 +14,17 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // The flood between the two words, then a line every 10 ms until killed.
-pid_t startDevice(PtyPair &pty, bool binary, qint64 total, const QByteArray &head, const QByteArray &tail)
+pid_t startDevice(PtyPair &pty, bool binary, qint64 total, const QByteArray &head,
+                  const QByteArray &tail)
 {
     const pid_t pid = fork();
     if (pid != 0)
@@ -50,16 +52,16 @@ struct Searched {
     qint64 found = -1;
 };
 
-Searched search(FindWindow *find, ReceiveDisplay *display, const QString &text, bool matchCase, bool down,
-                qint64 origin)
+Searched search(FindWindow *find, ReceiveDisplay *display, const QString &text, bool matchCase,
+                bool down, qint64 origin)
 {
     find->findChild<QLineEdit *>("FindText")->setText(text);
     find->findChild<QCheckBox *>("FindMatchCase")->setChecked(matchCase);
     display->setCaretPosition(origin);
     runFor(100); // the box painted where the caret went (Ctrl+Home, say) before the press
     bool answered = false;
-    const QMetaObject::Connection c =
-        QObject::connect(find->search(), &HistorySearch::finished, [&answered] { answered = true; });
+    const QMetaObject::Connection c = QObject::connect(find->search(), &HistorySearch::finished,
+                                                       [&answered] { answered = true; });
     LateProbe probe;
     probe.start();
     QElapsedTimer t;
@@ -85,21 +87,25 @@ void run(bool hex, qint64 mb)
     auto *rx = win.w<QLineEdit>("TxtRXCount");
     FindWindow *find = win.form->findWindow();
     runFor(200);
-    const QByteArray head = hex ? QByteArray::fromHex("CAFEBABE") : QByteArray("boot: first line\r\n");
-    const QByteArray tail = hex ? QByteArray::fromHex("DEADBEEF") : QByteArray("kernel PANIC: watchdog\r\n");
+    const QByteArray head =
+        hex ? QByteArray::fromHex("CAFEBABE") : QByteArray("boot: first line\r\n");
+    const QByteArray tail =
+        hex ? QByteArray::fromHex("DEADBEEF") : QByteArray("kernel PANIC: watchdog\r\n");
     const qint64 bytes = total + head.size() + tail.size();
     qint64 maxKb = procStatusKb("VmRSS:");
     QElapsedTimer clock;
     clock.start();
     const pid_t device = startDevice(win.pty, hex, total, head, tail);
     QTimer sample;
-    QObject::connect(&sample, &QTimer::timeout, [&] { maxKb = std::max(maxKb, procStatusKb("VmRSS:")); });
+    QObject::connect(&sample, &QTimer::timeout,
+                     [&] { maxKb = std::max(maxKb, procStatusKb("VmRSS:")); });
     sample.start(100);
     while (rx->text().mid(3).toLongLong() < bytes && clock.elapsed() < 1800'000)
         runFor(50);
     const qint64 fillPeakKb = maxKb;
     const double chars = double(display->length());
-    std::printf("%s, %lld MB in %.0f s, %.2f G display characters: resident at most %lld MB while filling\n",
+    std::printf("%s, %lld MB in %.0f s, %.2f G display characters: resident at most %lld MB while "
+                "filling\n",
                 hex ? "hex " : "text", mb, clock.elapsed() / 1e3, chars / 1e9, fillPeakKb / 1024);
     std::fflush(stdout);
 
@@ -108,13 +114,15 @@ void run(bool hex, qint64 mb)
     const QString first = hex ? QStringLiteral("CA FE BA BE") : QStringLiteral("first");
     const QString last = hex ? QStringLiteral("DE AD BE EF") : QStringLiteral("panic");
     auto report = [&](const char *what, const Searched &s, qint64 want) {
-        std::printf("  %-34s %8.1f ms, %6.2f G chars/s, window waiting at most %5.1f ms%s\n", what, s.ms,
-                    chars / (s.ms / 1e3) / 1e9, s.waitMs, s.found == want ? "" : "  !! wrong match");
+        std::printf("  %-34s %8.1f ms, %6.2f G chars/s, window waiting at most %5.1f ms%s\n", what,
+                    s.ms, chars / (s.ms / 1e3) / 1e9, s.waitMs,
+                    s.found == want ? "" : "  !! wrong match");
         std::fflush(stdout);
     };
     // The match is what was asked for (a wrong one shows as !!).
     auto check = [&](const QString &text, bool matchCase) {
-        return display->selectedText().compare(text, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive) == 0
+        return display->selectedText().compare(text, matchCase ? Qt::CaseSensitive
+                                                               : Qt::CaseInsensitive) == 0
                    ? display->selectionStart()
                    : -3;
     };
@@ -132,7 +140,8 @@ void run(bool hex, qint64 mb)
     s = search(find, display, first, false, false, near + 300);
     report("on screen, up:", s, check(first, false));
     sample.stop();
-    std::printf("  resident while searching at most %lld MB (%lld MB before; %lld MB at most while filling)\n",
+    std::printf("  resident while searching at most %lld MB (%lld MB before; %lld MB at most while "
+                "filling)\n",
                 std::max(maxKb, procStatusKb("VmRSS:")) / 1024, beforeKb / 1024, fillPeakKb / 1024);
     kill(device, SIGKILL);
     int status = 0;

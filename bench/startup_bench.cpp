@@ -5,16 +5,16 @@
 #include <QProcess>
 #include <algorithm>
 #include <cstdio>
-#include <vector>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const QString program =
-        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QCoreApplication::applicationDirPath() + "/../quorvex";
+    const QString program = argc > 1 ? QString::fromLocal8Bit(argv[1])
+                                     : QCoreApplication::applicationDirPath() + "/../quorvex";
     const int runs = argc > 2 ? atoi(argv[2]) : 20;
     // COM1 is a pseudo-terminal, so start-up opens a port and shows no message.
     int master = -1, slave = -1;
@@ -45,7 +45,8 @@ int main(int argc, char *argv[])
         p.waitForFinished();
     }
     std::sort(ms.begin(), ms.end());
-    std::printf("start-up to window shown over %d runs: median %.1f ms, best %.1f ms, worst %.1f ms\n",
-                runs, ms[ms.size() / 2], ms.front(), ms.back());
+    std::printf(
+        "start-up to window shown over %d runs: median %.1f ms, best %.1f ms, worst %.1f ms\n",
+        runs, ms[ms.size() / 2], ms.front(), ms.back());
     return 0;
 }

@@ -33,7 +33,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 qint64 nowNs()
 {
@@ -51,7 +52,8 @@ struct ThreadFigures {
 std::vector<ThreadFigures> threadSwitches()
 {
     std::vector<ThreadFigures> out;
-    for (const QString &tid : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString &tid :
+         QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile f("/proc/self/task/" + tid + "/status");
         if (!f.open(QIODevice::ReadOnly))
             continue;
@@ -62,12 +64,14 @@ std::vector<ThreadFigures> threadSwitches()
         if (st.open(QIODevice::ReadOnly)) {
             const QByteArray text = st.readAll();
             const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-            cpuMs = (fields[11].toLongLong() + fields[12].toLongLong()) * 1000.0 / sysconf(_SC_CLK_TCK);
+            cpuMs =
+                (fields[11].toLongLong() + fields[12].toLongLong()) * 1000.0 / sysconf(_SC_CLK_TCK);
         }
         for (const QByteArray &line : f.readAll().split('\n')) {
             if (line.startsWith("Name:"))
                 name = QString::fromLatin1(line.mid(5).trimmed());
-            if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
+            if (line.startsWith("voluntary_ctxt_switches:") ||
+                line.startsWith("nonvoluntary_ctxt_switches:"))
                 n += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
         }
         out.push_back({name + "/" + tid, n, cpuMs});
@@ -146,7 +150,8 @@ void run(int baud, bool hex, int seconds, bool probeStalls, Box *box)
 {
     // QUORVEX_BENCH_ONLY="hex 921600" runs that one (for a profiler).
     const QString only = qEnvironmentVariable("QUORVEX_BENCH_ONLY");
-    if (!only.isEmpty() && (probeStalls || only != QStringLiteral("%1 %2").arg(hex ? "hex" : "text").arg(baud)))
+    if (!only.isEmpty() &&
+        (probeStalls || only != QStringLiteral("%1 %2").arg(hex ? "hex" : "text").arg(baud)))
         return;
     BenchWindow win;
     win.w<QCheckBox>("ChkHexReceive")->setCheckState(hex ? Qt::Checked : Qt::Unchecked);
@@ -193,7 +198,8 @@ void run(int baud, bool hex, int seconds, bool probeStalls, Box *box)
         const Write &w = log[i];
         if (w.ns < t0 || w.ns > t0 + qint64(wall * 1e9))
             continue;
-        while (p < paints.paints.size() && (paints.paints[p].ns < w.ns || paints.paints[p].total < shownChars(hex, w.total)))
+        while (p < paints.paints.size() &&
+               (paints.paints[p].ns < w.ns || paints.paints[p].total < shownChars(hex, w.total)))
             ++p;
         if (p == paints.paints.size())
             break;
@@ -209,13 +215,15 @@ void run(int baud, bool hex, int seconds, bool probeStalls, Box *box)
 
     std::printf("%-6s %6d Bd: %5.2f %% of one core", hex ? "hex" : "text", baud, 100 * cpu / wall);
     if (probeStalls)
-        std::printf(" (with the stall probe)  stall: median %.2f p99 %.2f max %.2f ms", percentile(probe.lateMs, 0.5),
-                    percentile(probe.lateMs, 0.99), percentile(probe.lateMs, 1.0));
+        std::printf(" (with the stall probe)  stall: median %.2f p99 %.2f max %.2f ms",
+                    percentile(probe.lateMs, 0.5), percentile(probe.lateMs, 0.99),
+                    percentile(probe.lateMs, 1.0));
     else if (stamps)
         std::printf("  (timestamps shown)");
     else
-        std::printf("  on screen after: median %.0f p99 %.0f max %.0f ms, %.0f frames/s", percentile(latency, 0.5),
-                    percentile(latency, 0.99), percentile(latency, 1.0), painted / wall);
+        std::printf("  on screen after: median %.0f p99 %.0f max %.0f ms, %.0f frames/s",
+                    percentile(latency, 0.5), percentile(latency, 0.99), percentile(latency, 1.0),
+                    painted / wall);
     std::printf("\n         wake-ups/s and %% of a core by thread:");
     for (const ThreadFigures &t1 : switches1) {
         ThreadFigures t0{t1.name, 0, 0};
@@ -242,7 +250,8 @@ struct BareBox : QWidget {
         const QFontMetrics fm(font());
         for (int i = 0; i < rows; ++i)
             p.drawText(2, fm.ascent() + i * fm.lineSpacing(),
-                       QStringLiteral("temperature=23.5 humidity=41 \u72b6\u6001=OK seq=%1").arg(frame + i, 7, 10, QChar('0')));
+                       QStringLiteral("temperature=23.5 humidity=41 \u72b6\u6001=OK seq=%1")
+                           .arg(frame + i, 7, 10, QChar('0')));
         ++frame;
     }
 };
@@ -276,7 +285,10 @@ void floorRun(const Box &box, int seconds)
         const qint64 t0 = nowNs();
         runFor(seconds * 1000);
         const double wall = (nowNs() - t0) / 1e9;
-        std::printf("%s %.2f %%", mode == 0 ? " timer only" : mode == 1 ? ", background" : ", background and text",
+        std::printf("%s %.2f %%",
+                    mode == 0   ? " timer only"
+                    : mode == 1 ? ", background"
+                                : ", background and text",
                     100 * (cpuSeconds() - cpu0) / wall);
     }
     std::printf(" of one core\n");
@@ -291,7 +303,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     configureApplication();
     const int seconds = argc > 1 ? std::max(2, atoi(argv[1])) : 20;
-    std::printf("Steady streaming on %s, %d s a run\n", qPrintable(QGuiApplication::platformName()), seconds);
+    std::printf("Steady streaming on %s, %d s a run\n", qPrintable(QGuiApplication::platformName()),
+                seconds);
     Box box;
     for (int baud : {115200, 921600})
         for (bool hex : {false, true})

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 QString saveTimestamp(const QDateTime &now)
 {
@@ -43,7 +43,8 @@ QString saveFilePath(const QString &folder)
     return folder + QStringLiteral("/1.txt");
 }
 
-namespace {
+namespace
+{
 // Writes the chunks it is given, in order, on a thread of its own: copying
 // gigabytes into the file costs as much as reading them back and encoding
 // them, and the two go on side by side. At most kDepth chunks wait; their
@@ -127,7 +128,8 @@ bool writeSaveFile(const QString &folder, const QDateTime &now,
     // A link at the file's name that another user made (a shared folder) is
     // not written through: the save fails as any save that cannot be made.
     const QByteArray target = QFile::encodeName(saveFilePath(folder));
-    struct stat st {};
+    struct stat st {
+    };
     const bool exists = ::lstat(target.constData(), &st) == 0;
     if (exists && S_ISLNK(st.st_mode) && st.st_uid != ::geteuid())
         return false;

@@ -10,14 +10,14 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 constexpr qint64 kTextBlock = qint64(1) << 20; // chars
 constexpr qint64 kByteBlock = qint64(1) << 20; // bytes (hex and one-byte text)
 // Blocks kept in memory besides the open ones: enough for a screenful and its
 // neighbourhood, and for a scan to stream through.
 constexpr int kCachedBlocks = 24;
-template <typename T>
-constexpr qint64 blockUnits()
+template <typename T> constexpr qint64 blockUnits()
 {
     return sizeof(T) == 1 ? kByteBlock : kTextBlock;
 }
@@ -49,8 +49,7 @@ bool oneByte(QStringView text)
 DisplayDocument::DisplayDocument() : m_spill(std::make_unique<SpillStore>(kCachedBlocks)) {}
 DisplayDocument::~DisplayDocument() = default;
 
-template <typename T>
-void DisplayDocument::makeRoom(Store<T> &store, qint64 need)
+template <typename T> void DisplayDocument::makeRoom(Store<T> &store, qint64 need)
 {
     constexpr qint64 cap = blockUnits<T>();
     if (!store.open.isNull() && store.used + need <= cap)
@@ -323,6 +322,6 @@ char16_t DisplayDocument::at(qint64 pos) const
 
 qint64 DisplayDocument::memoryBytes() const
 {
-    return m_text.open.capacity() + m_latin.open.capacity() + m_hex.open.capacity() + m_spill->memoryBytes() +
-           qint64(m_pieces.capacity() * (sizeof(Piece) + sizeof(qint64)));
+    return m_text.open.capacity() + m_latin.open.capacity() + m_hex.open.capacity() +
+           m_spill->memoryBytes() + qint64(m_pieces.capacity() * (sizeof(Piece) + sizeof(qint64)));
 }

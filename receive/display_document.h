@@ -71,20 +71,17 @@ private:
         qint64 units;
         qint64 chars() const { return kind == Kind::Hex ? units * 3 : units; }
     };
-    template <typename T>
-    struct Store {
+    template <typename T> struct Store {
         std::vector<SpillStore::Id> sealed; // full blocks, in the spill store
-        QByteArray open;                     // the block being filled (null before the first)
-        qint64 used = 0;                     // units used in it
+        QByteArray open;                    // the block being filled (null before the first)
+        qint64 used = 0;                    // units used in it
         T *data() { return reinterpret_cast<T *>(open.data()); }
         quint32 openIndex() const { return quint32(sealed.size()); }
     };
 
-    template <typename T>
-    void append(Kind kind, Store<T> &store, const T *data, qint64 n);
+    template <typename T> void append(Kind kind, Store<T> &store, const T *data, qint64 n);
     // Starts a new open block when the open one cannot take need more units.
-    template <typename T>
-    void makeRoom(Store<T> &store, qint64 need);
+    template <typename T> void makeRoom(Store<T> &store, qint64 need);
     template <typename T>
     const T *blockData(const Store<T> &store, quint32 block, bool *damaged = nullptr) const;
     // Index of the piece holding pos (pos < size), and where that piece starts.

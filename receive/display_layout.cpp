@@ -15,7 +15,8 @@ DisplayLayout::DisplayLayout(std::function<int(char16_t)> measure)
 }
 
 template <typename OnRow>
-bool DisplayLayout::feed(Wrap &w, int width, const char16_t *c, qsizetype n, qint64 &pos, OnRow &&onRow)
+bool DisplayLayout::feed(Wrap &w, int width, const char16_t *c, qsizetype n, qint64 &pos,
+                         OnRow &&onRow)
 {
     for (qsizetype i = 0; i < n; ++i, ++pos) {
         const char16_t ch = c[i];
@@ -36,7 +37,8 @@ bool DisplayLayout::feed(Wrap &w, int width, const char16_t *c, qsizetype n, qin
                 if (!onRow(pos))
                     return false;
             }
-        } else if (w.rowWidth + adv > width && pos > w.rowStart && !(ch >= 0xDC00 && ch <= 0xDFFF)) {
+        } else if (w.rowWidth + adv > width && pos > w.rowStart &&
+                   !(ch >= 0xDC00 && ch <= 0xDFFF)) {
             // (A low surrogate never starts a row.)
             if (w.lastBreak > w.rowStart && w.lastBreak < pos) {
                 // The word that did not fit moves down whole...
@@ -179,8 +181,7 @@ void DisplayLayout::remeasure(const DisplayDocument &doc, std::function<int(char
     relayout(doc, m_next ? m_next->width : m_width);
 }
 
-void DisplayLayout::edited(const DisplayDocument &doc, qint64 from, qint64 removed,
-                           qint64 inserted)
+void DisplayLayout::edited(const DisplayDocument &doc, qint64 from, qint64 removed, qint64 inserted)
 {
     if (m_next && from < m_next->pos) {
         // The rows being laid out step by step go back to just before the edit.

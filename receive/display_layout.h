@@ -73,9 +73,18 @@ public:
         return w;
     }
 
-    qint64 memoryBytes() const { return m_rows.memoryBytes() + (m_next ? m_next->rows.memoryBytes() : 0); }
-    qint64 fileBytes() const { return m_rows.fileBytes() + (m_next ? m_next->rows.fileBytes() : 0); }
-    int damagedPages() const { return m_rows.damagedPages() + (m_next ? m_next->rows.damagedPages() : 0); }
+    qint64 memoryBytes() const
+    {
+        return m_rows.memoryBytes() + (m_next ? m_next->rows.memoryBytes() : 0);
+    }
+    qint64 fileBytes() const
+    {
+        return m_rows.fileBytes() + (m_next ? m_next->rows.fileBytes() : 0);
+    }
+    int damagedPages() const
+    {
+        return m_rows.damagedPages() + (m_next ? m_next->rows.damagedPages() : 0);
+    }
 
 private:
     struct Wrap {
@@ -88,8 +97,7 @@ private:
     // each row that starts, stops when it returns false.
     template <typename OnRow>
     bool feed(Wrap &w, int width, const char16_t *c, qsizetype n, qint64 &pos, OnRow &&onRow);
-    template <typename OnRow>
-    bool feed(const char16_t *c, qsizetype n, qint64 &pos, OnRow &&onRow)
+    template <typename OnRow> bool feed(const char16_t *c, qsizetype n, qint64 &pos, OnRow &&onRow)
     {
         return feed(m_wrap, m_width, c, n, pos, std::forward<OnRow>(onRow));
     }

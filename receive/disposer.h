@@ -17,8 +17,7 @@ public:
     static Disposer &instance();
     ~Disposer();
 
-    template <typename T>
-    void dispose(T &&thing)
+    template <typename T> void dispose(T &&thing)
     {
         auto held = std::make_shared<std::decay_t<T>>(std::forward<T>(thing));
         post([held]() mutable { held.reset(); });
@@ -32,6 +31,6 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_jobs; // guarded by m_mutex
-    bool m_stop = false;                       // guarded by m_mutex
+    bool m_stop = false;                      // guarded by m_mutex
     std::thread m_thread;
 };

@@ -13,7 +13,8 @@ std::shared_ptr<const DocumentSnapshot> DocumentSnapshot::of(const DisplayDocume
     auto take = [&s](int kind, const auto &store, qint64 unitBytes) {
         s->m_sealed[size_t(kind)] = store.sealed;
         if (!store.open.isNull())
-            s->m_open[size_t(kind)] = QByteArray(store.open.constData(), qsizetype(store.used * unitBytes));
+            s->m_open[size_t(kind)] =
+                QByteArray(store.open.constData(), qsizetype(store.used * unitBytes));
         SpillStore::keepOutOfDumps(s->m_open[size_t(kind)]);
     };
     take(int(Kind::Text), doc.m_text, 2);

@@ -9,7 +9,8 @@
 #include <emmintrin.h>
 #endif
 
-namespace {
+namespace
+{
 bool writable(QImage::Format f)
 {
     return f == QImage::Format_RGB32 || f == QImage::Format_ARGB32 ||
@@ -29,7 +30,8 @@ std::optional<GlyphCells::Surface> GlyphCells::surface(QPainter &p, const QRect 
     const QImage *image = static_cast<const QImage *>(device);
     const QTransform t = p.deviceTransform();
     if (!writable(image->format()) || image->devicePixelRatio() != 1.0 ||
-        t.type() > QTransform::TxTranslate || t.dx() != std::floor(t.dx()) || t.dy() != std::floor(t.dy()))
+        t.type() > QTransform::TxTranslate || t.dx() != std::floor(t.dx()) ||
+        t.dy() != std::floor(t.dy()))
         return std::nullopt;
     Surface s;
     s.offset = QPoint(int(t.dx()), int(t.dy()));
@@ -137,7 +139,8 @@ GlyphCells::Cell &GlyphCells::make(quint32 glyph, int phase, int slot)
         c.pixels.assign(size_t(c.width * c.height), bg);
         c.mask.assign(size_t(c.width * c.height), 0);
         for (int y = 0; y < c.height; ++y) {
-            const auto *line = reinterpret_cast<const quint32 *>(image.constScanLine(inked.top() + y));
+            const auto *line =
+                reinterpret_cast<const quint32 *>(image.constScanLine(inked.top() + y));
             for (int x = 0; x < inked.width(); ++x) {
                 const quint32 p = line[inked.left() + x];
                 c.pixels[size_t(y * c.width + x)] = p;
@@ -151,7 +154,8 @@ GlyphCells::Cell &GlyphCells::make(quint32 glyph, int phase, int slot)
     return made;
 }
 
-namespace {
+namespace
+{
 // Two glyphs' ink on one pixel, as drawing one over the other gives it: per
 // channel, the share of the background each lets through multiplies.
 quint32 overlap(quint32 d, quint32 s, quint32 fg, quint32 bg)
@@ -197,10 +201,12 @@ inline void copyInk(quint32 *d, const quint32 *s, const quint32 *m, int from, in
 }
 } // namespace
 
-void GlyphCells::drawRun(const Surface &s, const quint32 *glyphs, const qreal *edges, int from, int to,
-                         qreal x, int top, QRgb fg, QRgb bg, int bgFrom, int bgTo, int &inkEnd)
+void GlyphCells::drawRun(const Surface &s, const quint32 *glyphs, const qreal *edges, int from,
+                         int to, qreal x, int top, QRgb fg, QRgb bg, int bgFrom, int bgTo,
+                         int &inkEnd)
 {
-    const int rowFrom = std::max(top, s.clip.top()), rowTo = std::min(top + m_rowHeight, s.clip.bottom() + 1);
+    const int rowFrom = std::max(top, s.clip.top()),
+              rowTo = std::min(top + m_rowHeight, s.clip.bottom() + 1);
     if (from >= to || rowFrom >= rowTo)
         return;
     const int slot = slotFor(fg, bg, s.format);
@@ -229,7 +235,8 @@ void GlyphCells::drawRun(const Surface &s, const quint32 *glyphs, const qreal *e
         if (cFrom >= cTo || yFrom >= yTo)
             continue;
         for (int y = yFrom; y < yTo; ++y) {
-            auto *d = reinterpret_cast<quint32 *>(s.bits + (y + s.offset.y()) * s.bytesPerLine) + s.offset.x();
+            auto *d = reinterpret_cast<quint32 *>(s.bits + (y + s.offset.y()) * s.bytesPerLine) +
+                      s.offset.x();
             const quint32 *src = c.pixels.data() + (y - y0) * c.width - x0;
             if (whole) {
                 copyAll(d, src, cFrom, cTo);

@@ -42,8 +42,8 @@ public:
     // (it may show another background beyond them). Runs of one row are drawn
     // from left to right; inkEnd carries where the ink drawn so far ends from
     // one run to the next (start a row with kNoInk).
-    void drawRun(const Surface &s, const quint32 *glyphs, const qreal *edges, int from, int to, qreal x,
-                 int top, QRgb fg, QRgb bg, int bgFrom, int bgTo, int &inkEnd);
+    void drawRun(const Surface &s, const quint32 *glyphs, const qreal *edges, int from, int to,
+                 qreal x, int top, QRgb fg, QRgb bg, int bgFrom, int bgTo, int &inkEnd);
     static constexpr int kNoInk = INT_MIN;
 
     // Called as each paint begins. Cells the last paint did not use go once
@@ -64,10 +64,10 @@ private:
         // four; mask is all ones where a pixel has ink.
         std::vector<quint32> pixels, mask;
         int width = 0, height = 0; // 0 for a glyph without ink (a space)
-        int left = 0;    // relative to the glyph's whole-pixel origin
-        int top = 0;     // relative to the row's top
-        int inkRight = 0; // one past the last column with ink, relative to left
-        quint32 paint = 0; // the last paint that used it
+        int left = 0;              // relative to the glyph's whole-pixel origin
+        int top = 0;               // relative to the row's top
+        int inkRight = 0;          // one past the last column with ink, relative to left
+        quint32 paint = 0;         // the last paint that used it
     };
     int slotFor(QRgb fg, QRgb bg, QImage::Format format);
     const Cell &cell(quint32 glyph, int phase, int slot);
@@ -83,7 +83,10 @@ private:
     // The cells of the first glyphs (the font's Latin letters, digits and signs)
     // without a hash look-up.
     static constexpr quint32 kQuickGlyphs = 1024;
-    static int quickIndex(quint32 glyph, int phase, int slot) { return int(glyph) * 8 + phase * 2 + slot; }
+    static int quickIndex(quint32 glyph, int phase, int slot)
+    {
+        return int(glyph) * 8 + phase * 2 + slot;
+    }
     static quint64 key(quint32 glyph, int phase, int slot)
     {
         return quint64(glyph) << 8 | quint64(phase) << 1 | quint64(slot);

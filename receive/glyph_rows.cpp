@@ -34,8 +34,8 @@ std::optional<GlyphRow> GlyphRows::row(QStringView text)
             if (c == 0x200B)
                 g = 1; // shows nothing: glyph 0, never drawn
             else
-                g = m_font.supportsCharacter(ch) && m_font.glyphIndexesForChars(&ch, 1, &index, &n) &&
-                            index != 0
+                g = m_font.supportsCharacter(ch) &&
+                            m_font.glyphIndexesForChars(&ch, 1, &index, &n) && index != 0
                         ? index + 1
                         : kNone;
         }
@@ -64,7 +64,8 @@ int GlyphRow::positionAt(qreal x) const
 }
 
 void GlyphRow::draw(QPainter &p, QPointF origin, qreal height, int selFrom, int selTo,
-                    const Colors &colors, GlyphCells *cells, const GlyphCells::Surface *surface) const
+                    const Colors &colors, GlyphCells *cells,
+                    const GlyphCells::Surface *surface) const
 {
     const int n = int(m_glyphs.size());
     selFrom = std::clamp(selFrom, 0, n);
@@ -84,10 +85,13 @@ void GlyphRow::draw(QPainter &p, QPointF origin, qreal height, int selFrom, int 
             // The highlight covers its characters only; the box's own background
             // is everywhere else. Where they meet a pixel may show either.
             const bool own = under == colors.base;
-            const int bgFrom = from > 0 || !own ? int(std::floor(origin.x() + m_edges[size_t(from)])) + 1 : INT_MIN;
-            const int bgTo = to < n || !own ? int(std::floor(origin.x() + m_edges[size_t(to)])) - 1 : INT_MAX;
-            cells->drawRun(*surface, m_glyphs.data(), m_edges.data(), from, to, origin.x(), int(origin.y()),
-                           color.rgba(), under.rgba(), bgFrom, bgTo, inkEnd);
+            const int bgFrom = from > 0 || !own
+                                   ? int(std::floor(origin.x() + m_edges[size_t(from)])) + 1
+                                   : INT_MIN;
+            const int bgTo =
+                to < n || !own ? int(std::floor(origin.x() + m_edges[size_t(to)])) - 1 : INT_MAX;
+            cells->drawRun(*surface, m_glyphs.data(), m_edges.data(), from, to, origin.x(),
+                           int(origin.y()), color.rgba(), under.rgba(), bgFrom, bgTo, inkEnd);
             return;
         }
         QList<quint32> glyphs;

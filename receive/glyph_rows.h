@@ -31,8 +31,9 @@ public:
     // Draws characters [0, n) at origin (the row's top left); those in
     // [selFrom, selTo) on the highlight, height pixels high. With cells and a
     // surface (and opaque colors) the glyphs are copied from the cells.
-    void draw(QPainter &p, QPointF origin, qreal height, int selFrom, int selTo, const Colors &colors,
-              GlyphCells *cells = nullptr, const GlyphCells::Surface *surface = nullptr) const;
+    void draw(QPainter &p, QPointF origin, qreal height, int selFrom, int selTo,
+              const Colors &colors, GlyphCells *cells = nullptr,
+              const GlyphCells::Surface *surface = nullptr) const;
     // The character boundary nearest to x.
     int positionAt(qreal x) const;
 
@@ -40,7 +41,7 @@ private:
     friend class GlyphRows;
     QRawFont m_font;
     qreal m_ascent = 0;
-    std::vector<quint32> m_glyphs;   // per character; 0 for one that shows nothing
+    std::vector<quint32> m_glyphs; // per character; 0 for one that shows nothing
     std::vector<qreal> m_edges;
 };
 
@@ -58,7 +59,7 @@ private:
     QRawFont m_font;
     qreal m_ascent;
     std::function<int(char16_t)> m_advance;
-    std::unique_ptr<quint32[]> m_glyph; // per character: glyph + 1, 0 unknown, kNone lacking
+    std::unique_ptr<quint32[]> m_glyph;   // per character: glyph + 1, 0 unknown, kNone lacking
     std::unique_ptr<qint32[]> m_advances; // per character, -1 until measured
     static constexpr quint32 kNone = 0xffffffffu;
 };

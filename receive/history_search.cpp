@@ -7,14 +7,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 using Kind = DocumentSnapshot::Kind;
 
 // A match inside one piece: down, starting at or after from; up, starting at or
 // before from. Positions in the piece's shown characters.
-qint64 inPiece(const DocumentSnapshot::Reader::View &v, qint64 chars, const TextNeedle &needle, bool down,
-               qint64 from)
+qint64 inPiece(const DocumentSnapshot::Reader::View &v, qint64 chars, const TextNeedle &needle,
+               bool down, qint64 from)
 {
     if (v.damaged) {
         if (!needle.matchesRunOf(DisplayDocument::kGapMark) || chars < needle.length())
@@ -44,8 +45,8 @@ qint64 inPiece(const DocumentSnapshot::Reader::View &v, qint64 chars, const Text
 
 // A match that starts in piece i at or after lo, at or before hi, and runs on
 // past the piece's end: looked for in the few characters around that end.
-qint64 acrossEnd(const DocumentSnapshot &s, DocumentSnapshot::Reader &reader, const TextNeedle &needle,
-                 bool down, std::size_t i, qint64 lo, qint64 hi)
+qint64 acrossEnd(const DocumentSnapshot &s, DocumentSnapshot::Reader &reader,
+                 const TextNeedle &needle, bool down, std::size_t i, qint64 lo, qint64 hi)
 {
     const qint64 end = s.pieceEnd(i);
     lo = std::max({lo, s.pieceStart(i), end - needle.length() + 1});
@@ -54,15 +55,16 @@ qint64 acrossEnd(const DocumentSnapshot &s, DocumentSnapshot::Reader &reader, co
         return -1;
     const QString window = reader.text(lo, hi + needle.length());
     const auto *w = reinterpret_cast<const char16_t *>(window.utf16());
-    const qsizetype k = down ? needle.forward(w, window.size(), 0) : needle.backward(w, window.size(), hi - lo);
+    const qsizetype k =
+        down ? needle.forward(w, window.size(), 0) : needle.backward(w, window.size(), hi - lo);
     return k >= 0 ? lo + k : -1;
 }
 
 } // namespace
 
-qint64 searchPieces(const DocumentSnapshot &s, DocumentSnapshot::Reader &reader, const TextNeedle &needle,
-                    SearchFrom from, std::size_t first, std::size_t end, const std::atomic<bool> &stop,
-                    std::atomic<qint64> &done)
+qint64 searchPieces(const DocumentSnapshot &s, DocumentSnapshot::Reader &reader,
+                    const TextNeedle &needle, SearchFrom from, std::size_t first, std::size_t end,
+                    const std::atomic<bool> &stop, std::atomic<qint64> &done)
 {
     const qint64 length = needle.length();
     end = std::min(end, s.pieceCount());
@@ -73,7 +75,8 @@ qint64 searchPieces(const DocumentSnapshot &s, DocumentSnapshot::Reader &reader,
         const qint64 start = s.pieceStart(i), chars = s.pieceEnd(i) - start;
         if (from.down) {
             if (s.pieceEnd(i) > from.origin) {
-                const qint64 at = inPiece(reader.piece(i), chars, needle, true, std::max<qint64>(0, from.origin - start));
+                const qint64 at = inPiece(reader.piece(i), chars, needle, true,
+                                          std::max<qint64>(0, from.origin - start));
                 if (at >= 0)
                     return start + at;
             }
@@ -100,8 +103,9 @@ struct HistorySearch::Job {
     std::shared_ptr<const DocumentSnapshot> snapshot;
     TextNeedle needle;
     SearchFrom from;
-    std::vector<std::pair<std::size_t, std::size_t>> stretches; // piece ranges, nearest the origin first
-    std::vector<qint64> results;                                // by stretch
+    std::vector<std::pair<std::size_t, std::size_t>>
+        stretches;               // piece ranges, nearest the origin first
+    std::vector<qint64> results; // by stretch
     qint64 total = 0;
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> best{SIZE_MAX}; // the nearest stretch with a match so far
@@ -117,8 +121,9 @@ HistorySearch::~HistorySearch()
     stop();
 }
 
-void HistorySearch::start(std::shared_ptr<const DocumentSnapshot> snapshot, const TextNeedle &needle,
-                          SearchFrom from, int threads, qint64 stretchChars, std::shared_ptr<void> loan)
+void HistorySearch::start(std::shared_ptr<const DocumentSnapshot> snapshot,
+                          const TextNeedle &needle, SearchFrom from, int threads,
+                          qint64 stretchChars, std::shared_ptr<void> loan)
 {
     stop();
     m_loan = std::move(loan);
@@ -152,7 +157,8 @@ void HistorySearch::start(std::shared_ptr<const DocumentSnapshot> snapshot, cons
     job->snapshot = std::move(snapshot);
     m_job = job;
     const quint64 generation = ++m_generation;
-    const int count = int(std::clamp<std::size_t>(job->stretches.size(), 1, std::size_t(std::max(threads, 1))));
+    const int count =
+        int(std::clamp<std::size_t>(job->stretches.size(), 1, std::size_t(std::max(threads, 1))));
     job->working = count;
     for (int t = 0; t < count; ++t)
         m_threads.emplace_back([this, job, generation] {
@@ -161,7 +167,8 @@ void HistorySearch::start(std::shared_ptr<const DocumentSnapshot> snapshot, cons
             setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), 10);
             work(*job);
             if (job->working.fetch_sub(1, std::memory_order_acq_rel) == 1 && !job->stop.load())
-                QMetaObject::invokeMethod(this, [this, generation] { answer(generation); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, generation] { answer(generation); }, Qt::QueuedConnection);
         });
 }
 
@@ -173,7 +180,8 @@ void HistorySearch::work(Job &job)
         if (k >= job.stretches.size() || k > job.best.load() || job.stop.load())
             return;
         const auto [first, end] = job.stretches[k];
-        const qint64 at = searchPieces(*job.snapshot, reader, job.needle, job.from, first, end, job.stop, job.done);
+        const qint64 at = searchPieces(*job.snapshot, reader, job.needle, job.from, first, end,
+                                       job.stop, job.done);
         job.results[k] = at;
         if (at >= 0) {
             std::size_t best = job.best.load();
@@ -212,5 +220,6 @@ double HistorySearch::progress() const
 {
     if (!m_job || m_job->total == 0)
         return 0;
-    return std::min(1.0, double(m_job->done.load(std::memory_order_relaxed)) / double(m_job->total));
+    return std::min(1.0,
+                    double(m_job->done.load(std::memory_order_relaxed)) / double(m_job->total));
 }

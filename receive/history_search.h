@@ -39,7 +39,10 @@ public:
     static constexpr qint64 kMinStretchChars = qint64(4) << 20;
 
     // Blocks of the history the search holds in memory at most, all told.
-    static constexpr int blocksHeld(int threads) { return 2 * threads + 2; } // and the copies of the open blocks
+    static constexpr int blocksHeld(int threads)
+    {
+        return 2 * threads + 2;
+    } // and the copies of the open blocks
 
     explicit HistorySearch(QObject *parent = nullptr);
     ~HistorySearch() override;
@@ -47,8 +50,9 @@ public:
     // Ends any search under way and begins this one. loan: what the search
     // holds while it runs (memory the history lent it), let go when it ends,
     // before its answer, or when it is stopped.
-    void start(std::shared_ptr<const DocumentSnapshot> snapshot, const TextNeedle &needle, SearchFrom from,
-               int threads = 2, qint64 stretchChars = kStretchChars, std::shared_ptr<void> loan = {});
+    void start(std::shared_ptr<const DocumentSnapshot> snapshot, const TextNeedle &needle,
+               SearchFrom from, int threads = 2, qint64 stretchChars = kStretchChars,
+               std::shared_ptr<void> loan = {});
     // Ends the search under way without an answer; waits for its threads.
     void stop();
     bool running() const { return m_job != nullptr; }

@@ -33,8 +33,8 @@ public:
 
 private:
     bool m_lineStart = true;   // text: the next character begins a line
-    bool m_burstStart = true;   // hex: the next byte begins a burst
-    bool m_atLineStart = true;  // what is shown ends at the start of a line
-    bool m_afterHex = false;    // what is shown ends with a burst's pairs
+    bool m_burstStart = true;  // hex: the next byte begins a burst
+    bool m_atLineStart = true; // what is shown ends at the start of a line
+    bool m_afterHex = false;   // what is shown ends with a burst's pairs
     qint64 m_lastRead = 0;     // hex: when the last bytes were read
 };

@@ -49,8 +49,9 @@ private:
     {
         QStyleOptionSlider opt;
         initStyleOption(&opt);
-        return {style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this),
-                value() == minimum(), value() == maximum()};
+        return {
+            style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this),
+            value() == minimum(), value() == maximum()};
     }
     std::optional<Look> m_look;
     bool m_checkPending = false;

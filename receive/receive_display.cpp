@@ -1,6 +1,6 @@
 #include "receive/receive_display.h"
-#include "receive/receive_display_parts.h"
 #include "receive/quiet_scroll_bar.h"
+#include "receive/receive_display_parts.h"
 
 #include "receive/document_snapshot.h"
 
@@ -8,11 +8,11 @@
 #include "receive/receive_display_accessible.h"
 
 #include <QAccessible>
-#include <QPointer>
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QAction>
 #include <QFontMetrics>
+#include <QPointer>
 #include <QTextLayout>
 #include <QTimer>
 #include <algorithm>
@@ -20,7 +20,8 @@
 
 using namespace receive_box;
 
-namespace {
+namespace
+{
 // Advances in 1/64 pixel, so that a row's width adds up as the drawn text does.
 constexpr int kUnit = 64;
 
@@ -62,7 +63,8 @@ ReceiveDisplay::ReceiveDisplay(QWidget *parent)
     // the scroll area would still lay itself out again, through the event
     // queue, at every frame of streaming data.
     if (metaObject()->indexOfSlot("_q_showOrHideScrollBars()") >= 0)
-        disconnect(verticalScrollBar(), SIGNAL(rangeChanged(int,int)), this, SLOT(_q_showOrHideScrollBars()));
+        disconnect(verticalScrollBar(), SIGNAL(rangeChanged(int, int)), this,
+                   SLOT(_q_showOrHideScrollBars()));
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -318,8 +320,9 @@ qint64 ReceiveDisplay::nextPosition(qint64 pos) const
     if (pos >= m_doc.size())
         return m_doc.size();
     const char16_t c = m_doc.at(pos);
-    if (pos + 1 < m_doc.size() && ((c == u'\r' && m_doc.at(pos + 1) == u'\n') ||
-                                   (QChar::isHighSurrogate(c) && QChar::isLowSurrogate(m_doc.at(pos + 1)))))
+    if (pos + 1 < m_doc.size() &&
+        ((c == u'\r' && m_doc.at(pos + 1) == u'\n') ||
+         (QChar::isHighSurrogate(c) && QChar::isLowSurrogate(m_doc.at(pos + 1)))))
         return pos + 2;
     return pos + 1;
 }
@@ -389,7 +392,8 @@ QRect ReceiveDisplay::characterRect(qint64 pos) const
     if (const auto g = m_glyphRows->row(text)) {
         const qreal x0 = g->edges()[size_t(std::min(inRow, int(text.size())))];
         const qreal x1 = inRow < text.size() ? g->edges()[size_t(inRow + 1)] : x0 + 1;
-        return QRect(kMargin + int(x0), y0, std::max(1, int(std::ceil(x1)) - int(x0)), lineHeight());
+        return QRect(kMargin + int(x0), y0, std::max(1, int(std::ceil(x1)) - int(x0)),
+                     lineHeight());
     }
     QTextLayout layout;
     layoutRow(layout, text);

@@ -9,15 +9,14 @@
 #include <QBasicTimer>
 #include <QByteArrayView>
 #include <QTextLayout>
-#include <unordered_map>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 
 class DocumentSnapshot;
 class QAccessibleEvent;
 class QAction;
 class QMenu;
-
 
 // The receive box: an editable multi-line text box that received data is
 // appended to. It holds its content in a DisplayDocument and lays out only the
@@ -196,9 +195,9 @@ private:
     // extent is the same (following new data moves rows up without changing them).
     struct CachedRow {
         qint64 end;
-        std::optional<GlyphRow> glyphs;       // the quick way, when the font allows it
-        std::unique_ptr<QTextLayout> layout;  // otherwise
-        quint64 paint;                        // the last paint that used it
+        std::optional<GlyphRow> glyphs;      // the quick way, when the font allows it
+        std::unique_ptr<QTextLayout> layout; // otherwise
+        quint64 paint;                       // the last paint that used it
         int length() const;
     };
     CachedRow *cachedRow(qint64 row, qint64 *start);
@@ -215,8 +214,9 @@ private:
     qint64 m_anchor = 0;
     int m_targetX = -1; // the column kept while moving up and down
     bool m_caretOn = true;
-    qint64 m_placedAnchor = -1, m_placedCursor = -1; // where the user last put them (-1: not since a reset)
-    bool m_hold = false;                             // a found match stays selected and in view
+    qint64 m_placedAnchor = -1,
+           m_placedCursor = -1; // where the user last put them (-1: not since a reset)
+    bool m_hold = false;        // a found match stays selected and in view
     bool m_followCaret = false;
     bool m_repaintAll = true;
     qint64 m_repaintFrom = -1; // the content changed from here on (-1: not at all)

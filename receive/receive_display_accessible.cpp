@@ -5,7 +5,8 @@
 #include <QAccessibleWidget>
 #include <climits>
 
-namespace {
+namespace
+{
 
 int clampInt(qint64 v)
 {
@@ -102,20 +103,23 @@ public:
     QString textBeforeOffset(int offset, QAccessible::TextBoundaryType type, int *start,
                              int *end) const override
     {
-        return around(offset, [&](Window &w, int at) { return w.textBeforeOffset(at, type, start, end); },
-                      start, end);
+        return around(
+            offset, [&](Window &w, int at) { return w.textBeforeOffset(at, type, start, end); },
+            start, end);
     }
     QString textAfterOffset(int offset, QAccessible::TextBoundaryType type, int *start,
                             int *end) const override
     {
-        return around(offset, [&](Window &w, int at) { return w.textAfterOffset(at, type, start, end); },
-                      start, end);
+        return around(
+            offset, [&](Window &w, int at) { return w.textAfterOffset(at, type, start, end); },
+            start, end);
     }
     QString textAtOffset(int offset, QAccessible::TextBoundaryType type, int *start,
                          int *end) const override
     {
-        return around(offset, [&](Window &w, int at) { return w.textAtOffset(at, type, start, end); },
-                      start, end);
+        return around(
+            offset, [&](Window &w, int at) { return w.textAtOffset(at, type, start, end); }, start,
+            end);
     }
     int characterCount() const override { return clampInt(display()->length()); }
     QRect characterRect(int offset) const override
@@ -134,8 +138,7 @@ public:
         return {};
     }
 
-    template <typename F>
-    QString around(int offset, F &&ask, int *start, int *end) const
+    template <typename F> QString around(int offset, F &&ask, int *start, int *end) const
     {
         const qint64 from = std::max<qint64>(0, qint64(offset) - kAround);
         Window w(display()->boundedText(from, qint64(offset) + kAround));

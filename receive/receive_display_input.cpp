@@ -98,15 +98,24 @@ bool ReceiveDisplay::movementKey(QKeyEvent *e, int keepX)
     };
     switch (e->key()) {
     case Qt::Key_Left:
-        setCaretPosition(!shift && hasSelection() ? selectionStart() : previousPosition(m_cursor), shift);
+        setCaretPosition(!shift && hasSelection() ? selectionStart() : previousPosition(m_cursor),
+                         shift);
         return true;
     case Qt::Key_Right:
         setCaretPosition(!shift && hasSelection() ? selectionEnd() : nextPosition(m_cursor), shift);
         return true;
-    case Qt::Key_Up: vertically(-1); return true;
-    case Qt::Key_Down: vertically(1); return true;
-    case Qt::Key_PageUp: vertically(-visibleRows()); return true;
-    case Qt::Key_PageDown: vertically(visibleRows()); return true;
+    case Qt::Key_Up:
+        vertically(-1);
+        return true;
+    case Qt::Key_Down:
+        vertically(1);
+        return true;
+    case Qt::Key_PageUp:
+        vertically(-visibleRows());
+        return true;
+    case Qt::Key_PageDown:
+        vertically(visibleRows());
+        return true;
     case Qt::Key_Home:
         setCaretPosition(ctrl ? 0 : m_layout.rowStart(row), shift);
         return true;
@@ -207,7 +216,8 @@ std::unique_ptr<QMenu> ReceiveDisplay::contextMenu()
     menu.addAction(QStringLiteral("删除"), this, [this] { insertText(QString()); })
         ->setEnabled(hasSelection());
     menu.addSeparator();
-    menu.addAction(QStringLiteral("全选"), this, &ReceiveDisplay::selectAll)->setEnabled(!m_doc.isEmpty());
+    menu.addAction(QStringLiteral("全选"), this, &ReceiveDisplay::selectAll)
+        ->setEnabled(!m_doc.isEmpty());
     QAction *find = menu.addAction(QStringLiteral("查找…"), this, &ReceiveDisplay::findRequested);
     find->setShortcut(QKeySequence::Find);
     find->setShortcutContext(Qt::WidgetShortcut); // shown in the menu; the box takes the key itself

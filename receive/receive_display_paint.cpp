@@ -74,9 +74,10 @@ void ReceiveDisplay::paintEvent(QPaintEvent *event)
                    int(std::clamp<qint64>(selTo - start, 0, n)), colors, m_glyphCells.get(),
                    surface ? &*surface : nullptr);
             if (drawCaret && row == cRow)
-                p.fillRect(QRectF(at.x() + g.edges()[size_t(std::clamp<qint64>(m_cursor - start, 0, n))],
-                                  at.y(), 1, lineHeight()),
-                           pal.color(QPalette::Text));
+                p.fillRect(
+                    QRectF(at.x() + g.edges()[size_t(std::clamp<qint64>(m_cursor - start, 0, n))],
+                           at.y(), 1, lineHeight()),
+                    pal.color(QPalette::Text));
             continue;
         }
         QTextLayout *layout = cached->layout.get();
@@ -98,7 +99,8 @@ void ReceiveDisplay::paintEvent(QPaintEvent *event)
     // Rows stay cached from paint to paint (following new data moves them up
     // unchanged); when there are many, those this paint did not use go.
     if (m_rowCache.size() > size_t(visibleRows()) * 3 + 64)
-        std::erase_if(m_rowCache, [this](const auto &entry) { return entry.second.paint != m_paints; });
+        std::erase_if(m_rowCache,
+                      [this](const auto &entry) { return entry.second.paint != m_paints; });
     noteDamage();
 }
 

@@ -3,7 +3,8 @@
 #include <QtGlobal>
 
 // What the receive box's own files share: how its text is placed and drawn.
-namespace receive_box {
+namespace receive_box
+{
 constexpr int kMargin = 4; // space between the frame and the text
 
 // How a character is drawn: control characters take no room, a tab shows as a space.

@@ -2,8 +2,8 @@
 
 #include "receive/counters.h"
 #include "receive/frame_clock.h"
-#include "receive/receive_view.h"
 #include "receive/receive_recorder.h"
+#include "receive/receive_view.h"
 
 ReceiveFeed::ReceiveFeed(ReceiveView *view, ReceiveRecorder *recorder, QObject *parent)
     : QObject(parent), m_display(view), m_recorder(recorder)
@@ -20,12 +20,13 @@ void ReceiveFeed::take(const QByteArray &bytes, const std::vector<Port::Arrival>
 }
 
 // Text display: every byte is counted, also while the display is stopped.
-void ReceiveFeed::ShowReceivedText(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals)
+void ReceiveFeed::ShowReceivedText(const QByteArray &bytes,
+                                   const std::vector<Port::Arrival> &arrivals)
 {
     m_recorder->record(bytes);
     m_count = addCount(m_count, bytes.size());
-    const QString shown = m_stamps ? stamped(bytes, arrivals, false)
-                                   : (m_receivedText = m_decoder.decode(bytes));
+    const QString shown =
+        m_stamps ? stamped(bytes, arrivals, false) : (m_receivedText = m_decoder.decode(bytes));
     if (!m_stopped)
         m_display->appendReceivedText(shown);
     emit countChanged(m_count, false);
@@ -35,7 +36,8 @@ void ReceiveFeed::ShowReceivedText(const QByteArray &bytes, const std::vector<Po
 // Hexadecimal display: shown whether or not the display is stopped. The bytes
 // are gone for the text decoder: a character begun before them is not
 // completed by text that follows them.
-void ReceiveFeed::ShowReceivedHex(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals)
+void ReceiveFeed::ShowReceivedHex(const QByteArray &bytes,
+                                  const std::vector<Port::Arrival> &arrivals)
 {
     m_decoder.reset();
     m_recorder->record(bytes);

@@ -6,8 +6,8 @@
 #include <QMetaObject>
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -48,7 +48,8 @@ bool ReceiveRecorder::start(const QString &path)
     for (int n = 0; fd < 0 && n <= kMaxSuffix; ++n) {
         name = n == 0 ? path : suffixed(path, n);
         fd = ::open(QFile::encodeName(name).constData(),
-                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND | O_NOCTTY | O_CLOEXEC, 0600);
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND | O_NOCTTY | O_CLOEXEC,
+                    0600);
         if (fd < 0 && errno != EEXIST)
             return false;
     }
@@ -116,11 +117,11 @@ void ReceiveRecorder::record(QByteArrayView bytes)
         writerFailed(m_generation);
 }
 
-namespace {
+namespace
+{
 // Writes the buffers in order, as few calls as it takes; false when the file
 // takes no more (no room, too large, I/O error).
-template <typename Buffers>
-bool writeAll(int fd, const Buffers &buffers)
+template <typename Buffers> bool writeAll(int fd, const Buffers &buffers)
 {
     std::size_t next = 0; // first buffer not yet written whole
     qsizetype skip = 0;   // bytes of it already written

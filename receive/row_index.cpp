@@ -4,7 +4,8 @@
 #include <cstring>
 #include <utility>
 
-namespace {
+namespace
+{
 constexpr int kCachedBlocks = 8;
 }
 
@@ -22,12 +23,12 @@ static void spreadStarts(const std::pair<qint64, qint64> &bounds, QByteArray &pa
 
 RowIndex::RowIndex()
     : m_bounds(std::make_shared<std::vector<std::pair<qint64, qint64>>>()),
-      m_store(std::make_unique<SpillStore>(
-          kCachedBlocks, QString(),
-          [bounds = m_bounds](SpillStore::Id id, QByteArray &page) {
-              if (id < bounds->size())
-                  spreadStarts((*bounds)[id], page);
-          })),
+      m_store(
+          std::make_unique<SpillStore>(kCachedBlocks, QString(),
+                                       [bounds = m_bounds](SpillStore::Id id, QByteArray &page) {
+                                           if (id < bounds->size())
+                                               spreadStarts((*bounds)[id], page);
+                                       })),
       m_open(std::make_unique_for_overwrite<qint64[]>(kBlock))
 {
 }
@@ -69,13 +70,15 @@ void RowIndex::push_back(qint64 start)
 }
 
 // The run holding start i, and how many starts come before it.
-static std::pair<std::size_t, std::size_t> runOf(const std::vector<std::size_t> &ends, std::size_t i)
+static std::pair<std::size_t, std::size_t> runOf(const std::vector<std::size_t> &ends,
+                                                 std::size_t i)
 {
     const std::size_t r = std::size_t(std::upper_bound(ends.begin(), ends.end(), i) - ends.begin());
     return {r, r == 0 ? 0 : ends[r - 1]};
 }
 
-qint64 RowIndex::inRuns(const std::vector<Run> &runs, const std::vector<std::size_t> &ends, std::size_t i) const
+qint64 RowIndex::inRuns(const std::vector<Run> &runs, const std::vector<std::size_t> &ends,
+                        std::size_t i) const
 {
     const auto [r, before] = runOf(ends, i);
     const Run &run = runs[r];
@@ -133,14 +136,16 @@ std::size_t RowIndex::lastNotAbove(qint64 v) const
         return sealed + std::size_t(std::upper_bound(data, data + m_openUsed, v) - data) - 1;
     }
     // The run: the last whose first start is <= v.
-    const auto it = std::upper_bound(m_runs.begin(), m_runs.end(), v,
-                                     [](qint64 value, const Run &run) { return value < run.first; });
+    const auto it =
+        std::upper_bound(m_runs.begin(), m_runs.end(), v,
+                         [](qint64 value, const Run &run) { return value < run.first; });
     if (it == m_runs.begin())
         return 0;
     const std::size_t r = std::size_t(it - m_runs.begin()) - 1;
     const Run &run = m_runs[r];
     const qint64 *data = page(run.page) + run.begin;
-    const std::size_t in = std::size_t(std::upper_bound(data, data + run.count, v - run.shift) - data);
+    const std::size_t in =
+        std::size_t(std::upper_bound(data, data + run.count, v - run.shift) - data);
     return (r == 0 ? 0 : m_ends[r - 1]) + in - 1;
 }
 

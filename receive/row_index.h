@@ -56,7 +56,8 @@ public:
 
 private:
     const qint64 *page(SpillStore::Id id) const;
-    qint64 inRuns(const std::vector<Run> &runs, const std::vector<std::size_t> &ends, std::size_t i) const;
+    qint64 inRuns(const std::vector<Run> &runs, const std::vector<std::size_t> &ends,
+                  std::size_t i) const;
     void seal();
     void addRun(const Run &run);
     std::size_t sealedSize() const { return m_ends.empty() ? 0 : m_ends.back(); }

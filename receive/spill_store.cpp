@@ -17,7 +17,8 @@
 #include <unistd.h>
 #include <utility>
 
-namespace {
+namespace
+{
 
 // The pages of bytes wholly inside [data, data + n).
 std::pair<void *, size_t> wholePages(const void *data, size_t n)
@@ -176,11 +177,13 @@ static EVP_CIPHER_CTX *pageCipher(bool seal, const unsigned char *key, qint64 of
 }
 
 // On the writer's thread; buffer is kept between pages (no allocation per page).
-bool SpillStore::writeSealed(const File &file, const QByteArray &bytes, qint64 at, QByteArray &buffer)
+bool SpillStore::writeSealed(const File &file, const QByteArray &bytes, qint64 at,
+                             QByteArray &buffer)
 {
     // Not while the file system runs short of room (checked here, off the
     // window's thread): the page stays in memory.
-    struct statvfs fs {};
+    struct statvfs fs {
+    };
     if (::fstatvfs(file.fd, &fs) == 0 &&
         !roomToSpill(quint64(fs.f_bavail) * fs.f_frsize, quint64(fs.f_blocks) * fs.f_frsize))
         return false;
@@ -190,7 +193,8 @@ bool SpillStore::writeSealed(const File &file, const QByteArray &bytes, qint64 a
     auto *out = reinterpret_cast<unsigned char *>(buffer.data());
     const bool ok =
         ctx &&
-        EVP_CipherUpdate(ctx, out, &done, reinterpret_cast<const unsigned char *>(bytes.constData()),
+        EVP_CipherUpdate(ctx, out, &done,
+                         reinterpret_cast<const unsigned char *>(bytes.constData()),
                          int(bytes.size())) == 1 &&
         EVP_CipherFinal_ex(ctx, out + done, &last) == 1 &&
         EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, int(kTag), out + bytes.size()) == 1;
@@ -268,7 +272,8 @@ QByteArrayView SpillStore::Pages::read(Id id, QByteArray &buffer, bool *damaged)
         buffer.resize(e.size);
         keepOutOfDumps(buffer);
     }
-    if (e.offset < 0 || !m_file || m_file->fd < 0 || !readSealed(*m_file, e.offset, e.size, buffer)) {
+    if (e.offset < 0 || !m_file || m_file->fd < 0 ||
+        !readSealed(*m_file, e.offset, e.size, buffer)) {
         buffer.fill('\0');
         *damaged = true;
     }
@@ -289,7 +294,8 @@ void SpillStore::writerLoop()
         lock.unlock();
         // A job without bytes only brings a file let go by a clear: it is
         // closed here, with the job (closing frees it, which can take a while).
-        const bool written = !job.bytes.isNull() && writeSealed(*job.file, job.bytes, job.at, buffer);
+        const bool written =
+            !job.bytes.isNull() && writeSealed(*job.file, job.bytes, job.at, buffer);
         const Done done{job.id, job.generation, job.at, written};
         // The page's bytes are let go before the store hears of it, so it can
         // reuse them once the page leaves the cache.

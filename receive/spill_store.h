@@ -124,7 +124,7 @@ private:
     struct Page {
         qint64 offset = -1; // in the file; -1 while only in memory
         qint32 size = 0;
-        QByteArray bytes;   // empty while only on disk
+        QByteArray bytes; // empty while only on disk
         std::list<Id>::iterator lru;
         bool cached = false;
         bool damaged = false;
@@ -150,7 +150,8 @@ private:
     void collect(); // takes in what the writer has finished
     void writerLoop();
     void startWriter();
-    static bool writeSealed(const File &file, const QByteArray &bytes, qint64 at, QByteArray &buffer);
+    static bool writeSealed(const File &file, const QByteArray &bytes, qint64 at,
+                            QByteArray &buffer);
     static constexpr qint64 kTag = 16;
     std::shared_ptr<File> newFile();
 

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <emmintrin.h>
 
-namespace {
+namespace
+{
 
 qint64 floorDiv(qint64 a, qint64 b)
 {
@@ -14,18 +15,15 @@ qint64 floorDiv(qint64 a, qint64 b)
 constexpr char16_t kDigits[] = u"0123456789ABCDEF";
 
 // The lanes of one 16-byte load, as SSE2 compares them.
-template <typename T>
-struct Lanes;
-template <>
-struct Lanes<uchar> {
+template <typename T> struct Lanes;
+template <> struct Lanes<uchar> {
     static constexpr int kCount = 16;
     static __m128i splat(char16_t c) { return _mm_set1_epi8(char(c)); }
     static __m128i equal(__m128i a, __m128i b) { return _mm_cmpeq_epi8(a, b); }
     static unsigned bits(__m128i m) { return unsigned(_mm_movemask_epi8(m)); }
     static constexpr int kBitsPerLane = 1;
 };
-template <>
-struct Lanes<char16_t> {
+template <> struct Lanes<char16_t> {
     static constexpr int kCount = 8;
     static __m128i splat(char16_t c) { return _mm_set1_epi16(short(c)); }
     static __m128i equal(__m128i a, __m128i b) { return _mm_cmpeq_epi16(a, b); }
@@ -105,11 +103,11 @@ TextNeedle::Variants TextNeedle::variantsOf(qsizetype at, char16_t limit) const
 
 bool TextNeedle::matchesRunOf(char16_t c) const
 {
-    return !isEmpty() && std::all_of(m_folded.begin(), m_folded.end(), [&](char16_t f) { return f == fold(c); });
+    return !isEmpty() &&
+           std::all_of(m_folded.begin(), m_folded.end(), [&](char16_t f) { return f == fold(c); });
 }
 
-template <typename T>
-bool TextNeedle::equalAt(const T *s) const
+template <typename T> bool TextNeedle::equalAt(const T *s) const
 {
     const size_t n = m_folded.size();
     for (size_t k = 0; k < n; ++k) {
@@ -231,7 +229,8 @@ qint64 TextNeedle::findHex(const HexPhase &ph, const uchar *b, qint64 firstByte,
     const uchar v = ph.value[size_t(a)];
     while (firstByte <= lastByte) {
         const size_t n = size_t(lastByte - firstByte + 1);
-        const void *hit = down ? std::memchr(b + firstByte + a, v, n) : memrchr(b + firstByte + a, v, n);
+        const void *hit =
+            down ? std::memchr(b + firstByte + a, v, n) : memrchr(b + firstByte + a, v, n);
         if (!hit)
             return -1;
         const qint64 j = static_cast<const uchar *>(hit) - b - a;
@@ -255,7 +254,8 @@ qint64 TextNeedle::forwardHex(const uchar *bytes, qint64 nBytes, qint64 from) co
         const qint64 first = std::max<qint64>(0, floorDiv(from - p + 2, 3));
         qint64 last = nBytes - qint64(ph.mask.size());
         if (best >= 0)
-            last = std::min(last, floorDiv(best - p - 1, 3)); // only a match before the best one helps
+            last =
+                std::min(last, floorDiv(best - p - 1, 3)); // only a match before the best one helps
         const qint64 j = first <= last ? findHex(ph, bytes, first, last, true) : -1;
         if (j >= 0)
             best = best < 0 ? 3 * j + p : std::min(best, 3 * j + p);

@@ -36,7 +36,10 @@ public:
     bool matches(char16_t shown, qsizetype at) const { return fold(shown) == m_folded[size_t(at)]; }
 
 private:
-    char16_t fold(char16_t c) const { return m_matchCase ? c : char16_t(QChar::toCaseFolded(char32_t(c))); }
+    char16_t fold(char16_t c) const
+    {
+        return m_matchCase ? c : char16_t(QChar::toCaseFolded(char32_t(c)));
+    }
     // The units that compare equal to the needle's character at, up to four;
     // more (never seen in Unicode's simple folding) leave the filter out.
     struct Variants {
@@ -46,8 +49,7 @@ private:
     Variants variantsOf(qsizetype at, char16_t limit) const;
     template <typename T>
     qsizetype find(const T *s, qsizetype n, qsizetype from, qsizetype to, bool down) const;
-    template <typename T>
-    bool equalAt(const T *s) const;
+    template <typename T> bool equalAt(const T *s) const;
 
     // One way the needle can lie on hex pairs: its first character at phase 0
     // (a high digit), 1 (a low digit) or 2 (the space). Each byte it covers must
@@ -57,13 +59,14 @@ private:
         std::vector<uchar> mask, value;
         int anchor = -1; // a byte fixed whole, looked for with memchr
     };
-    qint64 findHex(const HexPhase &ph, const uchar *b, qint64 firstByte, qint64 lastByte, bool down) const;
+    qint64 findHex(const HexPhase &ph, const uchar *b, qint64 firstByte, qint64 lastByte,
+                   bool down) const;
 
     QString m_text;
     bool m_matchCase = true;
     std::vector<char16_t> m_folded;
     Variants m_first16, m_last16, m_first8, m_last8;
-    bool m_oneByte = true;                // some byte can match every character
-    std::array<char16_t, 256> m_fold8{};  // a byte's folding (matchCase: itself)
+    bool m_oneByte = true;               // some byte can match every character
+    std::array<char16_t, 256> m_fold8{}; // a byte's folding (matchCase: itself)
     std::array<HexPhase, 3> m_hex;
 };

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <utility>
 
-namespace cp936 {
-namespace {
+namespace cp936
+{
+namespace
+{
 constexpr const char *kName = "windows-936";
 
 bool isAscii(QStringView text)
@@ -31,7 +33,8 @@ qsizetype byteLength(QStringView text)
     return isAscii(text) ? text.size() : encode(text).size();
 }
 
-namespace {
+namespace
+{
 // Every character of the Basic Multilingual Plane as encode makes it: one or
 // two bytes (code page 936 has no longer ones), and the pair of surrogates
 // that stands for a character beyond it. (A lone surrogate is a "?".)

@@ -6,7 +6,8 @@
 
 // Code page 936 (GBK) is the one encoding for text that becomes bytes, whatever
 // the system locale says.
-namespace cp936 {
+namespace cp936
+{
 
 // Characters the code page cannot represent become "?".
 QByteArray encode(QStringView text);

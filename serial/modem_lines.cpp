@@ -6,7 +6,8 @@
 #include <pthread.h>
 #include <sys/ioctl.h>
 
-namespace {
+namespace
+{
 // Sent to the waiting thread alone to end its wait: the handler does nothing,
 // and without SA_RESTART the wait returns EINTR.
 constexpr int kWakeSignal = SIGUSR2;
@@ -14,7 +15,8 @@ constexpr int kWakeSignal = SIGUSR2;
 void installWakeHandler()
 {
     static const bool installed = [] {
-        struct sigaction sa {};
+        struct sigaction sa {
+        };
         sa.sa_handler = [](int) {};
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = 0;
@@ -30,7 +32,8 @@ int modemLineBits(int fd)
     return ::ioctl(fd, TIOCMGET, &bits) == 0 ? bits : -1;
 }
 
-ModemLineWaiter::ModemLineWaiter(int fd, std::function<void(int)> changed, std::function<void()> unsupported)
+ModemLineWaiter::ModemLineWaiter(int fd, std::function<void(int)> changed,
+                                 std::function<void()> unsupported)
     : m_fd(fd), m_changed(std::move(changed)), m_unsupported(std::move(unsupported))
 {
     installWakeHandler();

@@ -14,7 +14,8 @@ class ModemLineWaiter
 public:
     // changed gets the TIOCM_* bits after every change; both are called on the
     // waiting thread.
-    ModemLineWaiter(int fd, std::function<void(int bits)> changed, std::function<void()> unsupported);
+    ModemLineWaiter(int fd, std::function<void(int bits)> changed,
+                    std::function<void()> unsupported);
     ~ModemLineWaiter();
     ModemLineWaiter(const ModemLineWaiter &) = delete;
     ModemLineWaiter &operator=(const ModemLineWaiter &) = delete;

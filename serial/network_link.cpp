@@ -1,30 +1,35 @@
 #include "serial/network_link.h"
 
-
 #include <QMetaObject>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 #include <utility>
 
-namespace {
+namespace
+{
 // RFC 2217's codes for the line settings.
 std::uint8_t parityCode(QSerialPort::Parity p)
 {
     switch (p) {
-    case QSerialPort::OddParity: return TelnetClient::ParityOdd;
-    case QSerialPort::EvenParity: return TelnetClient::ParityEven;
-    case QSerialPort::MarkParity: return TelnetClient::ParityMark;
-    case QSerialPort::SpaceParity: return TelnetClient::ParitySpace;
-    default: return TelnetClient::ParityNone;
+    case QSerialPort::OddParity:
+        return TelnetClient::ParityOdd;
+    case QSerialPort::EvenParity:
+        return TelnetClient::ParityEven;
+    case QSerialPort::MarkParity:
+        return TelnetClient::ParityMark;
+    case QSerialPort::SpaceParity:
+        return TelnetClient::ParitySpace;
+    default:
+        return TelnetClient::ParityNone;
     }
 }
 
 std::uint8_t stopCode(QSerialPort::StopBits s)
 {
-    return s == QSerialPort::TwoStop ? TelnetClient::StopTwo
-         : s == QSerialPort::OneAndHalfStop ? TelnetClient::StopOneAndHalf
-                                             : TelnetClient::StopOne;
+    return s == QSerialPort::TwoStop          ? TelnetClient::StopTwo
+           : s == QSerialPort::OneAndHalfStop ? TelnetClient::StopOneAndHalf
+                                              : TelnetClient::StopOne;
 }
 
 // NOTIFY-MODEMSTATE's bits.
@@ -36,11 +41,16 @@ Port::ModemLines modemLines(std::uint32_t state)
 Port::Fault faultOf(QAbstractSocket::SocketError e)
 {
     switch (e) {
-    case QAbstractSocket::ConnectionRefusedError: return Port::Fault::Refused;
-    case QAbstractSocket::HostNotFoundError: return Port::Fault::HostNotFound;
-    case QAbstractSocket::RemoteHostClosedError: return Port::Fault::Closed;
-    case QAbstractSocket::SocketTimeoutError: return Port::Fault::TimedOut;
-    default: return Port::Fault::Network;
+    case QAbstractSocket::ConnectionRefusedError:
+        return Port::Fault::Refused;
+    case QAbstractSocket::HostNotFoundError:
+        return Port::Fault::HostNotFound;
+    case QAbstractSocket::RemoteHostClosedError:
+        return Port::Fault::Closed;
+    case QAbstractSocket::SocketTimeoutError:
+        return Port::Fault::TimedOut;
+    default:
+        return Port::Fault::Network;
     }
 }
 
@@ -49,11 +59,13 @@ constexpr unsigned kAllConfirmed = 0xF;
 
 NetworkConnection::NetworkConnection(Port::Reports reports, std::atomic<qint64> &pending,
                                      std::atomic<bool> &carried)
-    : pending(pending), m_carried(carried), m_reports(reports), m_timeout(new QTimer(this)), m_breakEnd(new QTimer(this)), m_readLater(new QTimer(this))
+    : pending(pending), m_carried(carried), m_reports(reports), m_timeout(new QTimer(this)),
+      m_breakEnd(new QTimer(this)), m_readLater(new QTimer(this))
 {
     m_timeout->setSingleShot(true);
-    connect(m_timeout, &QTimer::timeout, this,
-            [this] { failed(Port::Fault::TimedOut, QStringLiteral("the connection took too long")); });
+    connect(m_timeout, &QTimer::timeout, this, [this] {
+        failed(Port::Fault::TimedOut, QStringLiteral("the connection took too long"));
+    });
     m_breakEnd->setSingleShot(true);
     connect(m_breakEnd, &QTimer::timeout, this, [this] {
         send(TelnetClient::command(TelnetClient::SetControl, TelnetClient::BreakOff), true);
@@ -62,7 +74,8 @@ NetworkConnection::NetworkConnection(Port::Reports reports, std::atomic<qint64> 
     connect(m_readLater, &QTimer::timeout, this, &NetworkConnection::readSome);
 }
 
-void NetworkConnection::connectTo(const NetworkAddress &address, const LineSettings &settings, quint64 session)
+void NetworkConnection::connectTo(const NetworkAddress &address, const LineSettings &settings,
+                                  quint64 session)
 {
     close();
     m_session = session;
@@ -77,8 +90,9 @@ void NetworkConnection::connectTo(const NetworkAddress &address, const LineSetti
     m_socket->setReadBufferSize(kReadChunk);
     connect(m_socket, &QTcpSocket::connected, this, &NetworkConnection::connected);
     connect(m_socket, &QTcpSocket::readyRead, this, &NetworkConnection::readSome);
-    connect(m_socket, &QTcpSocket::errorOccurred, this,
-            [this](QAbstractSocket::SocketError e) { failed(faultOf(e), m_socket->errorString()); });
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        failed(faultOf(e), m_socket->errorString());
+    });
     connect(m_socket, &QTcpSocket::bytesWritten, this, &NetworkConnection::written);
     m_stage = Stage::Connecting;
     m_timeout->start(kConnectMs);
@@ -97,7 +111,8 @@ void NetworkConnection::connected()
         return;
     }
     m_stage = Stage::Confirming;
-    send(m_telnet.greeting() + TelnetClient::command(TelnetClient::SetBaud, quint32(m_settings.baud), 4) +
+    send(m_telnet.greeting() +
+             TelnetClient::command(TelnetClient::SetBaud, quint32(m_settings.baud), 4) +
              TelnetClient::command(TelnetClient::SetDataSize, quint32(m_settings.dataBits)) +
              TelnetClient::command(TelnetClient::SetParity, parityCode(m_settings.parity)) +
              TelnetClient::command(TelnetClient::SetStopSize, stopCode(m_settings.stopBits)) +
@@ -136,7 +151,8 @@ void NetworkConnection::take(const QByteArray &in)
     if (!m_rfc2217) {
         m_reports.received(m_session, in);
     } else {
-        const TelnetClient::Result r = m_telnet.feed(std::string_view(in.constData(), size_t(in.size())));
+        const TelnetClient::Result r =
+            m_telnet.feed(std::string_view(in.constData(), size_t(in.size())));
         // Delivered before the opening is: the port keeps them until it is open.
         if (!r.data.empty())
             m_reports.received(m_session, QByteArray(r.data.data(), qsizetype(r.data.size())));
@@ -220,7 +236,8 @@ void NetworkConnection::close()
         if (breakOn) {
             // A break is not left on at the server: this connection ends it,
             // then goes as soon as that is sent, or after kLingerMs.
-            const std::string off = TelnetClient::command(TelnetClient::SetControl, TelnetClient::BreakOff);
+            const std::string off =
+                TelnetClient::command(TelnetClient::SetControl, TelnetClient::BreakOff);
             m_socket->write(off.data(), qint64(off.size()));
             connect(m_socket, &QTcpSocket::disconnected, m_socket, &QObject::deleteLater);
             QTimer::singleShot(kLingerMs, m_socket, &QObject::deleteLater);
@@ -292,8 +309,10 @@ void NetworkConnection::write(const QByteArray &bytes)
 void NetworkConnection::lines(bool dtr, bool rts)
 {
     if (m_rfc2217 && m_stage == Stage::Open)
-        send(TelnetClient::command(TelnetClient::SetControl, dtr ? TelnetClient::DtrOn : TelnetClient::DtrOff) +
-                 TelnetClient::command(TelnetClient::SetControl, rts ? TelnetClient::RtsOn : TelnetClient::RtsOff),
+        send(TelnetClient::command(TelnetClient::SetControl,
+                                   dtr ? TelnetClient::DtrOn : TelnetClient::DtrOff) +
+                 TelnetClient::command(TelnetClient::SetControl,
+                                       rts ? TelnetClient::RtsOn : TelnetClient::RtsOff),
              true);
 }
 
@@ -305,13 +324,13 @@ void NetworkConnection::breakFor(int ms)
         m_breakEnd->start(ms);
 }
 
-namespace {
+namespace
+{
 // The connection's operations are only posted: its I/O thread may be busy with
 // a flood, and the port's thread never waits for it. What they answer is known
 // without asking (a port whose settings travel has control lines), and
 // sessions keep anything that comes back from a closed connection away.
-template <typename F>
-void post(QObject *target, F &&f)
+template <typename F> void post(QObject *target, F &&f)
 {
     QMetaObject::invokeMethod(target, std::forward<F>(f), Qt::QueuedConnection);
 }
@@ -335,8 +354,8 @@ NetworkLink::~NetworkLink()
         Qt::BlockingQueuedConnection);
 }
 
-bool NetworkLink::open(const QString &path, const LineSettings &settings, quint64 session, QString *error,
-                       Port::Fault *fault)
+bool NetworkLink::open(const QString &path, const LineSettings &settings, quint64 session,
+                       QString *error, Port::Fault *fault)
 {
     m_carried = false;
     const auto address = networkAddress(path);
@@ -345,7 +364,9 @@ bool NetworkLink::open(const QString &path, const LineSettings &settings, quint6
         *fault = Port::Fault::BadAddress;
         return false;
     }
-    post(m_connection, [c = m_connection, a = *address, settings, session] { c->connectTo(a, settings, session); });
+    post(m_connection, [c = m_connection, a = *address, settings, session] {
+        c->connectTo(a, settings, session);
+    });
     return true;
 }
 

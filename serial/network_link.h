@@ -68,7 +68,8 @@ public:
     static constexpr int kBacklogPauseMs = NetworkLink::kBacklogPauseMs;
     static constexpr int kLingerMs = NetworkLink::kLingerMs;
 
-    NetworkConnection(Port::Reports reports, std::atomic<qint64> &pending, std::atomic<bool> &carried);
+    NetworkConnection(Port::Reports reports, std::atomic<qint64> &pending,
+                      std::atomic<bool> &carried);
 
     void connectTo(const NetworkAddress &address, const LineSettings &settings, quint64 session);
     void close();

@@ -3,8 +3,10 @@
 #include <QString>
 #include <cmath>
 
-namespace numeric {
-namespace {
+namespace numeric
+{
+namespace
+{
 
 bool isBlank(QChar c)
 {

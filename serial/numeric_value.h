@@ -7,12 +7,13 @@
 // The numbers people type into the port and period boxes are read the way the
 // classic BASIC Val() reads them: the number the text begins with, 0 when it
 // begins with none.
-namespace numeric {
+namespace numeric
+{
 
 struct Scan {
     double value = 0.0;
-    bool hasDigits = false;   // at least one digit was part of the number
-    qsizetype end = 0;        // index just past the last character taken
+    bool hasDigits = false; // at least one digit was part of the number
+    qsizetype end = 0;      // index just past the last character taken
 };
 
 // Reads the number at the start of text. With skipBlanks, spaces, tabs, CR and

@@ -4,7 +4,8 @@
 #include <termios.h>
 #endif
 
-namespace parity {
+namespace parity
+{
 
 bool setMarking(int fd, bool on)
 {

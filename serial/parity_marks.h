@@ -6,7 +6,8 @@
 // Bytes received with a parity error are shown as "?". The terminal driver
 // marks them itself: with marking on, such a byte X arrives as FF 00 X, a
 // break as FF 00 00, and a real FF byte as FF FF; everything else unchanged.
-namespace parity {
+namespace parity
+{
 
 inline constexpr char kReplacement = '?';
 

@@ -23,8 +23,7 @@ Port::~Port() = default;
 
 // Runs what the device side reported on the port's thread, unless it belongs to
 // an earlier opening.
-template <typename F>
-void Port::onSession(quint64 session, F &&f)
+template <typename F> void Port::onSession(quint64 session, F &&f)
 {
     QMetaObject::invokeMethod(
         this,
@@ -274,7 +273,8 @@ void Port::deliverQueued()
             m_deliveryPosted = false;
             return;
         }
-        if (!m_backlog && m_lastDelivery.isValid() && m_lastDelivery.elapsed() < kReceiveSpacingMs) {
+        if (!m_backlog && m_lastDelivery.isValid() &&
+            m_lastDelivery.elapsed() < kReceiveSpacingMs) {
             // Still marked as posted, so the device side does not post again meanwhile.
             m_deliveryDelay.start(int(kReceiveSpacingMs - m_lastDelivery.elapsed()));
             return;

@@ -36,7 +36,17 @@ public:
 
     // Why the last opening failed, where the device side can tell (a network
     // port's connection); Other for everything else.
-    enum class Fault { Other, BadAddress, Refused, HostNotFound, TimedOut, Closed, Broken, NotReading, Network };
+    enum class Fault {
+        Other,
+        BadAddress,
+        Refused,
+        HostNotFound,
+        TimedOut,
+        Closed,
+        Broken,
+        NotReading,
+        Network
+    };
 
     // What the far end of a network port made of the line settings: whether
     // they travel at all (raw TCP does not carry them, nor a server without the
@@ -137,7 +147,10 @@ public:
         void drained(quint64 s) const { m_port->deliverDrained(s); }
         void lost(quint64 s) const { m_port->deliverLost(s); }
         void error(quint64 s, const QString &what) const { m_port->deliverError(s, what); }
-        void modemLines(quint64 s, const ModemLines &lines) const { m_port->deliverModemLines(s, lines); }
+        void modemLines(quint64 s, const ModemLines &lines) const
+        {
+            m_port->deliverModemLines(s, lines);
+        }
         void opened(quint64 s, const std::optional<Served> &served = std::nullopt) const
         {
             m_port->deliverOpened(s, served);
@@ -220,16 +233,15 @@ private:
     bool fail(const QString &why);
     void finishOpening();
     void applyLines();
-    template <typename F>
-    void onSession(quint64 session, F &&f);
+    template <typename F> void onSession(quint64 session, F &&f);
     void startSession();
     // Queues bytes of the current session; true when the caller is to deliver
     // (or post the delivery). With m_rxLock held.
     bool queueArrival(quint64 session, const QByteArray &bytes, qint64 msecs);
-    void postDelivery();          // with m_rxLock held
+    void postDelivery(); // with m_rxLock held
     // Moves at most kMaxPerDelivery of what arrived to out; with m_rxLock held.
     void takePortion(QByteArray &out, std::vector<Arrival> &times);
-    void dropWaiting();           // with m_rxLock held
+    void dropWaiting(); // with m_rxLock held
     void showModemLines();
     void deliverAll(); // everything that waits, at once
 
@@ -257,16 +269,16 @@ private:
     };
     // What the device side handed in and is not delivered yet.
     std::deque<Piece> m_arrived;
-    std::vector<Arrival> m_spareTimes; // window thread only       // guarded by m_rxLock
+    std::vector<Arrival> m_spareTimes;        // window thread only       // guarded by m_rxLock
     std::atomic<qsizetype> m_arrivedBytes{0}; // changed under m_rxLock, read without it
-    bool m_deliveryPosted = false;     // guarded by m_rxLock
-    bool m_backlog = false;            // guarded by m_rxLock
+    bool m_deliveryPosted = false;            // guarded by m_rxLock
+    bool m_backlog = false;                   // guarded by m_rxLock
 
     // The modem lines' latest levels, waiting to be told.
     QMutex m_linesLock;
-    ModemLines m_latestLines;          // guarded by m_linesLock
-    quint64 m_linesSession = 0;        // guarded by m_linesLock
-    bool m_linesPosted = false;        // guarded by m_linesLock
+    ModemLines m_latestLines;   // guarded by m_linesLock
+    quint64 m_linesSession = 0; // guarded by m_linesLock
+    bool m_linesPosted = false; // guarded by m_linesLock
     QElapsedTimer m_linesShown;
     QTimer m_linesDelay;
 };

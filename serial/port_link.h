@@ -19,8 +19,8 @@ public:
     // Opens path for session. A link that connects (the network) only starts
     // here, true, and reports opened or openFailed later; connectsLater says so.
     // false: error and fault say why.
-    virtual bool open(const QString &path, const LineSettings &settings, quint64 session, QString *error,
-                      Port::Fault *fault) = 0;
+    virtual bool open(const QString &path, const LineSettings &settings, quint64 session,
+                      QString *error, Port::Fault *fault) = 0;
     virtual bool connectsLater() const { return false; }
     virtual void close() = 0;
     // Queues bytes for the device; pending counts them until they are written.

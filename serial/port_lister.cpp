@@ -82,8 +82,9 @@ bool naturalLess(const QString &a, const QString &b)
 
 void sortPorts(QList<PortInfo> &ports)
 {
-    std::stable_sort(ports.begin(), ports.end(),
-                     [](const PortInfo &x, const PortInfo &y) { return naturalLess(x.path, y.path); });
+    std::stable_sort(ports.begin(), ports.end(), [](const PortInfo &x, const PortInfo &y) {
+        return naturalLess(x.path, y.path);
+    });
 }
 
 QString portDetails(const PortInfo &port)
@@ -99,7 +100,8 @@ QString portDetails(const PortInfo &port)
         const auto hex = [](quint16 v) {
             return QString::number(v, 16).toUpper().rightJustified(4, u'0');
         };
-        lines << QStringLiteral("USB：VID %1，PID %2").arg(hex(*port.vendorId), hex(*port.productId));
+        lines
+            << QStringLiteral("USB：VID %1，PID %2").arg(hex(*port.vendorId), hex(*port.productId));
     }
     return lines.join(u'\n');
 }
@@ -108,7 +110,8 @@ std::optional<PortInfo> findPort(const QList<PortInfo> &ports, const QString &pa
 {
     const QString target = QFileInfo(path).canonicalFilePath();
     for (const PortInfo &p : ports)
-        if (p.path == path || (!target.isEmpty() && QFileInfo(p.path).canonicalFilePath() == target))
+        if (p.path == path ||
+            (!target.isEmpty() && QFileInfo(p.path).canonicalFilePath() == target))
             return p;
     return std::nullopt;
 }

@@ -6,7 +6,7 @@
 
 // A serial device the machine has, with what the system knows of it.
 struct PortInfo {
-    QString path;          // /dev/ttyUSB0
+    QString path; // /dev/ttyUSB0
     QString description;
     QString manufacturer;
     QString serialNumber;

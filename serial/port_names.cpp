@@ -18,7 +18,8 @@ QString devicePathForPort(int n)
 
 bool isNetworkAddress(QStringView text)
 {
-    return text.startsWith(u"rfc2217://", Qt::CaseInsensitive) || text.startsWith(u"tcp://", Qt::CaseInsensitive);
+    return text.startsWith(u"rfc2217://", Qt::CaseInsensitive) ||
+           text.startsWith(u"tcp://", Qt::CaseInsensitive);
 }
 
 std::optional<NetworkAddress> networkAddress(QStringView text)

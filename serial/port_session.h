@@ -85,5 +85,5 @@ private:
     Pending m_pending = Pending::None;
     SelectorTexts m_pendingTexts;
     Port::Fault m_openFault = Port::Fault::Other; // why the last opening failed
-    bool m_errorShown = false;                     // a port fault was told since the opening
+    bool m_errorShown = false;                    // a port fault was told since the opening
 };

@@ -56,9 +56,9 @@ std::optional<LineSettings> lineSettings(const PortSettings &s)
     LineSettings ls;
 
     bool ok = false;
-    const bool digitsOnly = !s.baud.isEmpty() && std::all_of(s.baud.begin(), s.baud.end(), [](QChar c) {
-        return c >= u'0' && c <= u'9';
-    });
+    const bool digitsOnly =
+        !s.baud.isEmpty() &&
+        std::all_of(s.baud.begin(), s.baud.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     const qlonglong baud = s.baud.toLongLong(&ok);
     if (!digitsOnly || !ok || baud <= 0 || baud > 0x7fffffff)
         return std::nullopt;
@@ -67,17 +67,29 @@ std::optional<LineSettings> lineSettings(const PortSettings &s)
     if (s.parity.size() != 1)
         return std::nullopt;
     switch (s.parity[0].toUpper().unicode()) {
-    case u'N': ls.parity = QSerialPort::NoParity; break;
-    case u'O': ls.parity = QSerialPort::OddParity; break;
-    case u'E': ls.parity = QSerialPort::EvenParity; break;
-    case u'M': ls.parity = QSerialPort::MarkParity; break;
-    case u'S': ls.parity = QSerialPort::SpaceParity; break;
-    default: return std::nullopt;
+    case u'N':
+        ls.parity = QSerialPort::NoParity;
+        break;
+    case u'O':
+        ls.parity = QSerialPort::OddParity;
+        break;
+    case u'E':
+        ls.parity = QSerialPort::EvenParity;
+        break;
+    case u'M':
+        ls.parity = QSerialPort::MarkParity;
+        break;
+    case u'S':
+        ls.parity = QSerialPort::SpaceParity;
+        break;
+    default:
+        return std::nullopt;
     }
 
     if (s.dataBits < 4 || s.dataBits > 8)
         return std::nullopt;
-    ls.dataBits = QSerialPort::DataBits(s.dataBits); // 4 has no enumerator and is refused at opening
+    ls.dataBits =
+        QSerialPort::DataBits(s.dataBits); // 4 has no enumerator and is refused at opening
 
     // As the number reads in plain decimals: 1.0 is 1.
     const QString stop = numeric::plainDecimal(s.stopBits);

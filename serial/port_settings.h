@@ -6,10 +6,10 @@
 
 // What one opening of the port uses, read from the five settings selectors.
 struct PortSettings {
-    int portNumber = 0;   // 0 to 255; 0 opens nothing
-    QString devicePath;   // set when the port selector names a device path or a network port
-    QString baud;         // as typed
-    QString parity;       // one letter, case kept; empty when the selector is empty
+    int portNumber = 0; // 0 to 255; 0 opens nothing
+    QString devicePath; // set when the port selector names a device path or a network port
+    QString baud;       // as typed
+    QString parity;     // one letter, case kept; empty when the selector is empty
     int dataBits = 0;
     double stopBits = 0;
 };

@@ -59,9 +59,9 @@ public:
 
     struct Outcome {
         QByteArray bytes;
-        qint64 msecs = 0;  // when they were read, since the epoch
-        bool gone = false; // the device went away
-        int pause = -1;    // before the next read; -1: read as data comes (a flood)
+        qint64 msecs = 0;   // when they were read, since the epoch
+        bool gone = false;  // the device went away
+        int pause = -1;     // before the next read; -1: read as data comes (a flood)
         bool exact = false; // exact read times wanted: the I/O thread keeps reading
     };
 
@@ -140,9 +140,10 @@ public:
             out.exact = true;
             return out;
         }
-        out.pause = out.bytes.isEmpty()
-                        ? kReadPauseMs
-                        : int(std::clamp<qint64>(kPauseFill * since / out.bytes.size(), 1, kReadPauseMs));
+        out.pause =
+            out.bytes.isEmpty()
+                ? kReadPauseMs
+                : int(std::clamp<qint64>(kPauseFill * since / out.bytes.size(), 1, kReadPauseMs));
         return out;
     }
 
@@ -189,7 +190,8 @@ public:
     using HandOver = std::function<void(quint64, int)>;
 
     // Created before the move to the I/O thread: its timers, children, move along.
-    SerialWorker(Port::Reports reports, DeviceReader *reader, std::atomic<qint64> &pending, HandOver handOver)
+    SerialWorker(Port::Reports reports, DeviceReader *reader, std::atomic<qint64> &pending,
+                 HandOver handOver)
         : pending(pending), m_reports(reports), m_in(reader), m_handOver(std::move(handOver)),
           m_pause(new QTimer(this)), m_watchdog(new QTimer(this)), m_breakEnd(new QTimer(this)),
           m_linePoll(new QTimer(this))
@@ -264,7 +266,8 @@ public:
         pending = 0;
         // QSerialPort leaves parity unchecked; the driver's own marking lets a
         // byte with a parity error show as "?".
-        const bool marking = parity::setMarking(int(m_port->handle()), ls.parity != QSerialPort::NoParity);
+        const bool marking =
+            parity::setMarking(int(m_port->handle()), ls.parity != QSerialPort::NoParity);
         QMutexLocker lock(&m_in->lock);
         m_in->start(fd, session, marking);
         return true;
@@ -309,7 +312,8 @@ public:
         (dtr ? set : clear) |= TIOCM_DTR;
         (rts ? set : clear) |= TIOCM_RTS;
         const int fd = int(m_port->handle());
-        return (!set || ::ioctl(fd, TIOCMBIS, &set) == 0) && (!clear || ::ioctl(fd, TIOCMBIC, &clear) == 0);
+        return (!set || ::ioctl(fd, TIOCMBIS, &set) == 0) &&
+               (!clear || ::ioctl(fd, TIOCMBIC, &clear) == 0);
     }
 
     bool breakFor(int ms)
@@ -364,7 +368,8 @@ private:
 
     static Port::ModemLines modemLines(int bits)
     {
-        return {bool(bits & TIOCM_CTS), bool(bits & TIOCM_DSR), bool(bits & TIOCM_CD), bool(bits & TIOCM_RI)};
+        return {bool(bits & TIOCM_CTS), bool(bits & TIOCM_DSR), bool(bits & TIOCM_CD),
+                bool(bits & TIOCM_RI)};
     }
 
     void tellLines()
@@ -373,7 +378,8 @@ private:
         if (bits < 0 || bits == m_lastLines)
             return;
         m_lastLines = bits;
-        m_reports.modemLines(m_session, modemLines(bits & (TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RI)));
+        m_reports.modemLines(m_session,
+                             modemLines(bits & (TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RI)));
     }
 
     void stopReading()
@@ -510,9 +516,9 @@ private:
     quint64 m_session = 0;
 };
 
-namespace {
-template <typename F>
-void runOn(QObject *target, F &&f)
+namespace
+{
+template <typename F> void runOn(QObject *target, F &&f)
 {
     QMetaObject::invokeMethod(target, std::forward<F>(f), Qt::BlockingQueuedConnection);
 }
@@ -520,8 +526,9 @@ void runOn(QObject *target, F &&f)
 
 SerialLink::SerialLink(Port::Reports reports, QThread *io)
     : m_in(std::make_unique<DeviceReader>()),
-      m_worker(new SerialWorker(reports, m_in.get(), pending,
-                                [this](quint64 session, int pause) { readOnWindowThread(session, pause); })),
+      m_worker(new SerialWorker(
+          reports, m_in.get(), pending,
+          [this](quint64 session, int pause) { readOnWindowThread(session, pause); })),
       m_reports(reports)
 {
     m_windowRead.setSingleShot(true);
@@ -540,8 +547,8 @@ SerialLink::~SerialLink()
     });
 }
 
-bool SerialLink::open(const QString &path, const LineSettings &settings, quint64 session, QString *error,
-                      Port::Fault *)
+bool SerialLink::open(const QString &path, const LineSettings &settings, quint64 session,
+                      QString *error, Port::Fault *)
 {
     bool ok = false;
     runOn(m_worker, [&] { ok = m_worker->open(path, settings, session, error); });
@@ -557,7 +564,8 @@ void SerialLink::close()
 void SerialLink::write(const QByteArray &bytes)
 {
     pending += bytes.size();
-    QMetaObject::invokeMethod(m_worker, [w = m_worker, bytes] { w->write(bytes); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [w = m_worker, bytes] { w->write(bytes); }, Qt::QueuedConnection);
 }
 
 bool SerialLink::setLines(bool dtr, bool rts)

@@ -2,7 +2,8 @@
 
 #include <utility>
 
-namespace {
+namespace
+{
 std::string bytes(std::initializer_list<std::uint8_t> list)
 {
     return std::string(list.begin(), list.end());
@@ -11,8 +12,8 @@ std::string bytes(std::initializer_list<std::uint8_t> list)
 
 std::string TelnetClient::greeting()
 {
-    std::string out = bytes({IAC, WILL, Binary, IAC, DO, Binary, IAC, WILL, SuppressGoAhead, IAC, DO,
-                             SuppressGoAhead});
+    std::string out = bytes(
+        {IAC, WILL, Binary, IAC, DO, Binary, IAC, WILL, SuppressGoAhead, IAC, DO, SuppressGoAhead});
     m_ours[Binary] = m_theirs[Binary] = m_ours[SuppressGoAhead] = m_theirs[SuppressGoAhead] = true;
     if (m_comPort) {
         out += bytes({IAC, WILL, ComPort});

@@ -17,20 +17,47 @@ class TelnetClient
 {
 public:
     enum : std::uint8_t {
-        SE = 240, NOP = 241, SB = 250, WILL = 251, WONT = 252, DO = 253, DONT = 254, IAC = 255,
-        Binary = 0, SuppressGoAhead = 3, ComPort = 44,
+        SE = 240,
+        NOP = 241,
+        SB = 250,
+        WILL = 251,
+        WONT = 252,
+        DO = 253,
+        DONT = 254,
+        IAC = 255,
+        Binary = 0,
+        SuppressGoAhead = 3,
+        ComPort = 44,
     };
     // RFC 2217 commands as the client sends them; the server answers with 100 added.
     enum ComCommand : std::uint8_t {
-        SetBaud = 1, SetDataSize = 2, SetParity = 3, SetStopSize = 4, SetControl = 5,
-        NotifyLineState = 6, NotifyModemState = 7, SetLineStateMask = 10, SetModemStateMask = 11,
+        SetBaud = 1,
+        SetDataSize = 2,
+        SetParity = 3,
+        SetStopSize = 4,
+        SetControl = 5,
+        NotifyLineState = 6,
+        NotifyModemState = 7,
+        SetLineStateMask = 10,
+        SetModemStateMask = 11,
     };
     // SET-CONTROL values.
     enum Control : std::uint8_t {
-        BreakOn = 5, BreakOff = 6, DtrOn = 8, DtrOff = 9, RtsOn = 11, RtsOff = 12,
+        BreakOn = 5,
+        BreakOff = 6,
+        DtrOn = 8,
+        DtrOff = 9,
+        RtsOn = 11,
+        RtsOff = 12,
     };
     // SET-PARITY and SET-STOPSIZE values.
-    enum : std::uint8_t { ParityNone = 1, ParityOdd = 2, ParityEven = 3, ParityMark = 4, ParitySpace = 5 };
+    enum : std::uint8_t {
+        ParityNone = 1,
+        ParityOdd = 2,
+        ParityEven = 3,
+        ParityMark = 4,
+        ParitySpace = 5
+    };
     enum : std::uint8_t { StopOne = 1, StopTwo = 2, StopOneAndHalf = 3 };
     static constexpr std::size_t kMaxSub = 64;
 
@@ -40,8 +67,8 @@ public:
         std::uint32_t value;
     };
     struct Result {
-        std::string data;    // the serial bytes, IAC IAC undoubled
-        std::string reply;   // to send back (answers to the server's negotiation)
+        std::string data;  // the serial bytes, IAC IAC undoubled
+        std::string reply; // to send back (answers to the server's negotiation)
         std::vector<Notice> notices;
         bool failed = false; // the stream broke the rules; close the connection
     };

@@ -38,7 +38,8 @@ int main(int argc, char *argv[])
     const QString out = QString::fromLocal8Bit(argv[1]);
     if (argc > 2 && qstrcmp(argv[2], "--sample") == 0 && master >= 0) {
         // Code page 936 text, as a device would send it.
-        const char text[] = "T=23.5 RH=41% \xd7\xb4\xcc\xac=OK\r\nT=23.6 RH=40% \xd7\xb4\xcc\xac=OK\r\n";
+        const char text[] =
+            "T=23.5 RH=41% \xd7\xb4\xcc\xac=OK\r\nT=23.6 RH=40% \xd7\xb4\xcc\xac=OK\r\n";
         QTimer::singleShot(200, [&] { (void)!::write(master, text, sizeof text - 1); });
         QTimer::singleShot(500, [&] {
             window.findChild<QCheckBox *>("ChkHexReceive")->setCheckState(Qt::Checked);

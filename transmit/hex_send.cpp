@@ -1,6 +1,7 @@
 #include "transmit/hex_send.h"
 
-namespace {
+namespace
+{
 int hexDigit(QChar c)
 {
     const char16_t u = c.unicode();

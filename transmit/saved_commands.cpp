@@ -3,9 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <cstring>
@@ -14,7 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 std::optional<QString> unescaped(QStringView s)
 {
@@ -28,10 +29,17 @@ std::optional<QString> unescaped(QStringView s)
         if (++i >= s.size())
             return std::nullopt;
         switch (s[i].unicode()) {
-        case u'\\': out += u'\\'; break;
-        case u'n': out += u'\n'; break;
-        case u'r': out += u'\r'; break;
-        default: return std::nullopt;
+        case u'\\':
+            out += u'\\';
+            break;
+        case u'n':
+            out += u'\n';
+            break;
+        case u'r':
+            out += u'\r';
+            break;
+        default:
+            return std::nullopt;
         }
     }
     return out;
@@ -150,7 +158,8 @@ CommandsRead readCommands(QByteArrayView file)
             continue;
         if (trimmed.startsWith(u'[')) {
             if (trimmed != u"[command]")
-                return failed(lineNo, QStringLiteral("不认识的段 “%1”，应为 [command]").arg(trimmed));
+                return failed(lineNo,
+                              QStringLiteral("不认识的段 “%1”，应为 [command]").arg(trimmed));
             if (auto e = finish())
                 return {{}, e};
             commands.append(SavedCommand{});
@@ -225,10 +234,12 @@ bool CommandStore::exportTo(const QString &path, const QList<SavedCommand> &comm
 
 CommandStore::Stamp CommandStore::stamp() const
 {
-    struct stat st{};
+    struct stat st {
+    };
     if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
         return {};
-    return {true, quint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+    return {true, quint64(st.st_ino), qint64(st.st_size),
+            qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
 }
 
 CommandsRead CommandStore::load()
@@ -261,7 +272,8 @@ bool CommandStore::takeUpChanges()
     return true;
 }
 
-namespace {
+namespace
+{
 // The advisory lock every window takes around a change, on a file of its own
 // (the commands file itself is replaced at every save). Waits a little for
 // another window's save, never for ever.
@@ -270,7 +282,8 @@ class FileLock
 public:
     explicit FileLock(const QString &path)
     {
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        m_fd = ::open(QFile::encodeName(path).constData(),
+                      O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         for (int i = 0; m_fd >= 0 && i < 200; ++i) {
             if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
                 m_locked = true;

@@ -6,7 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 struct Fd {
     int fd;
     ~Fd()
@@ -24,7 +25,8 @@ std::optional<QByteArray> readFileToSend(const QString &path, qint64 limit)
     const QByteArray name = QFile::encodeName(path);
     // Looked at before opening: opening a serial device alone may reset the
     // board behind it, and opening a pipe may wait for a writer.
-    struct stat st{};
+    struct stat st {
+    };
     if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit)
         return std::nullopt;
     // Non-blocking, and looked at again once open, in case the name now stands

@@ -1,6 +1,7 @@
 #include "transmit/send_options.h"
 
-namespace {
+namespace
+{
 
 // Reflected CRC-16 (MODBUS: polynomial 0x8005 reflected, start 0xFFFF).
 quint16 crc16Reflected(QByteArrayView bytes, quint16 poly, quint16 crc)
@@ -56,10 +57,14 @@ QByteArray highFirst(quint32 v, int n)
 QString displayName(LineEnding e)
 {
     switch (e) {
-    case LineEnding::None: return QStringLiteral("无");
-    case LineEnding::CR: return QStringLiteral("CR");
-    case LineEnding::LF: return QStringLiteral("LF");
-    case LineEnding::CRLF: return QStringLiteral("CR LF");
+    case LineEnding::None:
+        return QStringLiteral("无");
+    case LineEnding::CR:
+        return QStringLiteral("CR");
+    case LineEnding::LF:
+        return QStringLiteral("LF");
+    case LineEnding::CRLF:
+        return QStringLiteral("CR LF");
     }
     return {};
 }
@@ -67,13 +72,20 @@ QString displayName(LineEnding e)
 QString displayName(Checksum c)
 {
     switch (c) {
-    case Checksum::None: return QStringLiteral("无");
-    case Checksum::Crc16Modbus: return QStringLiteral("CRC-16/MODBUS");
-    case Checksum::Crc16CcittFalse: return QStringLiteral("CRC-16/CCITT-FALSE");
-    case Checksum::Crc16Xmodem: return QStringLiteral("CRC-16/XMODEM");
-    case Checksum::Crc32: return QStringLiteral("CRC-32");
-    case Checksum::Sum8: return QStringLiteral("累加和 8 位");
-    case Checksum::Xor8: return QStringLiteral("异或 8 位");
+    case Checksum::None:
+        return QStringLiteral("无");
+    case Checksum::Crc16Modbus:
+        return QStringLiteral("CRC-16/MODBUS");
+    case Checksum::Crc16CcittFalse:
+        return QStringLiteral("CRC-16/CCITT-FALSE");
+    case Checksum::Crc16Xmodem:
+        return QStringLiteral("CRC-16/XMODEM");
+    case Checksum::Crc32:
+        return QStringLiteral("CRC-32");
+    case Checksum::Sum8:
+        return QStringLiteral("累加和 8 位");
+    case Checksum::Xor8:
+        return QStringLiteral("异或 8 位");
     }
     return {};
 }
@@ -81,10 +93,14 @@ QString displayName(Checksum c)
 QString key(LineEnding e)
 {
     switch (e) {
-    case LineEnding::None: return QStringLiteral("none");
-    case LineEnding::CR: return QStringLiteral("cr");
-    case LineEnding::LF: return QStringLiteral("lf");
-    case LineEnding::CRLF: return QStringLiteral("crlf");
+    case LineEnding::None:
+        return QStringLiteral("none");
+    case LineEnding::CR:
+        return QStringLiteral("cr");
+    case LineEnding::LF:
+        return QStringLiteral("lf");
+    case LineEnding::CRLF:
+        return QStringLiteral("crlf");
     }
     return {};
 }
@@ -92,13 +108,20 @@ QString key(LineEnding e)
 QString key(Checksum c)
 {
     switch (c) {
-    case Checksum::None: return QStringLiteral("none");
-    case Checksum::Crc16Modbus: return QStringLiteral("crc16-modbus");
-    case Checksum::Crc16CcittFalse: return QStringLiteral("crc16-ccitt-false");
-    case Checksum::Crc16Xmodem: return QStringLiteral("crc16-xmodem");
-    case Checksum::Crc32: return QStringLiteral("crc32");
-    case Checksum::Sum8: return QStringLiteral("sum8");
-    case Checksum::Xor8: return QStringLiteral("xor8");
+    case Checksum::None:
+        return QStringLiteral("none");
+    case Checksum::Crc16Modbus:
+        return QStringLiteral("crc16-modbus");
+    case Checksum::Crc16CcittFalse:
+        return QStringLiteral("crc16-ccitt-false");
+    case Checksum::Crc16Xmodem:
+        return QStringLiteral("crc16-xmodem");
+    case Checksum::Crc32:
+        return QStringLiteral("crc32");
+    case Checksum::Sum8:
+        return QStringLiteral("sum8");
+    case Checksum::Xor8:
+        return QStringLiteral("xor8");
     }
     return {};
 }
@@ -122,10 +145,14 @@ std::optional<Checksum> checksumFromKey(QStringView k)
 QByteArray endingBytes(LineEnding e)
 {
     switch (e) {
-    case LineEnding::None: return {};
-    case LineEnding::CR: return QByteArrayLiteral("\r");
-    case LineEnding::LF: return QByteArrayLiteral("\n");
-    case LineEnding::CRLF: return QByteArrayLiteral("\r\n");
+    case LineEnding::None:
+        return {};
+    case LineEnding::CR:
+        return QByteArrayLiteral("\r");
+    case LineEnding::LF:
+        return QByteArrayLiteral("\n");
+    case LineEnding::CRLF:
+        return QByteArrayLiteral("\r\n");
     }
     return {};
 }
@@ -133,11 +160,16 @@ QByteArray endingBytes(LineEnding e)
 QByteArray checksumBytes(Checksum c, QByteArrayView bytes)
 {
     switch (c) {
-    case Checksum::None: return {};
-    case Checksum::Crc16Modbus: return lowFirst(crc16Reflected(bytes, 0xA001, 0xFFFF), 2);
-    case Checksum::Crc16CcittFalse: return highFirst(crc16Msb(bytes, 0xFFFF), 2);
-    case Checksum::Crc16Xmodem: return highFirst(crc16Msb(bytes, 0), 2);
-    case Checksum::Crc32: return lowFirst(crc32(bytes), 4);
+    case Checksum::None:
+        return {};
+    case Checksum::Crc16Modbus:
+        return lowFirst(crc16Reflected(bytes, 0xA001, 0xFFFF), 2);
+    case Checksum::Crc16CcittFalse:
+        return highFirst(crc16Msb(bytes, 0xFFFF), 2);
+    case Checksum::Crc16Xmodem:
+        return highFirst(crc16Msb(bytes, 0), 2);
+    case Checksum::Crc32:
+        return lowFirst(crc32(bytes), 4);
     case Checksum::Sum8: {
         quint8 sum = 0;
         for (char b : bytes)

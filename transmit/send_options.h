@@ -12,10 +12,10 @@ enum class Checksum { None, Crc16Modbus, Crc16CcittFalse, Crc16Xmodem, Crc32, Su
 
 inline constexpr LineEnding kLineEndings[] = {LineEnding::None, LineEnding::CR, LineEnding::LF,
                                               LineEnding::CRLF};
-inline constexpr Checksum kChecksums[] = {Checksum::None,        Checksum::Crc16Modbus,
-                                          Checksum::Crc16CcittFalse, Checksum::Crc16Xmodem,
-                                          Checksum::Crc32,       Checksum::Sum8,
-                                          Checksum::Xor8};
+inline constexpr Checksum kChecksums[] = {
+    Checksum::None,        Checksum::Crc16Modbus, Checksum::Crc16CcittFalse,
+    Checksum::Crc16Xmodem, Checksum::Crc32,       Checksum::Sum8,
+    Checksum::Xor8};
 
 // As the menus show them: "无", "CR", "CR LF", "CRC-16/MODBUS", "累加和 8 位"...
 QString displayName(LineEnding e);

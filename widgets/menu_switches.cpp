@@ -7,7 +7,8 @@
 #include <QMenu>
 #include <QPointer>
 
-namespace {
+namespace
+{
 
 enum class Kind { Switch, Choice, Command };
 
@@ -17,7 +18,9 @@ class SwitchItem : public QAction
     Q_OBJECT
 
 public:
-    SwitchItem(const QString &text, QObject *parent, Kind kind) : QAction(text, parent), kind(kind) {}
+    SwitchItem(const QString &text, QObject *parent, Kind kind) : QAction(text, parent), kind(kind)
+    {
+    }
     const Kind kind;
 };
 
@@ -105,7 +108,8 @@ QAccessibleInterface *switchItemAccessible(const QString &className, QObject *ob
 
 } // namespace
 
-namespace {
+namespace
+{
 SwitchItem *newItem(const QString &text, QMenu *menu, Kind kind)
 {
     static const bool accessible = (QAccessible::installFactory(switchItemAccessible), true);

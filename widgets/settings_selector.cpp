@@ -3,12 +3,13 @@
 #include <QAbstractItemView>
 #include <QAccessibleWidget>
 #include <QKeyEvent>
-#include <QScrollBar>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTimer>
 #include <QWheelEvent>
 
-namespace {
+namespace
+{
 
 // What assistive technology reads of a selector: its name is the label beside
 // it, its value the text in its field. (Qt's own combo box reads the text as
@@ -30,9 +31,9 @@ public:
     int childCount() const override { return combo()->lineEdit() ? 2 : 1; }
     QAccessibleInterface *child(int index) const override
     {
-        QWidget *c = index == 0 ? static_cast<QWidget *>(combo()->view())
-                   : index == 1 ? combo()->lineEdit()
-                                : nullptr;
+        QWidget *c = index == 0   ? static_cast<QWidget *>(combo()->view())
+                     : index == 1 ? combo()->lineEdit()
+                                  : nullptr;
         return c ? QAccessible::queryAccessibleInterface(c) : nullptr;
     }
     int indexOfChild(const QAccessibleInterface *child) const override
@@ -44,8 +45,9 @@ public:
     QAccessibleInterface *childAt(int x, int y) const override
     {
         const QWidget *field = combo()->lineEdit();
-        return field && QRect(field->mapToGlobal(QPoint(0, 0)), field->size()).contains(x, y) ? child(1)
-                                                                                              : nullptr;
+        return field && QRect(field->mapToGlobal(QPoint(0, 0)), field->size()).contains(x, y)
+                   ? child(1)
+                   : nullptr;
     }
     QAccessibleInterface *focusChild() const override
     {
@@ -66,12 +68,12 @@ public:
 
 QAccessibleInterface *selectorAccessible(const QString &className, QObject *object)
 {
-    if ((className == QLatin1String("SettingsSelector") || className == QLatin1String("ChoiceBox")) &&
+    if ((className == QLatin1String("SettingsSelector") ||
+         className == QLatin1String("ChoiceBox")) &&
         object->isWidgetType())
         return new SelectorAccessible(static_cast<QComboBox *>(object));
     return nullptr;
 }
-
 
 void installSelectorAccessible()
 {
@@ -149,8 +151,9 @@ void SettingsSelector::showPopup()
     // The list is as wide as its longest item ("COM16", a device path), not
     // only as wide as the selector.
     QAbstractItemView *list = view();
-    list->setMinimumWidth(list->sizeHintForColumn(0) + list->verticalScrollBar()->sizeHint().width() +
-                          2 * list->frameWidth() + 4);
+    list->setMinimumWidth(list->sizeHintForColumn(0) +
+                          list->verticalScrollBar()->sizeHint().width() + 2 * list->frameWidth() +
+                          4);
     QComboBox::showPopup();
 }
 

@@ -14,7 +14,8 @@ QString elidedStatus(const QString &text, qsizetype nameFrom, qsizetype nameLeng
         const QString before = text.left(nameFrom);
         const QString after = text.mid(nameFrom + nameLength);
         const int room = width - metrics.horizontalAdvance(before + after);
-        const QString name = metrics.elidedText(text.mid(nameFrom, nameLength), Qt::ElideMiddle, room);
+        const QString name =
+            metrics.elidedText(text.mid(nameFrom, nameLength), Qt::ElideMiddle, room);
         // Keep at least a character either side of the ellipsis: a name shortened
         // to "…" alone tells nothing.
         if (name.size() >= 3)

@@ -25,7 +25,12 @@ public:
     // Replaces the status; the port's name is nameLength characters from nameFrom.
     void showStatus(const QString &text, qsizetype nameFrom = -1, qsizetype nameLength = 0);
     // Adds a note after the status (kept until the next status).
-    void addNote(const QString &note) { setText(text() + note); setToolTip(text()); update(); }
+    void addNote(const QString &note)
+    {
+        setText(text() + note);
+        setToolTip(text());
+        update();
+    }
     // What the box draws while it does not have the focus.
     QString shownText() const;
 

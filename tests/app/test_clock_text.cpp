@@ -11,10 +11,14 @@ private slots:
     {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("time");
-        QTest::newRow("zh_CN") << "zh_CN" << "09:07:02";
-        QTest::newRow("en_US") << "en_US" << "9:07:02 AM";
-        QTest::newRow("de_DE") << "de_DE" << "09:07:02";
-        QTest::newRow("C") << "C" << "09:07:02";
+        QTest::newRow("zh_CN") << "zh_CN"
+                               << "09:07:02";
+        QTest::newRow("en_US") << "en_US"
+                               << "9:07:02 AM";
+        QTest::newRow("de_DE") << "de_DE"
+                               << "09:07:02";
+        QTest::newRow("C") << "C"
+                           << "09:07:02";
     }
     void timeFormat()
     {

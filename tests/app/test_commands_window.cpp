@@ -8,9 +8,9 @@
 #include <QAction>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QStandardPaths>
 #include <QTest>
 
 // The 常用指令 window as two people sharing a commands file meet it, and as the
@@ -85,7 +85,8 @@ private slots:
             w->show();
             w->activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(w));
-            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w, Qt::Key_Escape);
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w,
+                            Qt::Key_Escape);
             QTRY_VERIFY(!w->isVisible());
             w->show();
             auto *close = w->findChild<QPushButton *>("CmdClose");
@@ -107,7 +108,8 @@ private slots:
         add(w, "two");
         w.show();
         QSignalSpy sent(&w, &CommandsWindow::sendRequested);
-        QAccessibleInterface *table = QAccessible::queryAccessibleInterface(w.findChild<QTableView *>("CommandList"));
+        QAccessibleInterface *table =
+            QAccessible::queryAccessibleInterface(w.findChild<QTableView *>("CommandList"));
         QStringList headers;
         for (int i = 0; i < table->childCount(); ++i)
             if (table->child(i)->role() == QAccessible::ColumnHeader)

@@ -25,8 +25,10 @@ class TestFindWindow : public FakeWindowTest
 
     ReceiveDisplay *display() { return w<ReceiveDisplay>("TxtReceive"); }
     FindWindow *find() { return form->findWindow(); }
-    template <typename T>
-    T *in(const char *name) { return find()->findChild<T *>(QString::fromLatin1(name)); }
+    template <typename T> T *in(const char *name)
+    {
+        return find()->findChild<T *>(QString::fromLatin1(name));
+    }
     void receive(const QByteArray &bytes)
     {
         comm->receive(bytes);
@@ -67,16 +69,21 @@ private slots:
 
         QCOMPARE(find()->focusWidget(), in<QLineEdit>("FindText"));
         QStringList read;
-        for (const char *name : {"FindText", "FindMatchCase", "FindUp", "FindDown", "FindNext", "FindCancel"}) {
+        for (const char *name :
+             {"FindText", "FindMatchCase", "FindUp", "FindDown", "FindNext", "FindCancel"}) {
             QAccessibleInterface *a = QAccessible::queryAccessibleInterface(in<QWidget>(name));
-            read << QStringLiteral("%1 %2%3").arg(a->text(QAccessible::Name)).arg(a->role()).arg(a->state().checked ? "+" : "");
+            read << QStringLiteral("%1 %2%3")
+                        .arg(a->text(QAccessible::Name))
+                        .arg(a->role())
+                        .arg(a->state().checked ? "+" : "");
         }
         const auto role = [](QAccessible::Role r) { return QString::number(r); };
         QCOMPARE(read, (QStringList{"查找内容 " + role(QAccessible::EditableText),
                                     "区分大小写(C) " + role(QAccessible::CheckBox),
                                     "向上(U) " + role(QAccessible::RadioButton),
                                     "向下(D) " + role(QAccessible::RadioButton) + "+",
-                                    "查找下一个(F) " + role(QAccessible::Button), "取消 " + role(QAccessible::Button)}));
+                                    "查找下一个(F) " + role(QAccessible::Button),
+                                    "取消 " + role(QAccessible::Button)}));
     }
 
     // Ctrl+Home, Ctrl+F, "panic", Enter while the device goes on sending: the
@@ -141,7 +148,8 @@ private slots:
     {
         CommandsWindow *cw = form->commandsWindow();
         for (const char *content : {"one", "two", "three"})
-            cw->setEdited({content, content, false, LineEnding::None, Checksum::None}), cw->addEdited();
+            cw->setEdited({content, content, false, LineEnding::None, Checksum::None}),
+                cw->addEdited();
         receive("three\r\n");
         form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
@@ -171,7 +179,8 @@ private slots:
         QVERIFY(find()->searching());
         w<QPushButton>("CmdClearReceive")->click();
         QVERIFY(!find()->searching());
-        QCOMPARE(in<QLabel>("FindStatus")->text(), QStringLiteral("接收框已清空或改动，查找已停止"));
+        QCOMPARE(in<QLabel>("FindStatus")->text(),
+                 QStringLiteral("接收框已清空或改动，查找已停止"));
         QTest::qWait(50);
         QVERIFY(dialogs->messages.isEmpty());
 

@@ -1,22 +1,22 @@
-#include "widgets/status_line.h"
 #include "support/choose_item.h"
 #include "support/fake_port_lister.h"
 #include "support/fake_window.h"
 #include "support/port_helpers.h"
+#include "widgets/status_line.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
-#include <QAbstractItemView>
 #include <QCheckBox>
-#include <QDir>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QRegularExpression>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStyleOptionComboBox>
 #include <QTest>
@@ -60,7 +60,8 @@ private slots:
         QCOMPARE(w("CmdSwitch")->mapTo(form.get(), QPoint(0, 0)), QPoint(48, 109));
         QCOMPARE(w("CmdQuit")->geometry(), QRect(440, 384, 58, 33));
         QCOMPARE(w<QLineEdit>("TxtStatus")->palette().color(QPalette::Base), QColor(202, 202, 145));
-        QVERIFY(w<QPlainTextEdit>("TxtSend")->palette().color(QPalette::Base) != QColor(202, 202, 145));
+        QVERIFY(w<QPlainTextEdit>("TxtSend")->palette().color(QPalette::Base) !=
+                QColor(202, 202, 145));
         QVERIFY(!lit());
         QVERIFY(unlit());
         QCOMPARE(caption(), closeCaption);
@@ -86,7 +87,8 @@ private slots:
         }
         for (auto *b : form->findChildren<QPushButton *>()) {
             const QFontMetrics fm(b->font());
-            QVERIFY2(fm.horizontalAdvance(b->text()) + 4 <= b->width(), qPrintable(b->objectName()));
+            QVERIFY2(fm.horizontalAdvance(b->text()) + 4 <= b->width(),
+                     qPrintable(b->objectName()));
         }
         const QStringList longest{"115200", "256000", "SPACE", "COM16"};
         for (auto *cbo : form->findChildren<QComboBox *>()) {
@@ -101,8 +103,9 @@ private slots:
         }
         auto *statusBox = w<QLineEdit>("TxtStatus");
         QVERIFY(QFontMetrics(statusBox->font())
-                    .horizontalAdvance(QStringLiteral("STATUS：COM1 OPEND，9600,N,8,1")) +
-                    8 <= statusBox->width());
+                        .horizontalAdvance(QStringLiteral("STATUS：COM1 OPEND，9600,N,8,1")) +
+                    8 <=
+                statusBox->width());
     }
 
     void tabOrderAndFocus()
@@ -111,12 +114,12 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         QCOMPARE(QApplication::focusWidget(), w("TxtReceive"));
         const QStringList expected{
-            "TxtReceive",   "CmdSwitch",     "CmdClearReceive", "CmdStopdisp",  "ChkAutoClear",
-            "ChkHexReceive", "TxtSavePath",  "TxtSend",         "CmdClearSend", "CmdSend",
-            "ChkHexSend",   "ChkAutoSend",   "TxtStatus",       "TxtRXCount",   "TxtTXCount",
-            "CmdSelectFile", "TxtSendPath",  "CmdSendFile",     "CmdClearCounter", "CmdQuit",
-            "CboCom",       "CboBaudrate",   "CboParitybit",    "CboDatabit",   "CboStopbit",
-            "CmdSaveDisp",  "CmdAmend",      "TxtAutoSendTime"};
+            "TxtReceive",    "CmdSwitch",   "CmdClearReceive", "CmdStopdisp",     "ChkAutoClear",
+            "ChkHexReceive", "TxtSavePath", "TxtSend",         "CmdClearSend",    "CmdSend",
+            "ChkHexSend",    "ChkAutoSend", "TxtStatus",       "TxtRXCount",      "TxtTXCount",
+            "CmdSelectFile", "TxtSendPath", "CmdSendFile",     "CmdClearCounter", "CmdQuit",
+            "CboCom",        "CboBaudrate", "CboParitybit",    "CboDatabit",      "CboStopbit",
+            "CmdSaveDisp",   "CmdAmend",    "TxtAutoSendTime"};
         QStringList seen;
         QWidget *at = w("TxtReceive");
         do {
@@ -136,17 +139,38 @@ private slots:
         QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("value");
-        QTest::newRow("ChkAutoClear") << "ChkAutoClear" << "自动清空" << "";
-        QTest::newRow("ChkHexReceive") << "ChkHexReceive" << "十六进制显示" << "";
-        QTest::newRow("ChkHexSend") << "ChkHexSend" << "十六进制发送" << "";
-        QTest::newRow("ChkAutoSend") << "ChkAutoSend" << "自动发送(周期改变后重选)" << "";
-        QTest::newRow("CboCom") << "CboCom" << "串口" << "COM1";
-        QTest::newRow("CboBaudrate") << "CboBaudrate" << "波特率" << "9600";
-        QTest::newRow("TxtReceive") << "TxtReceive" << "接收区" << "";
-        QTest::newRow("TxtStatus") << "TxtStatus" << "串口状态" << "STATUS：COM1 OPEND，9600,N,8,1";
-        QTest::newRow("TxtRXCount") << "TxtRXCount" << "接收计数" << "RX:0";
-        QTest::newRow("TxtTXCount") << "TxtTXCount" << "发送计数" << "TX:0";
-        QTest::newRow("TxtSavePath") << "TxtSavePath" << "保存目录" << QDir::homePath() + "/COMDATA";
+        QTest::newRow("ChkAutoClear") << "ChkAutoClear"
+                                      << "自动清空"
+                                      << "";
+        QTest::newRow("ChkHexReceive") << "ChkHexReceive"
+                                       << "十六进制显示"
+                                       << "";
+        QTest::newRow("ChkHexSend") << "ChkHexSend"
+                                    << "十六进制发送"
+                                    << "";
+        QTest::newRow("ChkAutoSend") << "ChkAutoSend"
+                                     << "自动发送(周期改变后重选)"
+                                     << "";
+        QTest::newRow("CboCom") << "CboCom"
+                                << "串口"
+                                << "COM1";
+        QTest::newRow("CboBaudrate") << "CboBaudrate"
+                                     << "波特率"
+                                     << "9600";
+        QTest::newRow("TxtReceive") << "TxtReceive"
+                                    << "接收区"
+                                    << "";
+        QTest::newRow("TxtStatus") << "TxtStatus"
+                                   << "串口状态"
+                                   << "STATUS：COM1 OPEND，9600,N,8,1";
+        QTest::newRow("TxtRXCount") << "TxtRXCount"
+                                    << "接收计数"
+                                    << "RX:0";
+        QTest::newRow("TxtTXCount") << "TxtTXCount"
+                                    << "发送计数"
+                                    << "TX:0";
+        QTest::newRow("TxtSavePath") << "TxtSavePath"
+                                     << "保存目录" << QDir::homePath() + "/COMDATA";
     }
     void accessibleNames()
     {
@@ -245,10 +269,14 @@ private slots:
     {
         QTest::addColumn<QString>("selector");
         QTest::addColumn<QString>("text");
-        QTest::newRow("data bits letters") << "CboDatabit" << "abc";
-        QTest::newRow("data bits empty") << "CboDatabit" << "";
-        QTest::newRow("stop bits letters") << "CboStopbit" << "x";
-        QTest::newRow("negative port") << "CboCom" << "COM-5";
+        QTest::newRow("data bits letters") << "CboDatabit"
+                                           << "abc";
+        QTest::newRow("data bits empty") << "CboDatabit"
+                                         << "";
+        QTest::newRow("stop bits letters") << "CboStopbit"
+                                           << "x";
+        QTest::newRow("negative port") << "CboCom"
+                                       << "COM-5";
     }
     void unreadableSelectorTexts()
     {
@@ -271,13 +299,20 @@ private slots:
     {
         QTest::addColumn<QString>("selector");
         QTest::addColumn<QString>("text");
-        QTest::newRow("baud letters") << "CboBaudrate" << "abc";
-        QTest::newRow("baud empty") << "CboBaudrate" << "";
-        QTest::newRow("port 999") << "CboCom" << "COM999";
-        QTest::newRow("port 0") << "CboCom" << "COM0";
-        QTest::newRow("port letters") << "CboCom" << "abc";
-        QTest::newRow("data 1.5") << "CboDatabit" << "1.5";
-        QTest::newRow("missing path") << "CboCom" << "/dev/quorvex-none";
+        QTest::newRow("baud letters") << "CboBaudrate"
+                                      << "abc";
+        QTest::newRow("baud empty") << "CboBaudrate"
+                                    << "";
+        QTest::newRow("port 999") << "CboCom"
+                                  << "COM999";
+        QTest::newRow("port 0") << "CboCom"
+                                << "COM0";
+        QTest::newRow("port letters") << "CboCom"
+                                      << "abc";
+        QTest::newRow("data 1.5") << "CboDatabit"
+                                  << "1.5";
+        QTest::newRow("missing path") << "CboCom"
+                                      << "/dev/quorvex-none";
     }
     void refusedSelectorTexts()
     {
@@ -388,7 +423,8 @@ private slots:
         start();
         QCOMPARE(w<QLabel>("LblNowTime")->text(), QStringLiteral("当前时间"));
         QCOMPARE(w<QLabel>("LblNewDate")->text(), QStringLiteral("显示日前"));
-        QTRY_COMPARE_WITH_TIMEOUT(w<QLabel>("LblNowTime")->text(), QStringLiteral("09:07:02"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(w<QLabel>("LblNowTime")->text(), QStringLiteral("09:07:02"),
+                                  3000);
         QCOMPARE(w<QLabel>("LblNewDate")->text(), QStringLiteral("2024/3/5"));
     }
 
@@ -410,12 +446,18 @@ private slots:
     {
         QTest::addColumn<QString>("selector");
         QTest::addColumn<QString>("typed");
-        QTest::newRow("baud 1 then Tab") << "CboBaudrate" << "1";
-        QTest::newRow("baud 4800 then Tab") << "CboBaudrate" << "4800";
-        QTest::newRow("parity ODD") << "CboParitybit" << "ODD";
-        QTest::newRow("data bits 7") << "CboDatabit" << "7";
-        QTest::newRow("stop bits 2") << "CboStopbit" << "2";
-        QTest::newRow("port COM2") << "CboCom" << "COM2";
+        QTest::newRow("baud 1 then Tab") << "CboBaudrate"
+                                         << "1";
+        QTest::newRow("baud 4800 then Tab") << "CboBaudrate"
+                                            << "4800";
+        QTest::newRow("parity ODD") << "CboParitybit"
+                                    << "ODD";
+        QTest::newRow("data bits 7") << "CboDatabit"
+                                     << "7";
+        QTest::newRow("stop bits 2") << "CboStopbit"
+                                     << "2";
+        QTest::newRow("port COM2") << "CboCom"
+                                   << "COM2";
     }
     void selectorGesturesThatChooseNothing()
     {
@@ -519,7 +561,8 @@ private slots:
     // name left out, so the settings stay readable.
     void longStatusLine()
     {
-        const QString path = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K-if00-port0");
+        const QString path =
+            QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K-if00-port0");
         comm->available << path;
         start();
         w<QComboBox>("CboCom")->setEditText(path);
@@ -531,10 +574,14 @@ private slots:
         QCOMPARE(box->text(), whole);
         QCOMPARE(box->toolTip(), whole);
         const QString shown = box->shownText();
-        QVERIFY2(shown.startsWith("STATUS：/") && shown.contains(u'…') && shown.endsWith("0 OPEND，115200,O,7,1") &&
-                     box->fontMetrics().horizontalAdvance(shown) < box->width(), qPrintable(shown));
-        QTest::keyClicks(box, "x"); // typed into, the box no longer knows the name: its end gives way
-        QVERIFY(box->shownText().startsWith("xSTATUS：/dev/serial") && box->shownText().endsWith(u'…'));
+        QVERIFY2(shown.startsWith("STATUS：/") && shown.contains(u'…') &&
+                     shown.endsWith("0 OPEND，115200,O,7,1") &&
+                     box->fontMetrics().horizontalAdvance(shown) < box->width(),
+                 qPrintable(shown));
+        QTest::keyClicks(box,
+                         "x"); // typed into, the box no longer knows the name: its end gives way
+        QVERIFY(box->shownText().startsWith("xSTATUS：/dev/serial") &&
+                box->shownText().endsWith(u'…'));
         box->showStatus(closedStatusLine()); // a short status is shown as it is
         QCOMPARE(box->shownText(), closedStatusLine());
     }
@@ -577,13 +624,15 @@ private slots:
         QCOMPARE(items[15], QStringLiteral("COM16"));
         QCOMPARE(items.mid(16), QStringList({"/dev/ttyACM0", "/dev/ttyUSB2", "/dev/ttyUSB10"}));
         QCOMPARE(cbo->currentText(), QStringLiteral("COM7x"));
-        const QString details = QStringLiteral("描述：USB Serial\n制造商：FTDI\n序列号：A10K\nUSB：VID 0403，PID 6001");
+        const QString details =
+            QStringLiteral("描述：USB Serial\n制造商：FTDI\n序列号：A10K\nUSB：VID 0403，PID 6001");
         QCOMPARE(cbo->itemData(17, Qt::ToolTipRole).toString(), details);
         QCOMPARE(cbo->itemData(17, Qt::AccessibleDescriptionRole).toString(), details);
         QVERIFY(cbo->itemData(16, Qt::ToolTipRole).toString().isEmpty());
         // COM items tell the device they open.
         QCOMPARE(cbo->itemData(0, Qt::ToolTipRole).toString(), com1);
-        QCOMPARE(cbo->itemData(2, Qt::AccessibleDescriptionRole).toString(), QStringLiteral("/dev/ttyS2"));
+        QCOMPARE(cbo->itemData(2, Qt::AccessibleDescriptionRole).toString(),
+                 QStringLiteral("/dev/ttyS2"));
         cbo->hidePopup();
         QCOMPARE(comm->log.size(), 1); // opening the list chose nothing
 

@@ -71,7 +71,8 @@ private slots:
         QVERIFY(program.waitForFinished(30000));
         QCOMPARE(program.exitCode(), 0);
 
-        const QImage shot = QImage(out.filePath("window.png")).convertToFormat(QImage::Format_ARGB32);
+        const QImage shot =
+            QImage(out.filePath("window.png")).convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(shot.size(), QSize(506, 424));
         // The unlit lamp: 8 px in and 112 px down in the frame, whose top is 7 px above the window.
         const QImage lamp = source("lamp_off");
@@ -102,7 +103,8 @@ private slots:
             QVERIFY(program.waitForFinished(5000));
             QCOMPARE(program.exitStatus(), QProcess::NormalExit);
             QCOMPARE(program.exitCode(), 0);
-            QVERIFY(other.open(com1.devicePath(), line("9600,N,8,1"))); // no lock, no exclusive use left behind
+            QVERIFY(other.open(com1.devicePath(),
+                               line("9600,N,8,1"))); // no lock, no exclusive use left behind
         }
     }
 };

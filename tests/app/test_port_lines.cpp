@@ -1,6 +1,6 @@
-#include "support/menu_probe.h"
 #include "app/port_lines.h"
 #include "support/fake_window.h"
+#include "support/menu_probe.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -24,8 +24,9 @@ class TestPortLines : public FakeWindowTest
     // The menu as Shift+F10 on the switch opens it, inspected while open.
     void withMenu(const std::function<void(QMenu *)> &inspect)
     {
-        QVERIFY(probeMenu([&] { QTest::keyClick(w<QPushButton>("CmdSwitch"), Qt::Key_F10, Qt::ShiftModifier); },
-                          inspect));
+        QVERIFY(probeMenu(
+            [&] { QTest::keyClick(w<QPushButton>("CmdSwitch"), Qt::Key_F10, Qt::ShiftModifier); },
+            inspect));
     }
     static QAction *item(QMenu *m, const QString &text)
     {

@@ -1,7 +1,7 @@
 #include "app/app_setup.h"
 #include "app/main_window.h"
-#include "serial/device_port.h"
 #include "receive/receive_display.h"
+#include "serial/device_port.h"
 #include "serial/port_watcher.h"
 #include "support/choose_item.h"
 #include "support/fake_port_lister.h"
@@ -12,8 +12,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
 
@@ -105,7 +105,8 @@ private slots:
         QCOMPARE(form.findChild<QPushButton *>("CmdSwitch")->text(), QStringLiteral("关闭串口"));
         QVERIFY(form.findChild<QWidget *>("ImgSwitchOn")->isVisibleTo(&form));
         QVERIFY(device->write("hello\r\n"));
-        QTRY_COMPARE(form.findChild<ReceiveDisplay *>("TxtReceive")->text(), QStringLiteral("hello\r\n"));
+        QTRY_COMPARE(form.findChild<ReceiveDisplay *>("TxtReceive")->text(),
+                     QStringLiteral("hello\r\n"));
         QVERIFY(dialogs.messages.isEmpty());
     }
 
@@ -118,7 +119,7 @@ private slots:
         const PortInfo identity{first->devicePath(), "USB Serial", "QinHeng", "X9", 0x1a86, 0x7523};
         Window win(first->devicePath());
         auto &[comm, dialogs, lister, form] = win;
-        lister.list = {identity}; // asked once the opening is done
+        lister.list = {identity};      // asked once the opening is done
         QTRY_VERIFY(lister.asked > 0); // the identity of what was opened
 
         PortInfo stranger = identity;

@@ -1,7 +1,7 @@
-#include "support/file_size_limit.h"
 #include "capture/save_file.h"
 #include "receive/receive_display.h"
 #include "support/fake_window.h"
+#include "support/file_size_limit.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -30,7 +30,12 @@ class TestSave : public FakeWindowTest
     }
     QByteArray expectedStamp()
     {
-        return QByteArray("2024\xc4\xea" "3\xd4\xc2" "5\xc8\xd5" "9\xca\xb1" "7\xb7\xd6" "2\xc3\xeb\r\n");
+        return QByteArray("2024\xc4\xea"
+                          "3\xd4\xc2"
+                          "5\xc8\xd5"
+                          "9\xca\xb1"
+                          "7\xb7\xd6"
+                          "2\xc3\xeb\r\n");
     }
 
 private slots:
@@ -48,8 +53,8 @@ private slots:
     {
         QTest::addColumn<QDateTime>("at");
         QTest::addColumn<QString>("text");
-        QTest::newRow("no leading zeros") << QDateTime(QDate(2024, 3, 5), QTime(9, 7, 2))
-                                          << "2024年3月5日9时7分2秒";
+        QTest::newRow("no leading zeros")
+            << QDateTime(QDate(2024, 3, 5), QTime(9, 7, 2)) << "2024年3月5日9时7分2秒";
         QTest::newRow("24-hour") << QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59))
                                  << "1999年12月31日23时59分59秒";
         QTest::newRow("midnight") << QDateTime(QDate(2026, 1, 1), QTime(0, 0, 0))
@@ -66,7 +71,8 @@ private slots:
     {
         QTest::addColumn<QString>("display");
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("text") << QString::fromUtf8("温度 OK\r\n") << QByteArray("\xce\xc2\xb6\xc8 OK\r\n");
+        QTest::newRow("text") << QString::fromUtf8("温度 OK\r\n")
+                              << QByteArray("\xce\xc2\xb6\xc8 OK\r\n");
         QTest::newRow("empty display") << "" << QByteArray();
     }
     void exactFileBytes()
@@ -146,8 +152,11 @@ private slots:
 
     void foldersFromTheHome()
     {
-        const std::pair<QString, QString> typedAndMeant[] = {
-            {"~", "/home/u"}, {"~/qv", "/home/u/qv"}, {"qv/a", "/home/u/qv/a"}, {"/srv", "/srv"}, {"", ""}};
+        const std::pair<QString, QString> typedAndMeant[] = {{"~", "/home/u"},
+                                                             {"~/qv", "/home/u/qv"},
+                                                             {"qv/a", "/home/u/qv/a"},
+                                                             {"/srv", "/srv"},
+                                                             {"", ""}};
         for (const auto &[typed, meant] : typedAndMeant)
             QCOMPARE(resolveFolder(typed, "/home/u"), meant);
     }
@@ -175,7 +184,8 @@ private slots:
         pathBox()->setText(dir->path());
         save();
         QFile saved(dir->path() + "/1.txt");
-        QCOMPARE(saved.permissions() & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner); // owner, group, others
+        QCOMPARE(saved.permissions() & 0x7077,
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner); // owner, group, others
         QVERIFY(saved.remove());
         const QString victim = dir->path() + "/victim";
         QFile(victim).open(QIODevice::WriteOnly);

@@ -7,7 +7,8 @@
 
 // The receive box's content and rows, checked against a plain QString and a
 // layout made from scratch after every change.
-namespace {
+namespace
+{
 
 // Every character is as wide as its code's last digit plus one, spaces 1.
 int width(char16_t c)
@@ -61,11 +62,16 @@ private slots:
         QTest::addColumn<int>("to");
         QTest::addColumn<QString>("with");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("insert mid pair") << 1 << 1 << "x" << "0x1 0A FF ";
-        QTest::newRow("delete a digit") << 4 << 5 << "" << "01 0 FF ";
-        QTest::newRow("replace across pairs") << 2 << 7 << "-" << "01-F ";
-        QTest::newRow("insert at a pair boundary") << 3 << 3 << "|" << "01 |0A FF ";
-        QTest::newRow("delete all") << 0 << 9 << "" << "";
+        QTest::newRow("insert mid pair") << 1 << 1 << "x"
+                                         << "0x1 0A FF ";
+        QTest::newRow("delete a digit") << 4 << 5 << ""
+                                        << "01 0 FF ";
+        QTest::newRow("replace across pairs") << 2 << 7 << "-"
+                                              << "01-F ";
+        QTest::newRow("insert at a pair boundary") << 3 << 3 << "|"
+                                                   << "01 |0A FF ";
+        QTest::newRow("delete all") << 0 << 9 << ""
+                                    << "";
     }
     void editsInsideHex()
     {

@@ -10,7 +10,8 @@
 
 // Searching the receive box's history, checked against QString's own search
 // of the same text as shown.
-namespace {
+namespace
+{
 
 constexpr qint64 kBlock = qint64(1) << 20; // the document's block, in units
 
@@ -24,8 +25,8 @@ qint64 findIn(const DisplayDocument &doc, const TextNeedle &needle, SearchFrom f
 }
 
 // Through the threads, over stretches as small as given.
-qint64 findByThreads(const DisplayDocument &doc, const TextNeedle &needle, SearchFrom from, int threads,
-                     qint64 stretch)
+qint64 findByThreads(const DisplayDocument &doc, const TextNeedle &needle, SearchFrom from,
+                     int threads, qint64 stretch)
 {
     HistorySearch search;
     QSignalSpy finished(&search, &HistorySearch::finished);
@@ -62,8 +63,8 @@ bool damageFilesIn(const QString &folder, qint64 offset)
             continue;
         QFile file(fd.absoluteFilePath());
         char c = 0;
-        if (!file.open(QIODevice::ReadWrite) || !file.seek(offset) || !file.getChar(&c) || !file.seek(offset) ||
-            !file.putChar(char(~c)))
+        if (!file.open(QIODevice::ReadWrite) || !file.seek(offset) || !file.getChar(&c) ||
+            !file.seek(offset) || !file.putChar(char(~c)))
             return false;
         any = true;
     }
@@ -114,7 +115,8 @@ private slots:
             }
             if (form == 3 && doc.size() > 2) { // an edit splits pieces, and hex pairs in two
                 const qint64 at = rng.bounded(doc.size());
-                doc.replace(at, std::min(doc.size(), at + rng.bounded(3)), rng.bounded(2) ? QStringLiteral("Σx") : QString());
+                doc.replace(at, std::min(doc.size(), at + rng.bounded(3)),
+                            rng.bounded(2) ? QStringLiteral("Σx") : QString());
             }
             const QString shown = doc.toString();
             QString text;
@@ -123,7 +125,8 @@ private slots:
                 text = shown.mid(at, 1 + qsizetype(rng.bounded(12)));
             } else {
                 for (int i = 0, n = 1 + int(rng.bounded(3)); i < n; ++i)
-                    text += (wide + narrow)[qsizetype(rng.bounded(quint32(wide.size() + narrow.size())))];
+                    text += (wide +
+                             narrow)[qsizetype(rng.bounded(quint32(wide.size() + narrow.size())))];
             }
             if (rng.bounded(2))
                 text = rng.bounded(2) ? text.toLower() : text.toUpper();
@@ -134,9 +137,14 @@ private slots:
                 const qint64 want = expected(shown, text, matchCase, from);
                 const qint64 got = findIn(doc, needle, from);
                 if (got != want)
-                    QFAIL(qPrintable(QStringLiteral("trial %1: \"%2\" in \"%3\" %4 from %5, case %6: %7, not %8")
-                                         .arg(trial).arg(text, shown, down ? "down" : "up").arg(from.origin)
-                                         .arg(matchCase).arg(got).arg(want)));
+                    QFAIL(qPrintable(
+                        QStringLiteral("trial %1: \"%2\" in \"%3\" %4 from %5, case %6: %7, not %8")
+                            .arg(trial)
+                            .arg(text, shown, down ? "down" : "up")
+                            .arg(from.origin)
+                            .arg(matchCase)
+                            .arg(got)
+                            .arg(want)));
             }
         }
     }
@@ -191,9 +199,11 @@ private slots:
             QCOMPARE(findByThreads(doc, needle, {false, doc.size()}, 3, kBlock / 2), c.at);
         }
         // The first match wins, whichever thread gets there first: 55 is everywhere.
-        QCOMPARE(findByThreads(doc, TextNeedle("55 55", true), {true, hexStart}, 3, kBlock / 2), hexStart);
-        QCOMPARE(findByThreads(doc, TextNeedle("55 55", true), {false, doc.size() - 3}, 3, kBlock / 2),
-                 doc.size() - 9);
+        QCOMPARE(findByThreads(doc, TextNeedle("55 55", true), {true, hexStart}, 3, kBlock / 2),
+                 hexStart);
+        QCOMPARE(
+            findByThreads(doc, TextNeedle("55 55", true), {false, doc.size() - 3}, 3, kBlock / 2),
+            doc.size() - 9);
     }
 
     // A block that comes back damaged is searched as the gap the box shows.
@@ -233,7 +243,8 @@ private slots:
         QSignalSpy finished(&search, &HistorySearch::finished);
         bool heldAtAnswer = true;
         connect(&search, &HistorySearch::finished, this, [&] { heldAtAnswer = held1; });
-        search.start(snapshot, TextNeedle("ok", true), {true, 0}, 2, HistorySearch::kStretchChars, loan(&held1));
+        search.start(snapshot, TextNeedle("ok", true), {true, 0}, 2, HistorySearch::kStretchChars,
+                     loan(&held1));
         QVERIFY(held1);
         QVERIFY(finished.wait(5000));
         QVERIFY(!heldAtAnswer);
@@ -245,8 +256,10 @@ private slots:
         DisplayDocument big;
         for (int i = 0; i < 40; ++i)
             big.appendHex(QByteArray(kBlock, '\x55'));
-        search.start(DocumentSnapshot::of(big), TextNeedle("AA", true), {true, 0}, 2, kBlock, loan(&held2));
-        search.start(DocumentSnapshot::of(big), TextNeedle("AA", true), {true, 0}, 2, kBlock, loan(&held3));
+        search.start(DocumentSnapshot::of(big), TextNeedle("AA", true), {true, 0}, 2, kBlock,
+                     loan(&held2));
+        search.start(DocumentSnapshot::of(big), TextNeedle("AA", true), {true, 0}, 2, kBlock,
+                     loan(&held3));
         QVERIFY(!held2 && held3);
         search.stop();
         QVERIFY(!search.running() && !held3);

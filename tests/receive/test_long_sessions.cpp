@@ -1,7 +1,7 @@
-#include "support/file_size_limit.h"
 #include "receive/line_stamps.h"
 #include "receive/receive_display.h"
 #include "support/fake_window.h"
+#include "support/file_size_limit.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -67,12 +67,14 @@ private slots:
             if (!menu)
                 return;
             for (QAction *a : menu->actions())
-                texts << (a->isSeparator() ? QStringLiteral("|") : a->text() + (a->isChecked() ? "+" : ""));
+                texts << (a->isSeparator() ? QStringLiteral("|")
+                                           : a->text() + (a->isChecked() ? "+" : ""));
             QTest::keyClick(menu, Qt::Key_Up); // from the top, up wraps to the last item
             QTest::keyClick(menu, Qt::Key_Return);
         });
         QTest::keyClick(display(), Qt::Key_Menu);
-        QCOMPARE(texts, (QStringList{"剪切", "复制", "粘贴", "删除", "|", "全选", "查找…", "|", "记录到文件", "显示时间戳"}));
+        QCOMPARE(texts, (QStringList{"剪切", "复制", "粘贴", "删除", "|", "全选", "查找…", "|",
+                                     "记录到文件", "显示时间戳"}));
         QVERIFY(display()->stampAction()->isChecked());
         QVERIFY(!display()->recordAction()->isChecked());
     }
@@ -95,7 +97,9 @@ private slots:
             }
             QCOMPARE(read, QString::fromUtf8(expected));
             // The last item, 显示时间戳, ticked (then unticked) as a screen reader does it.
-            list->child(list->childCount() - 1)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            list->child(list->childCount() - 1)
+                ->actionInterface()
+                ->doAction(QAccessibleActionInterface::pressAction());
             QCOMPARE(display()->stampAction()->isChecked(), read.endsWith("- "));
             menu->hide();
         }
@@ -116,7 +120,8 @@ private slots:
         QFile record(dir->path() + "/rec/rx-20261207-090503-1.log");
         QVERIFY(record.open(QIODevice::ReadOnly));
         QCOMPARE(record.readAll(), QByteArray("secret"));
-        QCOMPARE(record.permissions() & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner); // owner, group, others
+        QCOMPARE(record.permissions() & 0x7077,
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner); // owner, group, others
     }
 
     void emptySaveFolder()
@@ -124,7 +129,8 @@ private slots:
         w<QLineEdit>("TxtSavePath")->clear();
         display()->recordAction()->trigger();
         QVERIFY(!display()->recordAction()->isChecked());
-        QCOMPARE(dialogs->messages.value(0).text, QStringLiteral("无法写入记录文件：rx-20261207-090503.log"));
+        QCOMPARE(dialogs->messages.value(0).text,
+                 QStringLiteral("无法写入记录文件：rx-20261207-090503.log"));
     }
 
     // Every byte, as received, whatever the display does with it.
@@ -217,7 +223,8 @@ private slots:
         const QString t0 = stampText(at(10, 0, 0, 0)), t1 = stampText(at(10, 0, 0, 19)),
                       t2 = stampText(at(10, 0, 0, 40));
         QTest::newRow("text: a line split across reads")
-            << false << true << QList<QByteArray>{"ab", "c\r\n"} << QList<int>{0, 19} << t0 + "abc\r\n";
+            << false << true << QList<QByteArray>{"ab", "c\r\n"} << QList<int>{0, 19}
+            << t0 + "abc\r\n";
         QTest::newRow("text: a line begun after a line feed")
             << false << true << QList<QByteArray>{"a\r\n", "b\nc"} << QList<int>{0, 40}
             << t0 + "a\r\n" + t2 + "b\n" + t2 + "c";
@@ -245,7 +252,8 @@ private slots:
         QString out;
         for (qsizetype i = 0; i < pieces.size(); ++i) {
             const qint64 t = at(10, 0, 0, 0) + readAtMs[i];
-            out += hex ? stamper.hex(pieces[i], t) : stamper.text(QString::fromLatin1(pieces[i]), t);
+            out +=
+                hex ? stamper.hex(pieces[i], t) : stamper.text(QString::fromLatin1(pieces[i]), t);
         }
         QCOMPARE(out, shown);
     }
@@ -289,8 +297,9 @@ private slots:
         receive("ok\r\n", at(8, 0, 4, 0));
         tickHex(true);
         receive("\x06", at(8, 0, 5, 0)); // the text's line is ended: no empty line between
-        QCOMPARE(display()->text(), stampText(at(8, 0, 3, 0)) + "05 \r\n" + stampText(at(8, 0, 4, 0)) +
-                                        "ok\r\n" + stampText(at(8, 0, 5, 0)) + "06 "); // each on its own line
+        QCOMPARE(display()->text(), stampText(at(8, 0, 3, 0)) + "05 \r\n" +
+                                        stampText(at(8, 0, 4, 0)) + "ok\r\n" +
+                                        stampText(at(8, 0, 5, 0)) + "06 "); // each on its own line
     }
 };
 

@@ -106,7 +106,8 @@ private slots:
         QTest::qWait(50);
         for (qint64 pos : {0, 3, 14, 25, 27}) {
             const QRect r = box->characterRect(pos);
-            QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, QPoint(r.left() + 1, r.center().y()));
+            QTest::mouseClick(box->viewport(), Qt::LeftButton, {},
+                              QPoint(r.left() + 1, r.center().y()));
             QCOMPARE(box->caretPosition(), pos);
         }
         // Up keeps the column: from after "中文" to the same x in "second line".
@@ -130,7 +131,8 @@ private slots:
             ascii += QChar(c);
         const QPalette pal = box->palette();
         const GlyphRow::Colors colors{pal.color(QPalette::Base), pal.brush(QPalette::Highlight),
-                                      pal.color(QPalette::Text), pal.color(QPalette::HighlightedText)};
+                                      pal.color(QPalette::Text),
+                                      pal.color(QPalette::HighlightedText)};
         const QRawFont raw = QRawFont::fromFont(box->font());
         const int height = QFontMetrics(box->font()).lineSpacing();
         GlyphCells cells(raw, height, raw.ascent());
@@ -146,7 +148,8 @@ private slots:
             {QStringLiteral("5A 0F C3 FF 00 7E "), 0, 0, QRect(20, 3, 31, 5)},
         };
         for (const Case &c : cases)
-            for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied}) {
+            for (QImage::Format format :
+                 {QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied}) {
                 const auto row = rows.row(c.text);
                 QVERIFY(row);
                 const QSize size(int(row->edges().back()) + 24, height + 10);
@@ -163,7 +166,8 @@ private slots:
                         p.setClipRect(clip);
                         row->draw(p, QPointF(2, 1), height, c.selFrom, c.selTo, colors);
                     } else {
-                        row->draw(p, QPointF(2, 1), height, c.selFrom, c.selTo, colors, &cells, &*surface);
+                        row->draw(p, QPointF(2, 1), height, c.selFrom, c.selTo, colors, &cells,
+                                  &*surface);
                     }
                 }
                 // Where two glyphs' ink meets, rounding may differ by one.
@@ -184,7 +188,8 @@ private slots:
         GlyphCells cells(raw, height, raw.ascent());
         QList<quint32> glyphs;
         for (char16_t c = 0x21; c < 0x500; ++c)
-            if (const quint32 g = raw.glyphIndexesForString(QString(QChar(c))).value(0); g && !glyphs.contains(g))
+            if (const quint32 g = raw.glyphIndexesForString(QString(QChar(c))).value(0);
+                g && !glyphs.contains(g))
                 glyphs.append(g);
         // Every glyph at each quarter pixel, in two color pairs.
         if (size_t(glyphs.size()) * 8 <= GlyphCells::kMaxCells)
@@ -199,8 +204,8 @@ private slots:
             for (QRgb bg : {qRgb(255, 255, 255), qRgb(0, 0, 128)})
                 for (int quarter = 0; quarter < 4; ++quarter) {
                     int inkEnd = GlyphCells::kNoInk;
-                    cells.drawRun(*surface, glyphs.constData(), edges.data(), 0, int(count), 8 + quarter / 4.0,
-                                  0, qRgb(0, 0, 0), bg, 0, 64, inkEnd);
+                    cells.drawRun(*surface, glyphs.constData(), edges.data(), 0, int(count),
+                                  8 + quarter / 4.0, 0, qRgb(0, 0, 0), bg, 0, 64, inkEnd);
                 }
         };
         paint(glyphs.size());
@@ -216,14 +221,16 @@ private slots:
     // What the box paints into its window is what Qt itself draws for it.
     void paintedPixelsMatch()
     {
-        box->appendReceivedText(QString::fromUtf8("temperature=23.5 humidity=41 状态=OK\r\n").repeated(20));
+        box->appendReceivedText(
+            QString::fromUtf8("temperature=23.5 humidity=41 状态=OK\r\n").repeated(20));
         box->appendReceivedHex(QByteArray("\x00\x5a\xff\x13", 4).repeated(40));
         box->setSelection(100, 260);
         box->clearFocus(); // no caret blinking between the two looks
         QTest::qWait(50);
         QWidget *viewport = box->viewport();
         const QImage window = box->screen()->grabWindow(box->winId()).toImage();
-        const QImage shown = window.copy(QRect(viewport->mapTo(box.get(), QPoint(0, 0)), viewport->size()));
+        const QImage shown =
+            window.copy(QRect(viewport->mapTo(box.get(), QPoint(0, 0)), viewport->size()));
         // Drawn by Qt alone: a painter with a clip of its own is never bypassed.
         QImage drawn(shown.size(), shown.format());
         {
@@ -319,12 +326,17 @@ private slots:
         box->cut();
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("kept"));
         QCOMPARE(box->length(), size);
-        QVERIFY(static_cast<QWidget *>(box.get())->inputMethodQuery(Qt::ImCurrentSelection).toString().isEmpty());
+        QVERIFY(static_cast<QWidget *>(box.get())
+                    ->inputMethodQuery(Qt::ImCurrentSelection)
+                    .toString()
+                    .isEmpty());
 
-        QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(box.get())->textInterface();
+        QAccessibleTextInterface *text =
+            QAccessible::queryAccessibleInterface(box.get())->textInterface();
         QCOMPARE(text->text(0, text->characterCount()).size(), ReceiveDisplay::kMaxTextChars);
         int s = -1, e = -1;
-        QCOMPARE(text->textAtOffset(int(size) - 2, QAccessible::WordBoundary, &s, &e), QStringLiteral("word"));
+        QCOMPARE(text->textAtOffset(int(size) - 2, QAccessible::WordBoundary, &s, &e),
+                 QStringLiteral("word"));
         QCOMPARE(QPair(s, e), QPair(int(size) - 4, int(size)));
 
         box->setSelection(size - 4, size); // a small selection still copies

@@ -18,7 +18,10 @@ class TestReceiveFeed : public QObject
         void appendReceivedHex(QByteArrayView bytes) override { text += hexPairs(bytes); }
         void clear() override { text.clear(); }
         qint64 length() const override { return text.size(); }
-        QString textRange(qint64 from, qint64 to) const override { return text.mid(from, to - from); }
+        QString textRange(qint64 from, qint64 to) const override
+        {
+            return text.mid(from, to - from);
+        }
     };
 
     struct Feed {
@@ -41,11 +44,15 @@ private slots:
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("count");
-        QTest::newRow("a character split across deliveries") << "t:d6|t:d0" << QString::fromUtf8("中") << 2;
+        QTest::newRow("a character split across deliveries")
+            << "t:d6|t:d0" << QString::fromUtf8("中") << 2;
         // D6 41 is a character of its own: the half before hex is dropped, not completed.
-        QTest::newRow("hex between the halves") << "t:d6|h:41|t:41" << "41 A" << 3;
-        QTest::newRow("a new opening") << "t:d6|r|t:41" << "A" << 2;
-        QTest::newRow("invalid bytes shown as such") << "t:8120|t:5a" << QString::fromUtf8("\xEF\xBF\xBD Z") << 3;
+        QTest::newRow("hex between the halves") << "t:d6|h:41|t:41"
+                                                << "41 A" << 3;
+        QTest::newRow("a new opening") << "t:d6|r|t:41"
+                                       << "A" << 2;
+        QTest::newRow("invalid bytes shown as such")
+            << "t:8120|t:5a" << QString::fromUtf8("\xEF\xBF\xBD Z") << 3;
     }
     void decoding()
     {

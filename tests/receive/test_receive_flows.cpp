@@ -5,11 +5,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 #include <thread>
@@ -18,7 +18,6 @@
 class TestReceiveFlows : public PtyWindowTest
 {
     Q_OBJECT
-
 
     ReceiveDisplay *display() { return w<ReceiveDisplay>("TxtReceive"); }
     // Sends from the device and waits until the window has counted it all.

@@ -1,5 +1,5 @@
-#include "support/file_size_limit.h"
 #include "receive/receive_recorder.h"
+#include "support/file_size_limit.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,18 +30,21 @@ private slots:
         QRandomGenerator rng(3);
         QByteArray sent;
         for (int i = 0; i < 300; ++i) {
-            QByteArray piece(i % 50 == 7 ? 1500 * 1024 : int(rng.bounded(1, 5000)), Qt::Uninitialized);
+            QByteArray piece(i % 50 == 7 ? 1500 * 1024 : int(rng.bounded(1, 5000)),
+                             Qt::Uninitialized);
             for (char &b : piece)
                 b = char(rng.bounded(256));
             r.record(piece);
             sent += piece;
         }
-        QTRY_COMPARE_WITH_TIMEOUT(contents(r.path()).size(), sent.size(), 3 * ReceiveRecorder::kFlushMs);
+        QTRY_COMPARE_WITH_TIMEOUT(contents(r.path()).size(), sent.size(),
+                                  3 * ReceiveRecorder::kFlushMs);
         r.record("tail");
         r.stop();
         r.record("after the stop");
         QVERIFY(contents(r.path()) == sent + "tail");
-        QCOMPARE(QFile(r.path()).permissions() & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QCOMPARE(QFile(r.path()).permissions() & 0x7077,
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
 
     // A name that is taken (a file, a link, a folder) gets the next free

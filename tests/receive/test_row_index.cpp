@@ -37,7 +37,8 @@ private slots:
             grow(int(rng.bounded(round % 2 ? 40 : 3 * quint32(RowIndex::kBlock))));
             if (round % 2) {
                 // As after an edit: the rows after it come back, moved.
-                const std::size_t from = std::min(before.size(), keep + rng.bounded(quint32(RowIndex::kBlock / 2)));
+                const std::size_t from =
+                    std::min(before.size(), keep + rng.bounded(quint32(RowIndex::kBlock / 2)));
                 const qint64 shift = at + 1 - (from < before.size() ? before[from] : 0);
                 index.appendKept(kept, from, shift);
                 for (std::size_t i = from; i < before.size(); ++i)
@@ -51,10 +52,12 @@ private slots:
                 QCOMPARE(index[i], plain[i]);
                 const qint64 v = plain[i] + qint64(rng.bounded(3)) - 1;
                 const auto want = std::upper_bound(plain.begin(), plain.end(), v);
-                QCOMPARE(index.lastNotAbove(v), want == plain.begin() ? 0 : std::size_t(want - plain.begin()) - 1);
+                QCOMPARE(index.lastNotAbove(v),
+                         want == plain.begin() ? 0 : std::size_t(want - plain.begin()) - 1);
             }
         }
-        QVERIFY(index.memoryBytes() <= qint64(12 * RowIndex::kBlock * sizeof(qint64))); // bounded, whatever the size
+        QVERIFY(index.memoryBytes() <=
+                qint64(12 * RowIndex::kBlock * sizeof(qint64))); // bounded, whatever the size
     }
 };
 

@@ -1,7 +1,7 @@
-#include "support/file_size_limit.h"
 #include "receive/display_document.h"
 #include "receive/row_index.h"
 #include "receive/spill_store.h"
+#include "support/file_size_limit.h"
 
 #include <QDir>
 #include <QFile>
@@ -87,7 +87,8 @@ private slots:
             for (int i = 0; i < 12; ++i) {
                 ids.push_back(store.put(pages[size_t(i)]));
                 QCOMPARE(store.get(ids.back()), pages[size_t(i)]);
-                QCOMPARE(store.get(ids[size_t(i / 2)]), pages[size_t(i / 2)]); // maybe from the file
+                QCOMPARE(store.get(ids[size_t(i / 2)]),
+                         pages[size_t(i / 2)]); // maybe from the file
                 QVERIFY(store.memoryBytes() <= qint64(2 + SpillStore::kMaxWriting + 2) * kPage);
             }
             if (round < 2) {
@@ -141,12 +142,13 @@ private slots:
         for (const QString &name : openFilesIn(dir.path())) { // the document's and the rows'
             QFile file(name);
             char c = 0; // one byte flipped: whatever it was, the page is no longer whole
-            QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(100) && file.getChar(&c) && file.seek(100) &&
-                    file.putChar(char(~c)));
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(100) && file.getChar(&c) &&
+                    file.seek(100) && file.putChar(char(~c)));
             QVERIFY(file.resize(3 << 20)); // the document's blocks from 3 on
         }
         QCOMPARE(doc.text(0, 6), QString(6, DisplayDocument::kGapMark)); // a byte changed
-        QCOMPARE(doc.text(3 * 4 * (1 << 20), 3 * 4 * (1 << 20) + 3), QString(3, DisplayDocument::kGapMark)); // cut off
+        QCOMPARE(doc.text(3 * 4 * (1 << 20), 3 * 4 * (1 << 20) + 3),
+                 QString(3, DisplayDocument::kGapMark)); // cut off
         QCOMPARE(doc.text(3 * 29 * (1 << 20), 3 * 29 * (1 << 20) + 6),
                  QString::fromLatin1(bytes.left(2).toHex(' ').toUpper()) + ' ');
         QCOMPARE(doc.size(), 30 * 3 * (1 << 20));

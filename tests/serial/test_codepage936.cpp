@@ -15,7 +15,8 @@ private slots:
         QTest::newRow("ascii") << "AB\r\n" << QByteArray("AB\r\n");
         QTest::newRow("chinese") << QString::fromUtf8("中文") << QByteArray("\xd6\xd0\xce\xc4");
         QTest::newRow("euro") << QString::fromUtf8("€") << QByteArray("\x80");
-        QTest::newRow("not representable") << QString::fromUtf8("A\xE0\xB8\x81") << QByteArray("A?");
+        QTest::newRow("not representable")
+            << QString::fromUtf8("A\xE0\xB8\x81") << QByteArray("A?");
         QTest::newRow("empty") << "" << QByteArray();
     }
     void encode()
@@ -63,7 +64,9 @@ private slots:
     {
         cp936::StreamDecoder d;
         const QString first = d.decode(QByteArray("A\xd6", 2));
-        const QString second = d.decode(QByteArray("\xd0" "B", 2));
+        const QString second = d.decode(QByteArray("\xd0"
+                                                   "B",
+                                                   2));
         QCOMPARE(first + second, QString::fromUtf8("A中B"));
         QCOMPARE(first, QStringLiteral("A"));
     }

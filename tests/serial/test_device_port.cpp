@@ -1,20 +1,20 @@
+#include "serial/codepage936.h"
 #include "serial/device_port.h"
 #include "serial/modem_lines.h"
 #include "support/port_helpers.h"
 #include "support/pty_pair.h"
-#include "serial/codepage936.h"
 
 #include <QElapsedTimer>
-#include <QSignalSpy>
-#include <QTest>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <termios.h>
-#include <unistd.h>
 #include <thread>
+#include <unistd.h>
 
 // The port on a device, over pseudo-terminals: the test plays the device.
 class TestDevicePort : public QObject
@@ -42,7 +42,8 @@ private slots:
         QVERIFY(openOn(c, pty));
         QSignalSpy drained(&c, &Port::drained);
         QVERIFY(c.write(cp936::encode(QString::fromUtf8(" 中文AB\r\n"))));
-        QCOMPARE(pty.read(9), QByteArray(" \xd6\xd0\xce\xc4" "AB\r\n"));
+        QCOMPARE(pty.read(9), QByteArray(" \xd6\xd0\xce\xc4"
+                                         "AB\r\n"));
         QTRY_VERIFY(drained.count() >= 1);
     }
 
@@ -75,7 +76,9 @@ private slots:
         DevicePort c;
         QVERIFY(openOn(c, pty, settings));
         ReceivedBytes got(c);
-        const QByteArray sent("\xff\x00\xff\xff" "A", 5);
+        const QByteArray sent("\xff\x00\xff\xff"
+                              "A",
+                              5);
         QVERIFY(pty.write(sent));
         QTRY_COMPARE(got.size(), sent.size());
         QCOMPARE(got.take(), sent);
@@ -134,7 +137,8 @@ private slots:
         QCOMPARE(modemLineBits(fd), -1);
         std::atomic<bool> refused{false};
         {
-            ModemLineWaiter waiter(fd, [](int) {}, [&] { refused = true; });
+            ModemLineWaiter waiter(
+                fd, [](int) {}, [&] { refused = true; });
             QTRY_VERIFY(refused);
         }
         ::close(fd);
@@ -162,7 +166,8 @@ private slots:
             QVERIFY(first.open(path, line("9600,N,8,1")));
             QVERIFY(!openOn(second, pty));
         }
-        const int locked = ::open(QFile::encodeName(pty.devicePath()).constData(), O_RDONLY | O_NOCTTY);
+        const int locked =
+            ::open(QFile::encodeName(pty.devicePath()).constData(), O_RDONLY | O_NOCTTY);
         QCOMPARE(::flock(locked, LOCK_EX | LOCK_NB), 0);
         QVERIFY(!openOn(second, pty));
         ::close(locked);

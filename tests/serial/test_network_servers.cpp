@@ -12,12 +12,13 @@
 #include <QMutex>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTest>
 #include <QThread>
 
-namespace {
+namespace
+{
 using Play = LoopbackServer::Play;
 constexpr char IAC = char(0xFF);
 
@@ -104,13 +105,15 @@ private slots:
         QTest::newRow("closes before confirming") << Play([](LoopbackServer &s, int fd) {
             s.send(fd, iac({255, 251, 3}) + "Device open failure\r\n");
         }) << Port::Fault::Closed;
-        QTest::newRow("other notices and a part of the settings") << Play([](LoopbackServer &s, int fd) {
-            s.send(fd, TelnetClient::command(TelnetClient::ComCommand(106), 0x60) +
-                           TelnetClient::command(TelnetClient::ComCommand(107), 0x30) +
-                           TelnetClient::command(TelnetClient::ComCommand(101), 9600, 4) +
-                           TelnetClient::command(TelnetClient::ComCommand(111), 0xF0));
-            s.hold(fd);
-        }) << Port::Fault::TimedOut;
+        QTest::newRow("other notices and a part of the settings")
+            << Play([](LoopbackServer &s, int fd) {
+                   s.send(fd, TelnetClient::command(TelnetClient::ComCommand(106), 0x60) +
+                                  TelnetClient::command(TelnetClient::ComCommand(107), 0x30) +
+                                  TelnetClient::command(TelnetClient::ComCommand(101), 9600, 4) +
+                                  TelnetClient::command(TelnetClient::ComCommand(111), 0xF0));
+                   s.hold(fd);
+               })
+            << Port::Fault::TimedOut;
     }
     void openingEnds()
     {
@@ -139,10 +142,14 @@ private slots:
             probe.listen(QHostAddress::LocalHost);
             unused = probe.serverPort();
         }
-        QTest::newRow("refused") << QStringLiteral("tcp://127.0.0.1:%1").arg(unused) << "（连接被拒绝）";
-        QTest::newRow("port out of range") << "tcp://127.0.0.1:99999" << "（地址无效）";
-        QTest::newRow("no such kind") << "ftp://127.0.0.1:21" << "（地址无效）";
-        QTest::newRow("closed before confirming") << "" << "（服务器断开了连接）";
+        QTest::newRow("refused") << QStringLiteral("tcp://127.0.0.1:%1").arg(unused)
+                                 << "（连接被拒绝）";
+        QTest::newRow("port out of range") << "tcp://127.0.0.1:99999"
+                                           << "（地址无效）";
+        QTest::newRow("no such kind") << "ftp://127.0.0.1:21"
+                                      << "（地址无效）";
+        QTest::newRow("closed before confirming") << ""
+                                                  << "（服务器断开了连接）";
     }
     void windowTellsWhy()
     {
@@ -160,7 +167,8 @@ private slots:
         QTRY_COMPARE(dialogs.messages.size(), 1);
         QCOMPARE(dialogs.messages[0].text, QStringLiteral("没有成功，请重试"));
         QCOMPARE(dialogs.status->text(), "STATUS：COM Port Cloced" + note);
-        if (!address.startsWith(u"ftp") && !address.endsWith(u"99999")) // those fail before connecting
+        if (!address.startsWith(u"ftp") &&
+            !address.endsWith(u"99999")) // those fail before connecting
             QCOMPARE(dialogs.seen, QStringList{"STATUS：COM Port Cloced" + note});
     }
 
@@ -171,9 +179,11 @@ private slots:
         QTest::addColumn<bool>("rfc2217");
         QTest::addColumn<std::string>("confirmation");
         QTest::addColumn<QString>("note");
-        QTest::newRow("other values") << true << LoopbackServer::confirm(115200, 7, 3, 2) << "（服务器：115200,E,7,2）";
+        QTest::newRow("other values")
+            << true << LoopbackServer::confirm(115200, 7, 3, 2) << "（服务器：115200,E,7,2）";
         QTest::newRow("as asked") << true << LoopbackServer::confirm9600() << "";
-        QTest::newRow("no COM port option") << true << iac({255, 254, 44}) << "（设置不经网络传送）";
+        QTest::newRow("no COM port option")
+            << true << iac({255, 254, 44}) << "（设置不经网络传送）";
         QTest::newRow("raw TCP") << false << std::string() << "（设置不经网络传送）";
     }
     void windowShowsServedSettings()
@@ -192,7 +202,8 @@ private slots:
         form.findChild<QComboBox *>("CboCom")->setEditText(server.address(rfc2217));
         form.findChild<QPushButton *>("CmdSwitch")->click();
         QTRY_VERIFY(port.isOpen());
-        QCOMPARE(status->text(), "STATUS：" + server.address(rfc2217) + " OPEND，9600,N,8,1" + note);
+        QCOMPARE(status->text(),
+                 "STATUS：" + server.address(rfc2217) + " OPEND，9600,N,8,1" + note);
         QVERIFY(dialogs.messages.isEmpty());
     }
 
@@ -260,17 +271,20 @@ private slots:
         DevicePort port;
         qsizetype size = 0;
         bool same = true;
-        connect(&port, &Port::received, this, [&](const QByteArray &b, const std::vector<Port::Arrival> &) {
-            same = same && (rfc2217 ? b == QByteArray(b.size(), IAC) : b == pattern(size, b.size()));
-            size += b.size();
-        });
+        connect(&port, &Port::received, this,
+                [&](const QByteArray &b, const std::vector<Port::Arrival> &) {
+                    same = same && (rfc2217 ? b == QByteArray(b.size(), IAC)
+                                            : b == pattern(size, b.size()));
+                    size += b.size();
+                });
         QVERIFY(opened(port, server.address(rfc2217)));
         qsizetype most = 0;
         for (int i = 0; i < 15; ++i) { // the window's thread busy for 1.5 s
             QThread::msleep(100);
             most = std::max(most, port.queuedBytes());
         }
-        QVERIFY2(most <= Port::kMaxQueued + 2 * NetworkLink::kReadChunk, qPrintable(QString::number(most)));
+        QVERIFY2(most <= Port::kMaxQueued + 2 * NetworkLink::kReadChunk,
+                 qPrintable(QString::number(most)));
         QTRY_COMPARE_WITH_TIMEOUT(size, total, 60000);
         QVERIFY(same);
     }
@@ -312,7 +326,8 @@ private slots:
         });
         DevicePort port;
         QList<Port::ModemLines> told;
-        connect(&port, &Port::modemLinesChanged, this, [&](const Port::ModemLines &l) { told << l; });
+        connect(&port, &Port::modemLinesChanged, this,
+                [&](const Port::ModemLines &l) { told << l; });
         port.watchModemLines(true);
         QElapsedTimer t;
         t.start();
@@ -320,7 +335,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(told.isEmpty() ? Port::ModemLines{} : told.last(),
                                   (Port::ModemLines{true, true, false, false}), 10000);
         QTest::qWait(100);
-        QVERIFY2(told.size() <= t.elapsed() / Port::kLinesSpacingMs + 2, qPrintable(QString::number(told.size())));
+        QVERIFY2(told.size() <= t.elapsed() / Port::kLinesSpacingMs + 2,
+                 qPrintable(QString::number(told.size())));
         QCOMPARE(told.last(), (Port::ModemLines{true, true, false, false}));
     }
 
@@ -347,11 +363,13 @@ private slots:
         DevicePort port;
         QVERIFY(opened(port, server.address(true)));
         QVERIFY(port.sendBreak());
-        QTRY_VERIFY(heard.has(TelnetClient::command(TelnetClient::SetControl, TelnetClient::BreakOn)));
+        QTRY_VERIFY(
+            heard.has(TelnetClient::command(TelnetClient::SetControl, TelnetClient::BreakOn)));
         port.close();
         if (reopen)
             QVERIFY(port.open(server.address(true), line("115200,N,8,1")));
-        QTRY_VERIFY(heard.has(TelnetClient::command(TelnetClient::SetControl, TelnetClient::BreakOff)));
+        QTRY_VERIFY(
+            heard.has(TelnetClient::command(TelnetClient::SetControl, TelnetClient::BreakOff)));
     }
 
     // Closing and opening a network port never waits for its I/O thread, which

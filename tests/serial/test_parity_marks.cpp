@@ -17,13 +17,14 @@ private slots:
         const QByteArray ff("\xff", 1), mark("\xff\x00", 2);
         QTest::newRow("plain") << L{"AB\x01"} << QByteArray("AB\x01");
         QTest::newRow("parity error") << L{"A" + mark + "B" + "C"} << QByteArray("A?C");
-        QTest::newRow("error on a NUL or break") << L{mark + QByteArray(1, '\0')} << QByteArray("?");
+        QTest::newRow("error on a NUL or break")
+            << L{mark + QByteArray(1, '\0')} << QByteArray("?");
         QTest::newRow("error on FF") << L{mark + ff} << QByteArray("?");
         QTest::newRow("real FF") << L{"A" + ff + ff + "B"} << "A" + ff + "B";
         QTest::newRow("two real FF") << L{ff + ff + ff + ff} << ff + ff;
         QTest::newRow("split after FF") << L{"A" + ff, ff + "B"} << "A" + ff + "B";
-        QTest::newRow("split inside a mark") << L{"A" + ff, QByteArray(1, '\0'), "Z", "B"}
-                                             << QByteArray("A?B");
+        QTest::newRow("split inside a mark")
+            << L{"A" + ff, QByteArray(1, '\0'), "Z", "B"} << QByteArray("A?B");
         QTest::newRow("mark in three reads") << L{ff, QByteArray(1, '\0'), "x"} << QByteArray("?");
         QTest::newRow("stray FF kept") << L{ff + "A"} << ff + "A";
         QTest::newRow("nothing") << L{QByteArray()} << QByteArray();

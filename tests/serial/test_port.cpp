@@ -86,11 +86,12 @@ private slots:
         }
         QByteArray got;
         int deliveries = 0;
-        connect(&c, &Port::received, this, [&](const QByteArray &bytes, const std::vector<Port::Arrival> &) {
-            ++deliveries;
-            QVERIFY(bytes.size() <= Port::kMaxPerDelivery);
-            got += bytes;
-        });
+        connect(&c, &Port::received, this,
+                [&](const QByteArray &bytes, const std::vector<Port::Arrival> &) {
+                    ++deliveries;
+                    QVERIFY(bytes.size() <= Port::kMaxPerDelivery);
+                    got += bytes;
+                });
         QTRY_COMPARE(got.size(), all.size());
         QCOMPARE(got, all);
         QVERIFY(deliveries >= 5);
@@ -103,8 +104,10 @@ private slots:
         QVERIFY(c.open(dev1, line("9600,N,8,1")));
         QSignalSpy drained(&c, &Port::drained);
         QSignalSpy faults(&c, &Port::errorOccurred);
-        QVERIFY(c.write(QByteArray("\xd6\xd0" "A")));
-        QCOMPARE(c.written, QByteArray("\xd6\xd0" "A"));
+        QVERIFY(c.write(QByteArray("\xd6\xd0"
+                                   "A")));
+        QCOMPARE(c.written, QByteArray("\xd6\xd0"
+                                       "A"));
         c.drain();
         c.fault("overrun");
         QTRY_COMPARE(drained.count(), 1);
@@ -153,9 +156,11 @@ private slots:
         c.setDtr(true); // during the pulse: taken at its end
         QTRY_COMPARE(c.lineChanges.size(), 4);
         const auto &l = c.lineChanges;
-        QCOMPARE((QList<bool>{l[0].dtr, l[0].rts, l[1].dtr, l[1].rts, l[2].dtr, l[2].rts, l[3].dtr, l[3].rts}),
+        QCOMPARE((QList<bool>{l[0].dtr, l[0].rts, l[1].dtr, l[1].rts, l[2].dtr, l[2].rts, l[3].dtr,
+                              l[3].rts}),
                  (QList<bool>{true, true, false, true, false, false, true, true}));
-        QVERIFY2(l[3].ms - l[2].ms >= Port::kResetPulseMs - 1 && l[3].ms - l[2].ms < 3 * Port::kResetPulseMs,
+        QVERIFY2(l[3].ms - l[2].ms >= Port::kResetPulseMs - 1 &&
+                     l[3].ms - l[2].ms < 3 * Port::kResetPulseMs,
                  qPrintable(QString::number(l[3].ms - l[2].ms)));
         QVERIFY(c.sendBreak());
         QCOMPARE(c.breaks, QList<int>{Port::kBreakMs});
@@ -197,7 +202,8 @@ private slots:
         QVERIFY(c.watching);
         c.modemLines({false, true, true, false});
         QTRY_COMPARE(seen.count(), 1);
-        QCOMPARE(seen.first().first().value<Port::ModemLines>(), (Port::ModemLines{false, true, true, false}));
+        QCOMPARE(seen.first().first().value<Port::ModemLines>(),
+                 (Port::ModemLines{false, true, true, false}));
         c.close();
         QVERIFY(!c.watching);
         QVERIFY(c.open(dev1, line("9600,N,8,1")));

@@ -16,14 +16,22 @@ private slots:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<bool>("less");
-        QTest::newRow("2 before 10") << "/dev/ttyUSB2" << "/dev/ttyUSB10" << true;
-        QTest::newRow("10 after 2") << "/dev/ttyUSB10" << "/dev/ttyUSB2" << false;
-        QTest::newRow("ACM before USB") << "/dev/ttyACM9" << "/dev/ttyUSB0" << true;
-        QTest::newRow("equal") << "/dev/ttyS1" << "/dev/ttyS1" << false;
-        QTest::newRow("prefix first") << "/dev/ttyS" << "/dev/ttyS0" << true;
-        QTest::newRow("leading zeros") << "/dev/x007" << "/dev/x10" << true;
-        QTest::newRow("huge numbers") << "/dev/x99999999999999999999" << "/dev/x100000000000000000000" << true;
-        QTest::newRow("digits inside") << "/dev/ttyUSB1a" << "/dev/ttyUSB1b" << true;
+        QTest::newRow("2 before 10") << "/dev/ttyUSB2"
+                                     << "/dev/ttyUSB10" << true;
+        QTest::newRow("10 after 2") << "/dev/ttyUSB10"
+                                    << "/dev/ttyUSB2" << false;
+        QTest::newRow("ACM before USB") << "/dev/ttyACM9"
+                                        << "/dev/ttyUSB0" << true;
+        QTest::newRow("equal") << "/dev/ttyS1"
+                               << "/dev/ttyS1" << false;
+        QTest::newRow("prefix first") << "/dev/ttyS"
+                                      << "/dev/ttyS0" << true;
+        QTest::newRow("leading zeros") << "/dev/x007"
+                                       << "/dev/x10" << true;
+        QTest::newRow("huge numbers") << "/dev/x99999999999999999999"
+                                      << "/dev/x100000000000000000000" << true;
+        QTest::newRow("digits inside") << "/dev/ttyUSB1a"
+                                       << "/dev/ttyUSB1b" << true;
     }
     void naturalOrder()
     {

@@ -1,10 +1,10 @@
 #include "serial/device_port.h"
 #include "serial/port_session.h"
-#include "transmit/saved_commands.h"
-#include "transmit/send_feed.h"
 #include "support/fake_port.h"
 #include "support/fake_port_lister.h"
 #include "support/pty_pair.h"
+#include "transmit/saved_commands.h"
+#include "transmit/send_feed.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -24,9 +24,12 @@ class TestPortSession : public QObject
                     [this](bool open) { log << (open ? "look open" : "look closed"); });
             connect(&s, &PortSession::statusChanged, this,
                     [this](const QString &line, qsizetype from, qsizetype n) {
-                        log << "status " + line + (from < 0 ? QString() : QStringLiteral(" @%1+%2").arg(from).arg(n));
+                        log << "status " + line +
+                                   (from < 0 ? QString()
+                                             : QStringLiteral(" @%1+%2").arg(from).arg(n));
                     });
-            connect(&s, &PortSession::noteAdded, this, [this](const QString &n) { log << "note " + n; });
+            connect(&s, &PortSession::noteAdded, this,
+                    [this](const QString &n) { log << "note " + n; });
             connect(&s, &PortSession::openFailed, this, [this](PortSession::Failure f) {
                 log << (f == PortSession::Failure::AtStart ? "message at start" : "message retry");
             });
@@ -46,13 +49,14 @@ private slots:
         const QString open = QStringLiteral("status STATUS：/dev/null OPEND，9600,N,8,1 @7+9");
         const QString closed = QStringLiteral("status STATUS：COM Port Cloced");
         QTest::newRow("start") << true << "/dev/null" << QStringList{open};
-        QTest::newRow("start, missing") << true << "/dev/nothing"
-                                        << QStringList{"message at start", closed, "look closed"};
+        QTest::newRow("start, missing")
+            << true << "/dev/nothing" << QStringList{"message at start", closed, "look closed"};
         QTest::newRow("apply") << false << "/dev/null" << QStringList{"look open", open};
-        QTest::newRow("apply, missing") << false << "/dev/nothing"
-                                        << QStringList{"message retry", closed, "look closed"};
+        QTest::newRow("apply, missing")
+            << false << "/dev/nothing" << QStringList{"message retry", closed, "look closed"};
         QTest::newRow("apply, another kind of address")
-            << false << "ftp://host:1" << QStringList{"message retry", closed, "look closed", "note （地址无效）"};
+            << false << "ftp://host:1"
+            << QStringList{"message retry", closed, "look closed", "note （地址无效）"};
     }
     void openingsTellInOrder()
     {
@@ -66,7 +70,8 @@ private slots:
         Told t(session);
         const auto s = parsePortSettings(texts(com));
         QVERIFY(s);
-        atStart ? session.OpenPortAtStart(*s, texts(com)) : session.ApplyPortSettings(*s, texts(com));
+        atStart ? session.OpenPortAtStart(*s, texts(com))
+                : session.ApplyPortSettings(*s, texts(com));
         QCOMPARE(t.log, told);
         QCOMPARE(session.isOpen(), com == "/dev/null");
     }
@@ -87,13 +92,15 @@ private slots:
         port.available.clear();
         port.lose();
         QTRY_VERIFY(!port.isOpen());
-        QCOMPARE(t.log.mid(0, 3), (QStringList{"note （串口出错：EIO）", "status STATUS：COM Port Cloced", "look closed"}));
+        QCOMPARE(t.log.mid(0, 3), (QStringList{"note （串口出错：EIO）",
+                                               "status STATUS：COM Port Cloced", "look closed"}));
         QVERIFY(session.isWaiting());
         QTest::qWait(2 * 250); // looked at, not there yet
         QVERIFY(!port.isOpen());
         port.available = {"/dev/null"};
         QTRY_VERIFY(port.isOpen());
-        QCOMPARE(t.log.mid(4), (QStringList{"look open", "status STATUS：/dev/null OPEND，9600,N,8,1 @7+9"}));
+        QCOMPARE(t.log.mid(4),
+                 (QStringList{"look open", "status STATUS：/dev/null OPEND，9600,N,8,1 @7+9"}));
         port.fault("EIO"); // a new opening tells again
         QTRY_COMPARE(t.log.last(), "note （串口出错：EIO）");
     }
@@ -119,7 +126,8 @@ private slots:
         QCOMPARE(send.count(), 8);
 
         QVERIFY(send.sendText(QString::fromUtf8("  中A  "), LineEnding::CRLF));
-        QCOMPARE(pty.readWithEvents(5), QByteArray("\xd6\xd0" "A\r\n"));
+        QCOMPARE(pty.readWithEvents(5), QByteArray("\xd6\xd0"
+                                                   "A\r\n"));
         QTRY_COMPARE(send.count(), 8 + 5);
 
         send.setHexSend(true);

@@ -3,7 +3,8 @@
 
 #include <QTest>
 
-namespace {
+namespace
+{
 // A port's line settings written out as "9600,N,8,1" (empty when refused), so
 // tables can state them briefly.
 QString written(const std::optional<LineSettings> &ls)
@@ -11,10 +12,14 @@ QString written(const std::optional<LineSettings> &ls)
     if (!ls)
         return {};
     const char parity[] = {'N', '?', 'E', 'O', 'S', 'M'};
-    const char *stop = ls->stopBits == QSerialPort::OneStop         ? "1"
+    const char *stop = ls->stopBits == QSerialPort::OneStop          ? "1"
                        : ls->stopBits == QSerialPort::OneAndHalfStop ? "1.5"
                                                                      : "2";
-    return QStringLiteral("%1,%2,%3,%4").arg(ls->baud).arg(QChar(parity[ls->parity])).arg(int(ls->dataBits)).arg(stop);
+    return QStringLiteral("%1,%2,%3,%4")
+        .arg(ls->baud)
+        .arg(QChar(parity[ls->parity]))
+        .arg(int(ls->dataBits))
+        .arg(stop);
 }
 
 // Selector values from a line like "9600,N,8,1".
@@ -38,19 +43,45 @@ private slots:
         QTest::addColumn<bool>("valid");
         QTest::addColumn<int>("port");
         QTest::addColumn<QString>("settings");
-        QTest::newRow("start-up") << "COM1" << "8" << "1" << true << 1 << "9600,N,8,1";
-        QTest::newRow("two digits") << "COM16" << "8" << "1" << true << 16 << "9600,N,8,1";
-        QTest::newRow("three digits read two") << "COM999" << "8" << "1" << true << 99 << "9600,N,8,1";
-        QTest::newRow("letter gives 0") << "COMX" << "8" << "1" << true << 0 << "9600,N,8,1";
-        QTest::newRow("short text gives 0") << "COM" << "8" << "1" << true << 0 << "9600,N,8,1";
-        QTest::newRow("empty gives 0") << "" << "8" << "1" << true << 0 << "9600,N,8,1";
-        QTest::newRow("negative port") << "COM-1" << "8" << "1" << false << 0 << "";
-        QTest::newRow("data 08") << "COM1" << "08" << "1" << true << 1 << "9600,N,8,1";
-        QTest::newRow("stop 1.5") << "COM1" << "8" << "1.5" << true << 1 << "9600,N,8,1.5";
-        QTest::newRow("stop 2.0") << "COM1" << "7" << "2.0" << true << 1 << "9600,N,7,2";
-        QTest::newRow("data letters") << "COM1" << "abc" << "1" << false << 0 << "";
-        QTest::newRow("data empty") << "COM1" << "" << "1" << false << 0 << "";
-        QTest::newRow("stop letters") << "COM1" << "8" << "x" << false << 0 << "";
+        QTest::newRow("start-up") << "COM1"
+                                  << "8"
+                                  << "1" << true << 1 << "9600,N,8,1";
+        QTest::newRow("two digits") << "COM16"
+                                    << "8"
+                                    << "1" << true << 16 << "9600,N,8,1";
+        QTest::newRow("three digits read two") << "COM999"
+                                               << "8"
+                                               << "1" << true << 99 << "9600,N,8,1";
+        QTest::newRow("letter gives 0") << "COMX"
+                                        << "8"
+                                        << "1" << true << 0 << "9600,N,8,1";
+        QTest::newRow("short text gives 0") << "COM"
+                                            << "8"
+                                            << "1" << true << 0 << "9600,N,8,1";
+        QTest::newRow("empty gives 0") << ""
+                                       << "8"
+                                       << "1" << true << 0 << "9600,N,8,1";
+        QTest::newRow("negative port") << "COM-1"
+                                       << "8"
+                                       << "1" << false << 0 << "";
+        QTest::newRow("data 08") << "COM1"
+                                 << "08"
+                                 << "1" << true << 1 << "9600,N,8,1";
+        QTest::newRow("stop 1.5") << "COM1"
+                                  << "8"
+                                  << "1.5" << true << 1 << "9600,N,8,1.5";
+        QTest::newRow("stop 2.0") << "COM1"
+                                  << "7"
+                                  << "2.0" << true << 1 << "9600,N,7,2";
+        QTest::newRow("data letters") << "COM1"
+                                      << "abc"
+                                      << "1" << false << 0 << "";
+        QTest::newRow("data empty") << "COM1"
+                                    << ""
+                                    << "1" << false << 0 << "";
+        QTest::newRow("stop letters") << "COM1"
+                                      << "8"
+                                      << "x" << false << 0 << "";
     }
     void read()
     {
@@ -73,13 +104,20 @@ private slots:
     {
         QTest::addColumn<QString>("parity");
         QTest::addColumn<QString>("letter");
-        QTest::newRow("NONE") << "NONE" << "N";
-        QTest::newRow("ODD") << "ODD" << "O";
-        QTest::newRow("ENEV") << "ENEV" << "E";
-        QTest::newRow("SPACE") << "SPACE" << "S";
-        QTest::newRow("MARK") << "MARK" << "M";
-        QTest::newRow("lower case kept") << "even" << "e";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("NONE") << "NONE"
+                              << "N";
+        QTest::newRow("ODD") << "ODD"
+                             << "O";
+        QTest::newRow("ENEV") << "ENEV"
+                              << "E";
+        QTest::newRow("SPACE") << "SPACE"
+                               << "S";
+        QTest::newRow("MARK") << "MARK"
+                              << "M";
+        QTest::newRow("lower case kept") << "even"
+                                         << "e";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void parityLetter()
     {
@@ -102,7 +140,9 @@ private slots:
     {
         qputenv("QUORVEX_COM7", "/dev/ttyUSB3");
         qunsetenv("QUORVEX_COM8");
-        auto device = [](const char *com) { return portDevice(*parsePortSettings({com, "9600", "N", "8", "1"})); };
+        auto device = [](const char *com) {
+            return portDevice(*parsePortSettings({com, "9600", "N", "8", "1"}));
+        };
         QCOMPARE(device("COM7"), QStringLiteral("/dev/ttyUSB3"));
         QCOMPARE(device("COM8"), QStringLiteral("/dev/ttyS7"));
         QCOMPARE(device("/dev/ttyACM0"), QStringLiteral("/dev/ttyACM0"));
@@ -115,15 +155,24 @@ private slots:
         QTest::addColumn<QString>("host"); // empty: refused
         QTest::addColumn<int>("port");
         QTest::addColumn<bool>("rfc2217");
-        QTest::newRow("name") << "rfc2217://lab-rack-3:7001" << "lab-rack-3" << 7001 << true;
-        QTest::newRow("IPv4, raw") << "tcp://192.168.1.20:4001" << "192.168.1.20" << 4001 << false;
-        QTest::newRow("IPv6") << "RFC2217://[fe80::1]:2217" << "fe80::1" << 2217 << true;
-        QTest::newRow("IPv6 without brackets") << "tcp://fe80::1:2217" << "" << 0 << false;
-        QTest::newRow("no port") << "tcp://host" << "" << 0 << false;
-        QTest::newRow("port 0") << "tcp://host:0" << "" << 0 << false;
-        QTest::newRow("port too large") << "tcp://host:65536" << "" << 0 << false;
-        QTest::newRow("no host") << "tcp://:80" << "" << 0 << false;
-        QTest::newRow("a path in it") << "tcp://host/x:80" << "" << 0 << false;
+        QTest::newRow("name") << "rfc2217://lab-rack-3:7001"
+                              << "lab-rack-3" << 7001 << true;
+        QTest::newRow("IPv4, raw") << "tcp://192.168.1.20:4001"
+                                   << "192.168.1.20" << 4001 << false;
+        QTest::newRow("IPv6") << "RFC2217://[fe80::1]:2217"
+                              << "fe80::1" << 2217 << true;
+        QTest::newRow("IPv6 without brackets") << "tcp://fe80::1:2217"
+                                               << "" << 0 << false;
+        QTest::newRow("no port") << "tcp://host"
+                                 << "" << 0 << false;
+        QTest::newRow("port 0") << "tcp://host:0"
+                                << "" << 0 << false;
+        QTest::newRow("port too large") << "tcp://host:65536"
+                                        << "" << 0 << false;
+        QTest::newRow("no host") << "tcp://:80"
+                                 << "" << 0 << false;
+        QTest::newRow("a path in it") << "tcp://host/x:80"
+                                      << "" << 0 << false;
     }
     void networkAddresses()
     {

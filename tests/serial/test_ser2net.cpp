@@ -4,8 +4,8 @@
 #include "serial/device_port.h"
 #include "serial/telnet_client.h"
 #include "support/choose_item.h"
-#include "support/recording_dialogs.h"
 #include "support/pty_pair.h"
+#include "support/recording_dialogs.h"
 #include "support/ser2net_server.h"
 
 #include <QCheckBox>
@@ -56,7 +56,8 @@ class TestSer2Net : public QObject
                 if (!socket.waitForReadyRead(int(std::max<qint64>(1, ms - t.elapsed()))))
                     continue;
                 const QByteArray in = socket.readAll();
-                const TelnetClient::Result r = client.feed(std::string_view(in.constData(), size_t(in.size())));
+                const TelnetClient::Result r =
+                    client.feed(std::string_view(in.constData(), size_t(in.size())));
                 QVERIFY(!r.failed);
                 notices.insert(notices.end(), r.notices.begin(), r.notices.end());
                 if (!r.reply.empty())
@@ -79,7 +80,8 @@ class TestSer2Net : public QObject
     static termios deviceSettings(const PtyPair &pty)
     {
         termios tio{};
-        const int fd = ::open(QFile::encodeName(pty.devicePath()).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        const int fd = ::open(QFile::encodeName(pty.devicePath()).constData(),
+                              O_RDONLY | O_NOCTTY | O_NONBLOCK);
         ::tcgetattr(fd, &tio);
         ::close(fd);
         return tio;
@@ -118,7 +120,6 @@ private slots:
         const termios tio = deviceSettings(pty);
         QCOMPARE(cfgetospeed(&tio), speed_t(B115200));
         QVERIFY(tio.c_cflag & CSTOPB);
-
     }
 
     // The window on a remote port: typed into the port selector, opened by the
@@ -147,14 +148,16 @@ private slots:
         QTRY_COMPARE(status->text(), "STATUS：" + address + " OPEND，9600,N,8,1");
         QCOMPARE(sw->text(), QStringLiteral("关闭串口"));
         QTest::qWait(300);
-        QCOMPARE(form.findChild<QLineEdit *>("TxtTXCount")->text(), QStringLiteral("TX:0")); // the protocol's bytes are not sends
+        QCOMPARE(form.findChild<QLineEdit *>("TxtTXCount")->text(),
+                 QStringLiteral("TX:0")); // the protocol's bytes are not sends
         form.findChild<QCheckBox *>("ChkHexSend")->setCheckState(Qt::Checked);
         form.findChild<QPlainTextEdit *>("TxtSend")->setPlainText("68 69 FF");
         form.findChild<QPushButton *>("CmdSend")->click();
         QCOMPARE(remote.read(3), QByteArray("hi\xff"));
         form.findChild<QCheckBox *>("ChkHexReceive")->setCheckState(Qt::Checked);
         QVERIFY(remote.write(QByteArray("\x01\xff\x02", 3)));
-        QTRY_COMPARE(form.findChild<ReceiveDisplay *>("TxtReceive")->text(), QStringLiteral("01 FF 02 "));
+        QTRY_COMPARE(form.findChild<ReceiveDisplay *>("TxtReceive")->text(),
+                     QStringLiteral("01 FF 02 "));
         QVERIFY(chooseFromList(form.findChild<QComboBox *>("CboBaudrate"), "115200"));
         QCOMPARE(sw->text(), QStringLiteral("打开串口")); // not open while it connects again
         QTRY_COMPARE(status->text(), "STATUS：" + address + " OPEND，115200,N,8,1");
@@ -171,10 +174,12 @@ private slots:
         QCOMPARE(sw->text(), QStringLiteral("打开串口"));
         QTest::qWait(1500); // a try or two find nobody
         QVERIFY(server.start());
-        QTRY_COMPARE_WITH_TIMEOUT(status->text(), "STATUS：" + address + " OPEND，115200,N,8,1", 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), "STATUS：" + address + " OPEND，115200,N,8,1",
+                                  10000);
         QCOMPARE(sw->text(), QStringLiteral("关闭串口"));
         QVERIFY(remote.write(QByteArray("\x03", 1)));
-        QTRY_COMPARE(form.findChild<ReceiveDisplay *>("TxtReceive")->text(), QStringLiteral("01 FF 02 03 "));
+        QTRY_COMPARE(form.findChild<ReceiveDisplay *>("TxtReceive")->text(),
+                     QStringLiteral("01 FF 02 03 "));
 
         server.stop();
         QTRY_VERIFY(status->text().endsWith(QStringLiteral("（等待设备）")));
@@ -207,16 +212,21 @@ private slots:
 
         pty.reset(); // unplugged
         QFile::remove(link);
-        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("STATUS：COM Port Cloced（等待设备）"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(),
+                                  QStringLiteral("STATUS：COM Port Cloced（等待设备）"), 5000);
         QTest::qWait(3500); // tries at 1 s and 3 s meet the server without its device
         pty = std::make_unique<PtyPair>();
         QVERIFY(QFile::link(pty->devicePath(), link));
-        QTRY_COMPARE_WITH_TIMEOUT(status->text(), "STATUS：" + address + " OPEND，9600,N,8,1", 15000);
-        for (int i = 0; i < 50 && form.findChild<ReceiveDisplay *>("TxtReceive")->text().isEmpty(); ++i) {
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), "STATUS：" + address + " OPEND，9600,N,8,1",
+                                  15000);
+        for (int i = 0; i < 50 && form.findChild<ReceiveDisplay *>("TxtReceive")->text().isEmpty();
+             ++i) {
             QVERIFY(pty->write("back\n"));
             QTest::qWait(100);
         }
-        QVERIFY(form.findChild<ReceiveDisplay *>("TxtReceive")->text().startsWith(QStringLiteral("back")));
+        QVERIFY(form.findChild<ReceiveDisplay *>("TxtReceive")
+                    ->text()
+                    .startsWith(QStringLiteral("back")));
         QVERIFY(dialogs.messages.isEmpty());
     }
 
@@ -239,7 +249,8 @@ private slots:
         connect(&port, &Port::received, this,
                 [&](const QByteArray &bytes, const std::vector<Port::Arrival> &) { got += bytes; });
         QSignalSpy finished(&port, &Port::openFinished);
-        const QString address = QStringLiteral("%1://127.0.0.1:%2").arg(rfc2217 ? "rfc2217" : "tcp").arg(server.port());
+        const QString address =
+            QStringLiteral("%1://127.0.0.1:%2").arg(rfc2217 ? "rfc2217" : "tcp").arg(server.port());
         LineSettings settings;
         QVERIFY(port.open(address, settings));
         QVERIFY(port.isOpening() && !port.isOpen());

@@ -1,7 +1,6 @@
 #include "support/fake_port.h"
 
-bool FakePort::openDevice(const QString &path, const LineSettings &settings,
-                                   QString *error)
+bool FakePort::openDevice(const QString &path, const LineSettings &settings, QString *error)
 {
     if (busy.contains(path)) {
         *error = QStringLiteral("busy");

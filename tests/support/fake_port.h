@@ -15,13 +15,16 @@ class FakePort : public Port
 public:
     using Port::Port;
 
-    QSet<QString> available;   // devices that open
-    QSet<QString> busy;        // devices that exist but are in use
-    QStringList log;           // "open <path> <baud>", "close"
+    QSet<QString> available; // devices that open
+    QSet<QString> busy;      // devices that exist but are in use
+    QStringList log;         // "open <path> <baud>", "close"
     QByteArray written;
     LineSettings deviceSettings; // what the device was last opened with
 
-    void receive(const QByteArray &bytes, qint64 msecs = -1) { deliverReceived(session(), bytes, msecs); }
+    void receive(const QByteArray &bytes, qint64 msecs = -1)
+    {
+        deliverReceived(session(), bytes, msecs);
+    }
     void drain() { deliverDrained(session()); }
     void lose() { deliverLost(session()); }
     void fault(const QString &what) { deliverError(session(), what); }
@@ -33,7 +36,7 @@ public:
         bool dtr, rts;
     };
     QList<LineChange> lineChanges;
-    QList<int> breaks;    // their lengths in ms
+    QList<int> breaks; // their lengths in ms
     bool watching = false;
     void modemLines(const ModemLines &lines) { deliverModemLines(session(), lines); }
 

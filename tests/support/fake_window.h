@@ -24,8 +24,7 @@ protected:
     std::unique_ptr<RecordingDialogs> dialogs;
     std::unique_ptr<MainForm> form;
 
-    template <typename T = QWidget>
-    T *w(const char *name)
+    template <typename T = QWidget> T *w(const char *name)
     {
         auto *found = form->findChild<T *>(QString::fromLatin1(name));
         if (!found)

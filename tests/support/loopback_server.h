@@ -30,7 +30,8 @@ public:
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof a;
-        if (::bind(m_listen, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(m_listen, 4) != 0 ||
+        if (::bind(m_listen, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+            ::listen(m_listen, 4) != 0 ||
             ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&a), &len) != 0)
             qFatal("no loopback server");
         m_port = ntohs(a.sin_port);
@@ -56,14 +57,18 @@ public:
         for (qsizetype at = 0; at < bytes.size();) {
             if (!waitFor(fd, POLLOUT))
                 return false;
-            const ssize_t n = ::send(fd, bytes.constData() + at, size_t(bytes.size() - at), MSG_NOSIGNAL);
+            const ssize_t n =
+                ::send(fd, bytes.constData() + at, size_t(bytes.size() - at), MSG_NOSIGNAL);
             if (n < 0 && errno != EINTR && errno != EAGAIN)
                 return false;
             at += std::max<ssize_t>(n, 0);
         }
         return true;
     }
-    bool send(int fd, const std::string &bytes) { return send(fd, QByteArray::fromStdString(bytes)); }
+    bool send(int fd, const std::string &bytes)
+    {
+        return send(fd, QByteArray::fromStdString(bytes));
+    }
     // What the peer sends within ms (less if it goes away or the server stops).
     QByteArray receive(int fd, int ms)
     {
@@ -109,7 +114,10 @@ public:
         };
         return c(101, baud, 4) + c(102, data) + c(103, parity) + c(104, stop);
     }
-    static std::string confirm9600() { return confirm(9600, 8, TelnetClient::ParityNone, TelnetClient::StopOne); }
+    static std::string confirm9600()
+    {
+        return confirm(9600, 8, TelnetClient::ParityNone, TelnetClient::StopOne);
+    }
 
 private:
     bool waitFor(int fd, short what)

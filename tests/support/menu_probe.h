@@ -7,7 +7,8 @@
 
 // Runs inspect on the popup menu that open() shows, while it is open, then
 // closes it. False when no menu showed.
-inline bool probeMenu(const std::function<void()> &open, const std::function<void(QMenu *)> &inspect)
+inline bool probeMenu(const std::function<void()> &open,
+                      const std::function<void(QMenu *)> &inspect)
 {
     bool seen = false;
     QTimer::singleShot(0, [&] {

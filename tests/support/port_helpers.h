@@ -10,7 +10,8 @@
 inline LineSettings line(const QString &text)
 {
     const QStringList f = text.split(u',');
-    const auto ls = lineSettings({1, {}, f.value(0), f.value(1), f.value(2).toInt(), f.value(3).toDouble()});
+    const auto ls =
+        lineSettings({1, {}, f.value(0), f.value(1), f.value(2).toInt(), f.value(3).toDouble()});
     if (!ls)
         qFatal("unreadable line settings %s", qPrintable(text));
     return *ls;

@@ -1,7 +1,7 @@
 #include "support/pty_pair.h"
 
-#include <QElapsedTimer>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
 #include <cerrno>
 #include <fcntl.h>

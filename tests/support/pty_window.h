@@ -24,8 +24,10 @@ protected:
     std::unique_ptr<RecordingDialogs> dialogs;
     std::unique_ptr<MainForm> form;
 
-    template <typename T = QWidget>
-    T *w(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
+    template <typename T = QWidget> T *w(const char *name)
+    {
+        return form->findChild<T *>(QString::fromLatin1(name));
+    }
     QString rx() { return w<QLineEdit>("TxtRXCount")->text(); }
     QString tx() { return w<QLineEdit>("TxtTXCount")->text(); }
     void tick(const char *box, bool on)

@@ -15,12 +15,12 @@ public:
     };
     QList<Message> messages;
 
-    QString fileAnswer;                  // what the file dialog reports ("" = cancelled)
+    QString fileAnswer; // what the file dialog reports ("" = cancelled)
     int fileQuestions = 0;
-    std::optional<QString> folderAnswer; // nothing = cancelled
+    std::optional<QString> folderAnswer;            // nothing = cancelled
     QString folderTitle, folderRoot, folderCurrent; // what the picker was asked
-    std::optional<QString> commandsFileAnswer; // nothing = cancelled
-    QString commandsFolder;                    // where the commands file dialog opened
+    std::optional<QString> commandsFileAnswer;      // nothing = cancelled
+    QString commandsFolder;                         // where the commands file dialog opened
 
     void message(const QString &text, Icon icon, Buttons buttons) override
     {

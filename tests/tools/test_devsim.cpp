@@ -45,7 +45,10 @@ class TestDevsim : public QObject
         }
     };
 
-    static bool open(DevicePort &c, const QString &path) { return c.open(path, line("9600,N,8,1")); }
+    static bool open(DevicePort &c, const QString &path)
+    {
+        return c.open(path, line("9600,N,8,1"));
+    }
     // What arrives within ms, up to n bytes or a little more.
     static QByteArray collect(ReceivedBytes &got, qsizetype n, int ms = 2000)
     {
@@ -76,22 +79,25 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<devsim::Bytes>("reply");
         using K = devsim::ModbusSlave::Kind;
-        QTest::newRow("read 2 holding") << devsim::withCrc(hex("01 03 00 04 00 02")) << int(K::Reply)
-                                        << devsim::withCrc(hex("01 03 04 00 04 00 05"));
+        QTest::newRow("read 2 holding")
+            << devsim::withCrc(hex("01 03 00 04 00 02")) << int(K::Reply)
+            << devsim::withCrc(hex("01 03 04 00 04 00 05"));
         QTest::newRow("read input") << devsim::withCrc(hex("01 04 00 00 00 01")) << int(K::Reply)
                                     << devsim::withCrc(hex("01 04 02 00 EB"));
         QTest::newRow("write single") << devsim::withCrc(hex("01 06 00 07 12 34")) << int(K::Reply)
                                       << devsim::withCrc(hex("01 06 00 07 12 34"));
-        QTest::newRow("unknown function") << devsim::withCrc(hex("01 05 00 00 FF 00")) << int(K::Reply)
-                                          << devsim::withCrc(hex("01 85 01"));
-        QTest::newRow("past the registers") << devsim::withCrc(hex("01 03 00 63 00 02")) << int(K::Reply)
-                                            << devsim::withCrc(hex("01 83 02"));
-        QTest::newRow("zero registers") << devsim::withCrc(hex("01 03 00 00 00 00")) << int(K::Reply)
-                                        << devsim::withCrc(hex("01 83 03"));
-        QTest::newRow("another slave") << devsim::withCrc(hex("02 03 00 00 00 01")) << int(K::Silence)
-                                       << devsim::Bytes{};
-        QTest::newRow("bad CRC") << hex("01 03 00 00 00 0A C5 CE") << int(K::NotModbus) << devsim::Bytes{};
-        QTest::newRow("text") << devsim::unescape("hello\\r\\n") << int(K::NotModbus) << devsim::Bytes{};
+        QTest::newRow("unknown function") << devsim::withCrc(hex("01 05 00 00 FF 00"))
+                                          << int(K::Reply) << devsim::withCrc(hex("01 85 01"));
+        QTest::newRow("past the registers") << devsim::withCrc(hex("01 03 00 63 00 02"))
+                                            << int(K::Reply) << devsim::withCrc(hex("01 83 02"));
+        QTest::newRow("zero registers") << devsim::withCrc(hex("01 03 00 00 00 00"))
+                                        << int(K::Reply) << devsim::withCrc(hex("01 83 03"));
+        QTest::newRow("another slave")
+            << devsim::withCrc(hex("02 03 00 00 00 01")) << int(K::Silence) << devsim::Bytes{};
+        QTest::newRow("bad CRC") << hex("01 03 00 00 00 0A C5 CE") << int(K::NotModbus)
+                                 << devsim::Bytes{};
+        QTest::newRow("text") << devsim::unescape("hello\\r\\n") << int(K::NotModbus)
+                              << devsim::Bytes{};
         QTest::newRow("too short") << hex("01 03 40") << int(K::NotModbus) << devsim::Bytes{};
     }
     void answers()

@@ -74,10 +74,12 @@ private slots:
         QTest::addColumn<QByteArray>("wire");
         QTest::newRow("A B CR LF") << QByteArray("AB\r\n") << QByteArray("AB\r\n");
         QTest::newRow("spaces at the ends") << QByteArray("  AB  ") << QByteArray("AB");
-        QTest::newRow("code page 936") << QByteArray("\xd6\xd0 \xce\xc4") << QByteArray("\xd6\xd0 \xce\xc4");
-        QTest::newRow("not code page 936") << QByteArray("\xc3\xa9\x80\xff\x81\x20", 6)
-                                           << QByteArray("\xc3\xa9\x80\xff\x81", 5);
-        QTest::newRow("binary") << QByteArray("\x00\x01\x02\xfe", 4) << QByteArray("\x00\x01\x02\xfe", 4);
+        QTest::newRow("code page 936")
+            << QByteArray("\xd6\xd0 \xce\xc4") << QByteArray("\xd6\xd0 \xce\xc4");
+        QTest::newRow("not code page 936")
+            << QByteArray("\xc3\xa9\x80\xff\x81\x20", 6) << QByteArray("\xc3\xa9\x80\xff\x81", 5);
+        QTest::newRow("binary") << QByteArray("\x00\x01\x02\xfe", 4)
+                                << QByteArray("\x00\x01\x02\xfe", 4);
     }
     void bytesOnTheWire()
     {

@@ -11,8 +11,8 @@ private slots:
     {
         QTest::addColumn<QString>("box");
         QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("modbus request") << "01 03 00 00 00 0A C5 CD"
-                                        << QByteArray("\x01\x03\x00\x00\x00\x0a\xc5\xcd", 8);
+        QTest::newRow("modbus request")
+            << "01 03 00 00 00 0A C5 CD" << QByteArray("\x01\x03\x00\x00\x00\x0a\xc5\xcd", 8);
         QTest::newRow("lower case") << "0a ff" << QByteArray("\x0a\xff", 2);
         QTest::newRow("one pair") << "A5" << QByteArray("\xa5");
         QTest::newRow("odd digit dropped") << "1 2 3" << QByteArray("\x12");
@@ -25,7 +25,8 @@ private slots:
         QTest::newRow("spaces inside a pair") << "4 1" << QByteArray("A");
         QTest::newRow("full-width digit ends it") << QString::fromUtf8("41１２") << QByteArray("A");
         QTest::newRow("full-width letter ends it") << QString::fromUtf8("4Ａ") << QByteArray();
-        QTest::newRow("ideographic space ends it") << QString::fromUtf8("41\u300042") << QByteArray("A");
+        QTest::newRow("ideographic space ends it")
+            << QString::fromUtf8("41\u300042") << QByteArray("A");
     }
     void bytes()
     {
@@ -49,11 +50,16 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("sent");
-        QTest::newRow("spaces around") << " AB " << "AB";
-        QTest::newRow("inner kept") << "  A B  " << "A B";
-        QTest::newRow("line breaks kept") << " \r\nA\r\n " << "\r\nA\r\n";
-        QTest::newRow("only spaces") << "    " << "";
-        QTest::newRow("ideographic space kept") << QString::fromUtf8("\u3000A") << QString::fromUtf8("\u3000A");
+        QTest::newRow("spaces around") << " AB "
+                                       << "AB";
+        QTest::newRow("inner kept") << "  A B  "
+                                    << "A B";
+        QTest::newRow("line breaks kept") << " \r\nA\r\n "
+                                          << "\r\nA\r\n";
+        QTest::newRow("only spaces") << "    "
+                                     << "";
+        QTest::newRow("ideographic space kept")
+            << QString::fromUtf8("\u3000A") << QString::fromUtf8("\u3000A");
     }
     void trimming()
     {

@@ -1,19 +1,19 @@
-#include "support/menu_probe.h"
 #include "app/commands_window.h"
 #include "app/send_box_menu.h"
-#include "widgets/counter_box.h"
 #include "support/fake_window.h"
+#include "support/menu_probe.h"
+#include "widgets/counter_box.h"
 
 #include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QDir>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,7 +27,10 @@ class TestSendExtras : public FakeWindowTest
 
     QPlainTextEdit *box() { return w<QPlainTextEdit>("TxtSend"); }
     QString tx() { return w<QLineEdit>("TxtTXCount")->text(); }
-    void hexSend(bool on) { w<QCheckBox>("ChkHexSend")->setCheckState(on ? Qt::Checked : Qt::Unchecked); }
+    void hexSend(bool on)
+    {
+        w<QCheckBox>("ChkHexSend")->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+    }
     void send(const QString &text)
     {
         box()->setPlainText(text);
@@ -67,17 +70,19 @@ private slots:
     // rejected.
     void endingAndChecksumOnTheWire()
     {
-        menu()->endingActions()[3]->trigger(); // CR LF
+        menu()->endingActions()[3]->trigger();   // CR LF
         menu()->checksumActions()[1]->trigger(); // CRC-16/MODBUS
         send("  AT+GMR ");
         QCOMPARE(comm->written, QByteArray("AT+GMR\r\n"));
         drain();
-        QTRY_COMPARE(tx(), QStringLiteral("TX:8")); // what went out: the box trimmed, and the ending
+        QTRY_COMPARE(tx(),
+                     QStringLiteral("TX:8")); // what went out: the box trimmed, and the ending
         comm->written.clear();
         hexSend(true);
         send("01 03 00 00 00 0A");
         QCOMPARE(comm->written, QByteArray::fromHex("01030000000AC5CD"));
-        QTRY_COMPARE(tx(), QStringLiteral("TX:16")); // counted at once, shown within the counter's settling
+        QTRY_COMPARE(
+            tx(), QStringLiteral("TX:16")); // counted at once, shown within the counter's settling
         comm->written.clear();
         send("GG");
         QVERIFY(comm->written.isEmpty());

@@ -16,7 +16,6 @@ class TestSendFlows : public PtyWindowTest
 {
     Q_OBJECT
 
-
     void setSendBox(const QString &text) { w<QPlainTextEdit>("TxtSend")->setPlainText(text); }
     void send() { QTest::mouseClick(w("CmdSend"), Qt::LeftButton); }
     void closePort() { QTest::mouseClick(w("CmdSwitch"), Qt::LeftButton); }
@@ -44,9 +43,12 @@ private slots:
         QTest::addColumn<bool>("open");
         QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("message");
-        QTest::newRow("closed, empty") << false << "" << "串口没有打开，请打开串口";
-        QTest::newRow("closed, text") << false << "AB" << "串口没有打开，请打开串口";
-        QTest::newRow("open, empty") << true << "" << "发送数据不能为空";
+        QTest::newRow("closed, empty") << false << ""
+                                       << "串口没有打开，请打开串口";
+        QTest::newRow("closed, text") << false << "AB"
+                                      << "串口没有打开，请打开串口";
+        QTest::newRow("open, empty") << true << ""
+                                     << "发送数据不能为空";
     }
     void checksBeforeSending()
     {
@@ -59,7 +61,8 @@ private slots:
         send();
         QCOMPARE(dialogs->messages.size(), 1);
         QCOMPARE(dialogs->messages[0].text, message);
-        QCOMPARE(dialogs->messages[0].icon, open ? Dialogs::Icon::Critical : Dialogs::Icon::Exclamation);
+        QCOMPARE(dialogs->messages[0].icon,
+                 open ? Dialogs::Icon::Critical : Dialogs::Icon::Exclamation);
         QCOMPARE(device->read(1, 100), QByteArray());
     }
 
@@ -71,10 +74,13 @@ private slots:
         QTest::addColumn<QByteArray>("wire");
         QTest::addColumn<int>("counted");
         QTest::newRow("spaces trimmed") << " AB " << QByteArray("AB") << 2;
-        QTest::newRow("chinese, spaces trimmed") << QString::fromUtf8("   中文   ") << QByteArray("\xd6\xd0\xce\xc4") << 4;
-        QTest::newRow("chinese") << QString::fromUtf8("中文") << QByteArray("\xd6\xd0\xce\xc4") << 4;
+        QTest::newRow("chinese, spaces trimmed")
+            << QString::fromUtf8("   中文   ") << QByteArray("\xd6\xd0\xce\xc4") << 4;
+        QTest::newRow("chinese") << QString::fromUtf8("中文") << QByteArray("\xd6\xd0\xce\xc4")
+                                 << 4;
         QTest::newRow("two lines") << "AT\nOK" << QByteArray("AT\r\nOK") << 6;
-        QTest::newRow("not in code page 936") << QString::fromUtf8("A\u0E01B") << QByteArray("A?B") << 3;
+        QTest::newRow("not in code page 936")
+            << QString::fromUtf8("A\u0E01B") << QByteArray("A?B") << 3;
     }
     void textBytesOnTheWire()
     {

@@ -25,14 +25,19 @@ private slots:
         QTest::addColumn<QByteArray>("appended");
         const QByteArray check("123456789");
         QTest::newRow("none") << Checksum::None << check << QByteArray();
-        QTest::newRow("CRC-16/MODBUS") << Checksum::Crc16Modbus << check << QByteArray::fromHex("374B");
-        QTest::newRow("MODBUS request") << Checksum::Crc16Modbus << QByteArray::fromHex("01030000000A")
-                                        << QByteArray::fromHex("C5CD");
-        QTest::newRow("CRC-16/CCITT-FALSE") << Checksum::Crc16CcittFalse << check << QByteArray::fromHex("29B1");
-        QTest::newRow("CRC-16/XMODEM") << Checksum::Crc16Xmodem << check << QByteArray::fromHex("31C3");
+        QTest::newRow("CRC-16/MODBUS")
+            << Checksum::Crc16Modbus << check << QByteArray::fromHex("374B");
+        QTest::newRow("MODBUS request")
+            << Checksum::Crc16Modbus << QByteArray::fromHex("01030000000A")
+            << QByteArray::fromHex("C5CD");
+        QTest::newRow("CRC-16/CCITT-FALSE")
+            << Checksum::Crc16CcittFalse << check << QByteArray::fromHex("29B1");
+        QTest::newRow("CRC-16/XMODEM")
+            << Checksum::Crc16Xmodem << check << QByteArray::fromHex("31C3");
         QTest::newRow("CRC-32") << Checksum::Crc32 << check << QByteArray::fromHex("2639F4CB");
         QTest::newRow("sum 8") << Checksum::Sum8 << check << QByteArray::fromHex("DD");
-        QTest::newRow("sum 8 wraps") << Checksum::Sum8 << QByteArray::fromHex("FF02") << QByteArray::fromHex("01");
+        QTest::newRow("sum 8 wraps")
+            << Checksum::Sum8 << QByteArray::fromHex("FF02") << QByteArray::fromHex("01");
         QTest::newRow("xor 8") << Checksum::Xor8 << check << QByteArray::fromHex("31");
     }
     void checksums()
@@ -48,7 +53,8 @@ private slots:
     {
         const QList<SavedCommand> commands = {
             {"读十个寄存器", "01 03 00 00 00 0A", true, LineEnding::None, Checksum::Crc16Modbus},
-            {"a=b [command] \\n", "  AT+X=1\\r\nsecond\rline\\  ", false, LineEnding::CRLF, Checksum::None},
+            {"a=b [command] \\n", "  AT+X=1\\r\nsecond\rline\\  ", false, LineEnding::CRLF,
+             Checksum::None},
             {"#not a comment", "", false, LineEnding::CR, Checksum::Xor8},
         };
         const CommandsRead got = readCommands(writeCommands(commands));
@@ -101,13 +107,15 @@ private slots:
         f.close();
         CommandStore store(path);
         QCOMPARE(store.load().error->line, 3);
-        QCOMPARE(store.update([&](QList<SavedCommand> &l) { l += one; }), one); // from the empty list shown
+        QCOMPARE(store.update([&](QList<SavedCommand> &l) { l += one; }),
+                 one); // from the empty list shown
         QCOMPARE(store.movedAside(), path + ".bad");
         QFile aside(path + ".bad");
         QVERIFY(aside.open(QIODevice::ReadOnly));
         QCOMPARE(aside.readAll(), QByteArray("[command]\nname=a\nbogus\n"));
         QCOMPARE(CommandStore(path).load().commands, one);
-        QVERIFY(store.update([](QList<SavedCommand> &l) { l.clear(); })); // a good file is simply written over
+        QVERIFY(store.update(
+            [](QList<SavedCommand> &l) { l.clear(); })); // a good file is simply written over
         QVERIFY(store.movedAside().isEmpty());
     }
 

@@ -18,7 +18,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -40,18 +41,30 @@ int baudOf(int fd)
     if (tcgetattr(fd, &tio) != 0)
         return 9600;
     switch (cfgetispeed(&tio)) {
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    case B230400: return 230400;
-    case B460800: return 460800;
-    case B921600: return 921600;
-    default: return 9600;
+    case B1200:
+        return 1200;
+    case B2400:
+        return 2400;
+    case B4800:
+        return 4800;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    case B230400:
+        return 230400;
+    case B460800:
+        return 460800;
+    case B921600:
+        return 921600;
+    default:
+        return 9600;
     }
 }
 
@@ -126,7 +139,8 @@ int main(int argc, char *argv[])
     // The slave end stays open here too, so the device lives on while the
     // program closes and re-opens the port.
 
-    struct sigaction sa {};
+    struct sigaction sa {
+    };
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
@@ -148,7 +162,8 @@ int main(int argc, char *argv[])
         if (!frame.empty())
             timeout = std::max(0.0, gap - msSince(lastByte));
         if (!stream.empty())
-            timeout = std::min(timeout, std::max(0.0, (streamed + 1) * double(everyMs) - msSince(start)));
+            timeout =
+                std::min(timeout, std::max(0.0, (streamed + 1) * double(everyMs) - msSince(start)));
         pollfd p{master, POLLIN, 0};
         const int ready = ::poll(&p, 1, int(timeout + 0.999));
         if (ready < 0 && errno != EINTR)

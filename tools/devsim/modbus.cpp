@@ -2,7 +2,8 @@
 
 #include <cctype>
 
-namespace devsim {
+namespace devsim
+{
 
 std::uint16_t crc16(const std::uint8_t *data, std::size_t n)
 {
@@ -115,9 +116,15 @@ Bytes unescape(const std::string &text)
         }
         const char e = text[++i];
         switch (e) {
-        case 'r': out.push_back('\r'); break;
-        case 'n': out.push_back('\n'); break;
-        case 't': out.push_back('\t'); break;
+        case 'r':
+            out.push_back('\r');
+            break;
+        case 'n':
+            out.push_back('\n');
+            break;
+        case 't':
+            out.push_back('\t');
+            break;
         case 'x':
             if (i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
                 std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {

@@ -7,7 +7,8 @@
 #include <vector>
 
 // A small Modbus RTU slave: what the simulated device answers to one frame.
-namespace devsim {
+namespace devsim
+{
 
 using Bytes = std::vector<std::uint8_t>;
 
