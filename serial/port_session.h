@@ -29,7 +29,6 @@ public:
     ~PortSession() override;
     void setLister(PortLister *lister);
 
-    Port *port() const { return m_port; }
     bool isOpen() const { return m_port->isOpen(); }
 
     // s as read from the selectors, shown: their texts as they stand (the
