@@ -117,6 +117,7 @@ private slots:
         PortSession session(&port, &lister);
         SendFeed send(&port);
         QSignalSpy counted(&send, &SendFeed::countChanged);
+        QSignalSpy drained(&port, &Port::drained); // each write drains before the next is made
         const SelectorTexts t{pty.devicePath(), "115200", "NONE", "8", "1"};
         session.ApplyPortSettings(*parsePortSettings(t), t);
         QVERIFY(session.isOpen());
@@ -124,6 +125,7 @@ private slots:
         QVERIFY(send.sendHex("01 03 00 00 00 0A", Checksum::Crc16Modbus));
         QCOMPARE(pty.read(8).toHex(' '), "01 03 00 00 00 0a c5 cd");
         QCOMPARE(send.count(), 8);
+        QTRY_COMPARE(drained.count(), 1); // a drain after a hex send counts nothing more
 
         QVERIFY(send.sendText(QString::fromUtf8("  中A  "), LineEnding::CRLF));
         QCOMPARE(pty.readWithEvents(5), QByteArray("\xd6\xd0"
@@ -133,6 +135,8 @@ private slots:
         send.setHexSend(true);
         QVERIFY(send.sendText("B", LineEnding::None));
         QCOMPARE(pty.readWithEvents(1), "B");
+        QTRY_COMPARE(drained.count(), 3);
+        QCOMPARE(send.count(), 13);
         QVERIFY(send.sendCommand({"cmd", "x\ny", false, LineEnding::CR, Checksum::None}));
         QCOMPARE(pty.readWithEvents(4), "x\ny\r");
         QTRY_COMPARE(send.count(), 13 + 4); // the command's, not the text's
