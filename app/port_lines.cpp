@@ -157,6 +157,12 @@ PortLinesMenu::PortLinesMenu(Port *port, const QList<QWidget *> &area, QWidget *
     m_rts->setChecked(port->rts());
     connect(m_dtr, &QAction::toggled, port, &Port::setDtr);
     connect(m_rts, &QAction::toggled, port, &Port::setRts);
+    // Levels a script chooses show here too (setting a switch to what the
+    // port holds changes nothing more).
+    connect(port, &Port::linesChosen, this, [this](bool dtr, bool rts) {
+        m_dtr->setChecked(dtr);
+        m_rts->setChecked(rts);
+    });
     for (QWidget *w : area)
         w->installEventFilter(this);
 }

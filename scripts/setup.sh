@@ -2,11 +2,12 @@
 # out of tree. Source it; it defines functions only.
 
 QUORVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-QUORVEX_PACKAGES=(cmake g++ make file qt6-base-dev qt6-serialport-dev libqt6serialport6 libssl-dev
-                  fonts-wqy-microhei qt6-translations-l10n)
-# What only the tests need: clang's libFuzzer for the fuzz target, and ser2net,
-# the serial server the remote port tests talk to.
-QUORVEX_TEST_PACKAGES=(clang libclang-rt-dev ser2net)
+QUORVEX_PACKAGES=(cmake g++ make file pkg-config qt6-base-dev qt6-serialport-dev libqt6serialport6
+                  libssl-dev liblua5.4-dev fonts-wqy-microhei qt6-translations-l10n)
+# What only the tests need: clang's libFuzzer for the fuzz target, ser2net,
+# the serial server the remote port tests talk to, and a JUnit reader that
+# checks the reports scripts write.
+QUORVEX_TEST_PACKAGES=(clang libclang-rt-dev ser2net python3-junitparser)
 
 quorvex_install_packages() {
     local missing=() p

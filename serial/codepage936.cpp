@@ -120,3 +120,113 @@ void StreamDecoder::reset()
 }
 
 } // namespace cp936
+
+namespace cp936
+{
+namespace
+{
+// What StreamDecoder makes of each byte and each pair of bytes. A byte is
+// either a character of its own or a lead byte that takes the next one; a
+// lead and the byte after it give one character, and either both bytes are
+// used or only the lead (which then gives U+FFFD, and the second byte is read
+// again on its own).
+struct DecodeTable {
+    bool lead[256];
+    char16_t single[256];
+    char16_t pair[128][256];
+    bool pairWhole[128][256]; // both bytes make the character
+
+    QStringDecoder d{kName};
+
+    // As a new decoder would (one decoder made once, set back each time: making one costs much
+    // more).
+    QString fresh(QByteArrayView bytes)
+    {
+        d.resetState();
+        return d.decode(bytes);
+    }
+
+    DecodeTable()
+    {
+        for (int b = 0; b < 256; ++b) {
+            const char c = char(b);
+            const QString s = fresh(QByteArrayView(&c, 1));
+            lead[b] = s.isEmpty();
+            single[b] = s.isEmpty() ? u'\uFFFD' : char16_t(s.at(0).unicode());
+        }
+        for (int l = 128; l < 256; ++l) {
+            for (int t = 0; t < 256; ++t) {
+                // A space after the pair cannot be part of it, and shows where it ends.
+                const char probe[3] = {char(l), char(t), ' '};
+                const QString both = fresh(QByteArrayView(probe, 3));
+                const bool whole = both.size() == 2 && both.at(1) == u' ';
+                pairWhole[l - 128][t] = whole;
+                pair[l - 128][t] = whole ? char16_t(both.at(0).unicode()) : u'\uFFFD';
+            }
+        }
+    }
+};
+
+const DecodeTable &decodeTable()
+{
+    static const DecodeTable t;
+    return t;
+}
+} // namespace
+
+OffsetDecoder::OffsetDecoder()
+{
+    decodeTable();
+}
+
+void OffsetDecoder::decode(QByteArrayView bytes, qint64 base, QString &text,
+                           std::vector<quint32> &starts)
+{
+    const DecodeTable &t = decodeTable();
+    const qsizetype n = bytes.size();
+    const auto *p = reinterpret_cast<const quint8 *>(bytes.data());
+    const qsizetype at = text.size();
+    text.resize(at + n + 1); // at most a character a byte, and the waiting lead's
+    starts.resize(size_t(at + n + 1));
+    char16_t *out = reinterpret_cast<char16_t *>(text.data()) + at;
+    quint32 *where = starts.data() + at;
+    qsizetype k = 0, i = 0;
+    if (m_lead >= 0 && n > 0) {
+        const int l = std::exchange(m_lead, -1);
+        where[k] = quint32(m_leadAt);
+        if (t.pairWhole[l - 128][p[0]]) {
+            out[k++] = t.pair[l - 128][p[0]];
+            i = 1;
+        } else {
+            out[k++] = u'\uFFFD';
+        }
+    }
+    while (i < n) {
+        const quint8 b = p[i];
+        if (b < 0x80) { // the usual case: a run of ASCII
+            where[k] = quint32(base + i);
+            out[k++] = b;
+            ++i;
+            continue;
+        }
+        where[k] = quint32(base + i);
+        if (!t.lead[b]) {
+            out[k++] = t.single[b];
+            ++i;
+        } else if (i + 1 == n) {
+            m_lead = b;
+            m_leadAt = base + i;
+            ++i;
+        } else if (t.pairWhole[b - 128][p[i + 1]]) {
+            out[k++] = t.pair[b - 128][p[i + 1]];
+            i += 2;
+        } else {
+            out[k++] = u'\uFFFD';
+            ++i;
+        }
+    }
+    text.resize(at + k);
+    starts.resize(size_t(at + k));
+}
+
+} // namespace cp936

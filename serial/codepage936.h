@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringDecoder>
+#include <vector>
 
 // Code page 936 (GBK) is the one encoding for text that becomes bytes, whatever
 // the system locale says.
@@ -43,6 +44,28 @@ public:
 
 private:
     QStringDecoder m_decoder;
+};
+
+// Decodes as StreamDecoder does (the same characters from the same bytes,
+// however they are cut into pieces), from tables made once from it, and tells
+// where each character's bytes begin: a matcher finds text in the characters
+// and hands back the bytes up to its end.
+class OffsetDecoder
+{
+public:
+    OffsetDecoder();
+    // Appends the characters of bytes to text and, for each, the low 32 bits of
+    // the stream position of its first byte to starts; bytes begin at position
+    // base. A lead byte at the end waits for the next piece.
+    void decode(QByteArrayView bytes, qint64 base, QString &text, std::vector<quint32> &starts);
+    // A new stream: a waiting lead byte is dropped.
+    void reset() { m_lead = -1; }
+    // The position of a lead byte that waits for its partner, or -1.
+    qint64 waiting() const { return m_lead < 0 ? -1 : m_leadAt; }
+
+private:
+    int m_lead = -1;
+    qint64 m_leadAt = 0;
 };
 
 } // namespace cp936

@@ -47,6 +47,11 @@ bool DevicePort::openDevice(const QString &path, const LineSettings &settings, Q
     return ok;
 }
 
+void DevicePort::setEagerReads(bool eager)
+{
+    m_serial->setEagerReads(eager); // the network's reads come as they arrive anyway
+}
+
 void DevicePort::setExactReadTimes(bool exact)
 {
     m_serial->setExactReadTimes(exact);

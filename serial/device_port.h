@@ -25,6 +25,7 @@ public:
     static constexpr qint64 kTransmitQueue = 4096;
 
     void setExactReadTimes(bool exact) override;
+    void setEagerReads(bool eager) override;
 
     // The thread the device side runs on (tests keep it busy).
     QThread *ioThread() { return &m_thread; }

@@ -125,14 +125,24 @@ void Port::close()
 
 void Port::setDtr(bool on)
 {
-    m_dtr = on;
+    const bool changed = std::exchange(m_dtr, on) != on;
     applyLines();
+    if (changed)
+        emit linesChosen(m_dtr, m_rts);
 }
 
 void Port::setRts(bool on)
 {
-    m_rts = on;
+    const bool changed = std::exchange(m_rts, on) != on;
     applyLines();
+    if (changed)
+        emit linesChosen(m_dtr, m_rts);
+}
+
+void Port::setTap(Tap tap)
+{
+    QMutexLocker lock(&m_rxLock);
+    m_tap = std::move(tap);
 }
 
 // A pulse under way takes the chosen levels at its end.
@@ -236,6 +246,8 @@ bool Port::queueArrival(quint64 session, const QByteArray &bytes, qint64 msecs)
 {
     if (session != m_session.load() || bytes.isEmpty())
         return false;
+    if (m_tap)
+        m_tap(bytes);
     m_arrived.push_back({bytes, msecs});
     m_arrivedBytes += bytes.size();
     if (m_deliveryPosted)

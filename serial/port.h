@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -83,9 +84,9 @@ public:
     // Of the open port, when it is a network port; nothing for a device.
     std::optional<Served> served() const { return m_served; }
 
-    // The control lines. DTR and RTS hold the levels chosen here: applied at
-    // once while open and right after every opening (DTR on and RTS off until
-    // chosen otherwise, as opening has always left them).
+    // The control lines (linesChosen tells every change). DTR and RTS hold the levels chosen here:
+    // applied at once while open and right after every opening (DTR on and RTS off until chosen
+    // otherwise, as opening has always left them).
     void setDtr(bool on);
     void setRts(bool on);
     bool dtr() const { return m_dtr; }
@@ -111,6 +112,14 @@ public:
     // so that their read times are exact to a few milliseconds (costs more
     // wake-ups a second).
     virtual void setExactReadTimes(bool) {}
+    // Read received bytes the moment they come, without any pause (a script
+    // that answers a prompt within a millisecond); costs a wake-up a read.
+    virtual void setEagerReads(bool) {}
+    // Everything the open port receives, handed to tap as soon as it is read
+    // and before it is delivered, on whichever thread read it: tap must be
+    // quick and must not call the port. An empty tap takes none.
+    using Tap = std::function<void(const QByteArray &bytes)>;
+    void setTap(Tap tap);
 
     // Bytes read from the device and not yet delivered through received(). A
     // reader that finds kMaxQueued waiting stops reading until the window has
@@ -179,6 +188,8 @@ signals:
     // The levels of CTS, DSR, DCD and RI while they are watched: the latest
     // levels, at most once every kLinesSpacingMs however often they change.
     void modemLinesChanged(const Port::ModemLines &lines);
+    // The levels chosen for DTR and RTS changed.
+    void linesChosen(bool dtr, bool rts);
     // Bytes received, in order, never empty; arrivals tell when each stretch of
     // them was read. Under a trickle they come at most every kReceiveSpacingMs;
     // under a flood in portions of at most kMaxPerDelivery, one turn of the
@@ -269,6 +280,7 @@ private:
     };
     // What the device side handed in and is not delivered yet.
     std::deque<Piece> m_arrived;
+    Tap m_tap;                                // guarded by m_rxLock
     std::vector<Arrival> m_spareTimes;        // window thread only       // guarded by m_rxLock
     std::atomic<qsizetype> m_arrivedBytes{0}; // changed under m_rxLock, read without it
     bool m_deliveryPosted = false;            // guarded by m_rxLock

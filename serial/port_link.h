@@ -32,6 +32,8 @@ public:
     virtual void watchLines(bool on) = 0;
     // Read as data comes, so that read times are exact to a few milliseconds.
     virtual void setExactReadTimes(bool) {}
+    // Read the moment data comes, with no pause at all.
+    virtual void setEagerReads(bool) {}
 
     // Bytes handed to write and not yet written to the device.
     std::atomic<qint64> pending{0};

@@ -70,6 +70,7 @@ public:
     int fd = -1;
     quint64 session = 0;
     bool exactTimes = false;     // short pauses only, on the I/O thread
+    bool eager = false;          // no pauses at all, on the I/O thread
     bool windowReads = false;    // the window's thread holds the reading
     bool handOverPosted = false; // the window's thread has been asked to take it
     qint64 lastWindowRead = 0;
@@ -133,7 +134,7 @@ public:
         }
         // A flood (a full read, or a rate no pause could keep up with) is read
         // as it comes.
-        if (out.gone || full || m_rate >= kFloodBytesPerSecond)
+        if (out.gone || full || m_rate >= kFloodBytesPerSecond || eager)
             return out;
         if (exactTimes && !out.bytes.isEmpty()) {
             out.pause = kExactPauseMs;
@@ -592,6 +593,13 @@ void SerialLink::setExactReadTimes(bool exact)
     QMutexLocker lock(&m_in->lock);
     m_in->exactTimes = exact;
     // The window's thread hands the reading over at its next read.
+}
+
+void SerialLink::setEagerReads(bool eager)
+{
+    QMutexLocker lock(&m_in->lock);
+    m_in->eager = eager;
+    // As with exact times, the window's thread hands the reading over at its next read.
 }
 
 void SerialLink::readOnWindowThread(quint64 session, int pause)

@@ -31,6 +31,7 @@ public:
     bool sendBreak(int ms) override;
     void watchLines(bool on) override;
     void setExactReadTimes(bool exact) override;
+    void setEagerReads(bool eager) override;
 
 private:
     void readOnWindowThread(quint64 session, int pause);

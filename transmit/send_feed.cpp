@@ -46,7 +46,21 @@ bool SendFeed::sendFile(const QByteArray &file)
         return false;
     LastSendWasFile = true;
     m_fileBytes = file.size();
+    m_uncounted = m_fileBytes;
     m_commandBytes.reset();
+    return true;
+}
+
+bool SendFeed::sendBytes(const QByteArray &bytes)
+{
+    if (bytes.isEmpty() || !m_port->write(bytes))
+        return false;
+    TXCount = addCount(TXCount, bytes.size());
+    // The drain that follows counts a text or file send still waiting for
+    // its count, and nothing for these bytes.
+    if (!m_commandBytes)
+        m_commandBytes = m_hexSend ? 0 : m_uncounted;
+    emit countChanged(TXCount, false);
     return true;
 }
 
@@ -58,6 +72,7 @@ bool SendFeed::writeText(const QString &text, LineEnding ending)
         return false;
     LastSendWasFile = false;
     m_textBytes = bytes.size();
+    m_uncounted = m_textBytes;
     m_lastText = text;
     return !bytes.isEmpty();
 }
@@ -79,6 +94,7 @@ bool SendFeed::writeHex(const QString &text, Checksum checksum)
 
 void SendFeed::onDrained()
 {
+    m_uncounted = 0;
     if (m_commandBytes) {
         TXCount = addCount(TXCount, std::exchange(*m_commandBytes, 0));
         emit countChanged(TXCount, false);

@@ -40,6 +40,8 @@ public:
     bool sendCommand(const SavedCommand &command);
     // A file's bytes as they are on disk, without the spaces at their ends.
     bool sendFile(const QByteArray &file);
+    // Bytes exactly as given (a script's), counted when written, as hex is.
+    bool sendBytes(const QByteArray &bytes);
 
     qint64 count() const { return TXCount; }
     void clearCount();
@@ -68,4 +70,5 @@ private:
     // Set while a saved command was the last send: what it counts at the next
     // drain (a text command; a hex command was counted when it was sent).
     std::optional<qint64> m_commandBytes;
+    qint64 m_uncounted = 0; // a text or file send's bytes, until a drain counts them
 };

@@ -60,6 +60,48 @@ private slots:
     }
 
     // A character whose two bytes arrive in two reads comes out whole.
+    // The offset decoder gives StreamDecoder's characters for every pair of
+    // bytes and for random streams of them cut anywhere, and each character's
+    // start is the position of a byte that begins it.
+    void offsetDecoderAsStreamDecoder()
+    {
+        QRandomGenerator rng(9360);
+        QList<QByteArray> streams;
+        QByteArray pairs;
+        for (int l = 0x80; l < 0x100; ++l)
+            for (int t = 0; t < 0x100; ++t)
+                pairs.append(char(l)).append(char(t)).append(' ');
+        streams << pairs;
+        const char pool[] = {'A', ' ', '\x80', '\x81', '\xd6', '\xd0', '\xff', '\x7f', '\x40',
+                             '\xa1', '\xfe', '\r', '\0', '\x30'};
+        for (int i = 0; i < 2000; ++i) {
+            QByteArray b;
+            for (int n = int(rng.bounded(30)); n > 0; --n)
+                b += pool[rng.bounded(int(std::size(pool)))];
+            streams << b;
+        }
+        for (const QByteArray &bytes : streams) {
+            cp936::StreamDecoder reference;
+            cp936::OffsetDecoder d;
+            QString expected, text;
+            std::vector<quint32> starts;
+            const qint64 origin = 0xFFFFFFF0LL; // positions past 2^32 keep their low bits
+            for (qsizetype at = 0; at < bytes.size();) {
+                const qsizetype n = std::min<qsizetype>(bytes.size() - at, 1 + rng.bounded(5));
+                expected += reference.decode(bytes.mid(at, n));
+                d.decode(bytes.mid(at, n), origin + at, text, starts);
+                at += n;
+            }
+            QCOMPARE(text, expected);
+            QCOMPARE(starts.size(), size_t(text.size()));
+            quint32 previous = quint32(origin) - 1;
+            for (quint32 s : starts) {
+                QVERIFY(qint32(s - previous) >= 1 && qint32(s - previous) <= 2);
+                previous = s;
+            }
+        }
+    }
+
     void splitCharacter()
     {
         cp936::StreamDecoder d;
