@@ -2,7 +2,10 @@
 // program without hardware. Prints the device path as its first line, then
 // answers Modbus RTU requests as slave 1 (holding and input registers, function
 // 06 writes), echoes everything that is not a Modbus frame, and can stream a
-// line or a byte pattern. Ends cleanly on SIGINT and SIGTERM.
+// line or a byte pattern. A line holding "reboot" makes it boot: a banner,
+// then "Hit any key to stop autoboot" with a window of --boot-window ms
+// (8 by default) in which any byte stops it at its "=> " prompt; otherwise it
+// starts its kernel and ends at "login: ". Ends cleanly on SIGINT and SIGTERM.
 #include "devsim/modbus.h"
 
 #include <algorithm>
@@ -91,6 +94,7 @@ int usage(const char *self)
 {
     std::fprintf(stderr,
                  "usage: %s [--stream-text TEXT | --stream-hex \"01 02 ...\"] [--every MS]\n"
+                 "          [--boot-window MS]\n"
                  "  TEXT may hold \\r, \\n, \\t and \\xHH; --every defaults to 1000 ms\n",
                  self);
     return 2;
@@ -102,6 +106,7 @@ int main(int argc, char *argv[])
 {
     devsim::Bytes stream;
     int everyMs = 1000;
+    int bootWindowMs = 8;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -114,6 +119,12 @@ int main(int argc, char *argv[])
                 return 2;
             }
             stream = *bytes;
+        } else if (a == "--boot-window" && hasValue) {
+            bootWindowMs = std::atoi(argv[++i]);
+            if (bootWindowMs < 1 || bootWindowMs > 60000) {
+                std::fprintf(stderr, "%s: --boot-window takes 1 to 60000 ms\n", argv[0]);
+                return 2;
+            }
         } else if (a == "--every" && hasValue) {
             everyMs = std::atoi(argv[++i]);
             if (everyMs < 1 || everyMs > 3600000) {
@@ -155,6 +166,10 @@ int main(int argc, char *argv[])
     Clock::time_point lastByte = Clock::now();
     const Clock::time_point start = Clock::now();
     long long streamed = 0;
+    // While booting: when the window for stopping it closes.
+    bool booting = false;
+    Clock::time_point bootEnds;
+    const auto text = [](const char *s) { return devsim::Bytes(s, s + std::strlen(s)); };
 
     while (!g_stop) {
         const double gap = devsim::frameGapMs(baudOf(slave));
@@ -164,6 +179,8 @@ int main(int argc, char *argv[])
         if (!stream.empty())
             timeout =
                 std::min(timeout, std::max(0.0, (streamed + 1) * double(everyMs) - msSince(start)));
+        if (booting)
+            timeout = std::min(timeout, std::max(0.0, -msSince(bootEnds)));
         pollfd p{master, POLLIN, 0};
         const int ready = ::poll(&p, 1, int(timeout + 0.999));
         if (ready < 0 && errno != EINTR)
@@ -171,10 +188,17 @@ int main(int argc, char *argv[])
         if (ready > 0 && (p.revents & POLLIN)) {
             std::uint8_t buf[4096];
             const ssize_t n = ::read(master, buf, sizeof buf);
-            if (n > 0) {
+            if (n > 0 && booting) {
+                booting = false; // any key: it stays at its prompt
+                writeAll(master, text("\r\n=> "));
+            } else if (n > 0) {
                 frame.insert(frame.end(), buf, buf + n);
                 lastByte = Clock::now();
             }
+        }
+        if (booting && msSince(bootEnds) >= 0) {
+            booting = false;
+            writeAll(master, text("\r\nStarting kernel ...\r\n\r\ndevsim login: "));
         }
         if (!frame.empty() && msSince(lastByte) >= gap) {
             const auto answer = slaveDevice.handle(frame);
@@ -182,6 +206,14 @@ int main(int argc, char *argv[])
                 writeAll(master, answer.reply);
             else if (answer.kind == devsim::ModbusSlave::Kind::NotModbus)
                 writeAll(master, frame);
+            const std::string line(frame.begin(), frame.end());
+            if (answer.kind == devsim::ModbusSlave::Kind::NotModbus &&
+                line.find("reboot") != std::string::npos) {
+                writeAll(master, text("\r\nU-Boot 2026.10 (quorvex-devsim)\r\n\r\n"
+                                      "Hit any key to stop autoboot:  0 "));
+                booting = true;
+                bootEnds = Clock::now() + std::chrono::milliseconds(bootWindowMs);
+            }
             frame.clear();
         }
         if (!stream.empty() && msSince(start) >= (streamed + 1) * double(everyMs)) {
