@@ -10,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QEventLoop>
 #include <QFile>
 #include <QSaveFile>
 #include <QTimer>
@@ -145,30 +144,6 @@ int runHeadless(const QStringList &args)
             writeFile(o->junit, junitReport(outcome, started, error));
     };
 
-    if (!o->port.isEmpty()) {
-        // Opened as the script's open() would, before the script starts.
-        QString error;
-        bool done = false;
-        QEventLoop wait;
-        scriptPort.open(o->port, o->settings, [&](const QString &e, bool) {
-            error = e;
-            done = true;
-            wait.quit();
-        });
-        if (!done)
-            wait.exec();
-        if (!error.isEmpty()) {
-            say(stderr, QStringLiteral("quorvex-run: ") + error);
-            if (log)
-                log->write(stamp(0, error).toUtf8() + '\n');
-            ScriptOutcome none;
-            none.script = QFileInfo(o->script).fileName();
-            none.log << error;
-            report(none, error);
-            return kUsage;
-        }
-    }
-
     int status = kUsage;
     QObject::connect(&run, &ScriptRun::logged, &run, [&](qint64 ms, const QString &line) {
         if (log) {
@@ -186,6 +161,7 @@ int runHeadless(const QStringList &args)
     QObject::connect(&run, &ScriptRun::finished, &run, [&](const ScriptOutcome &outcome) {
         switch (outcome.end) {
         case ScriptOutcome::End::NotLoaded:
+        case ScriptOutcome::End::NotOpened:
             say(stderr, QStringLiteral("quorvex-run: ") + outcome.error);
             status = kUsage;
             break;
@@ -228,7 +204,10 @@ int runHeadless(const QStringList &args)
         });
         limit.start(int(std::min(*o->timeout * 1000.0, 2e9)));
     }
-    run.start(o->script);
+    std::optional<ScriptRun::Opening> first;
+    if (!o->port.isEmpty())
+        first = ScriptRun::Opening{o->port, o->settings};
+    run.start(o->script, first);
     QCoreApplication::exec();
     return status;
 }

@@ -36,6 +36,7 @@ QByteArray junitReport(const ScriptOutcome &outcome, const QDateTime &started, c
 {
     QString problem = error;
     if (problem.isEmpty() && (outcome.end == ScriptOutcome::End::NotLoaded ||
+                              outcome.end == ScriptOutcome::End::NotOpened ||
                               outcome.end == ScriptOutcome::End::TimedOut))
         problem = outcome.error;
     const int errors = problem.isEmpty() ? 0 : 1;

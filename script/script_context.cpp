@@ -195,6 +195,21 @@ ScriptOutcome ScriptContext::run(const QString &path)
         m_outcome.ms = elapsed();
         return m_outcome;
     }
+    if (!m_firstPort.isEmpty()) {
+        const Status opened = ask([this](ScriptPort *port, ScriptChannel::Reply reply) {
+            port->open(m_firstPort, m_firstSettings, std::move(reply));
+        });
+        if (opened != Status::Ok) {
+            m_outcome.end = opened == Status::Error ? ScriptOutcome::End::NotOpened
+                                                    : ScriptOutcome::End::Stopped;
+            m_outcome.error =
+                opened == Status::Error ? QString::fromUtf8(m_error) : QStringLiteral("已停止");
+            lua_settop(m_L, 0);
+            record(m_outcome.error);
+            m_outcome.ms = elapsed();
+            return m_outcome;
+        }
+    }
     const int status = lua_pcall(m_L, 0, 0, handler);
     if (status != LUA_OK) {
         if (isValue(m_L, -1, kStopValue)) {

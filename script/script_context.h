@@ -38,6 +38,12 @@ public:
     ScriptContext(std::shared_ptr<ScriptChannel> channel, ScriptPort *port, Events events);
     ~ScriptContext();
     ScriptOutcome run(const QString &path);
+    // Before run: the port run opens once the script has loaded.
+    void openFirst(const QString &port, const QString &settings)
+    {
+        m_firstPort = port;
+        m_firstSettings = settings;
+    }
 
     static ScriptContext *of(lua_State *L);
     lua_State *lua() const { return m_L; }
@@ -94,6 +100,7 @@ private:
     lua_State *m_L = nullptr;
     size_t m_memory = 0;
     QString m_name;
+    QString m_firstPort, m_firstSettings;
     qint64 m_start = 0;
     QByteArray m_error;
 

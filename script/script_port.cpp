@@ -7,8 +7,15 @@
 #include <QStringList>
 
 ScriptPort::ScriptPort(Port *port, PortSession *session, SendFeed *send, QObject *parent)
-    : QObject(parent), m_port(port), m_session(session), m_send(send)
+    : QObject(parent), m_port(port), m_session(session), m_send(send),
+      m_drainLimit(new QTimer(this))
 {
+    m_drainLimit->setSingleShot(true);
+    connect(m_drainLimit, &QTimer::timeout, this, [this] {
+        m_unsent = false;
+        if (auto then = std::exchange(m_afterSent, nullptr))
+            then();
+    });
     m_opener = [this](const PortSettings &s, const SelectorTexts &texts) {
         m_session->stopWaiting();
         m_session->ApplyPortSettings(s, texts);
@@ -16,7 +23,7 @@ ScriptPort::ScriptPort(Port *port, PortSession *session, SendFeed *send, QObject
     connect(m_port, &Port::opened, this, &ScriptPort::onOpened);
     connect(m_port, &Port::closed, this, &ScriptPort::onClosed);
     connect(m_port, &Port::lost, this, &ScriptPort::onLost);
-    connect(m_port, &Port::drained, this, &ScriptPort::flush);
+    connect(m_port, &Port::drained, this, &ScriptPort::onDrained);
     connect(m_port, &Port::openFinished, this, [this](bool ok) {
         if (m_openReply)
             finishOpen(ok ? QString() : m_port->errorString());
@@ -50,6 +57,9 @@ void ScriptPort::detach()
     m_port->setEagerReads(false);
     m_channel.reset();
     m_openReply = nullptr;
+    m_afterSent = nullptr;
+    m_unsent = false;
+    m_drainLimit->stop();
     for (Out &o : m_out)
         o.reply(QStringLiteral("脚本已结束"), false);
     m_out.clear();
@@ -64,7 +74,38 @@ std::optional<SelectorTexts> ScriptPort::selectorTexts(const QString &name, cons
     return SelectorTexts{name, f[0].trimmed(), f[1].trimmed(), f[2].trimmed(), f[3].trimmed()};
 }
 
+void ScriptPort::afterSent(std::function<void()> then)
+{
+    if (!m_port->isOpen())
+        flush(); // what waits for room cannot go now
+    if ((!m_unsent && m_out.empty()) || !m_port->isOpen()) {
+        m_unsent = false;
+        then();
+        return;
+    }
+    m_afterSent = std::move(then);
+    m_drainLimit->start(kDrainWaitMs);
+}
+
+void ScriptPort::onDrained()
+{
+    flush();
+    if (!m_out.empty())
+        return; // more of the script's is still to go
+    m_unsent = false;
+    m_drainLimit->stop();
+    if (auto then = std::exchange(m_afterSent, nullptr))
+        then();
+}
+
 void ScriptPort::open(const QString &name, const QString &settings, Reply reply)
+{
+    afterSent([this, name, settings, reply = std::move(reply)]() mutable {
+        openNow(name, settings, std::move(reply));
+    });
+}
+
+void ScriptPort::openNow(const QString &name, const QString &settings, Reply reply)
 {
     const auto texts = selectorTexts(name, settings);
     const auto s = texts ? parsePortSettings(*texts) : std::nullopt;
@@ -102,10 +143,12 @@ void ScriptPort::finishOpen(const QString &error)
 
 void ScriptPort::close(Reply reply)
 {
-    m_session->stopWaiting();
-    if (m_port->isOpen() || m_port->isOpening())
-        m_session->ClosePort();
-    reply({}, true);
+    afterSent([this, reply = std::move(reply)] {
+        m_session->stopWaiting();
+        if (m_port->isOpen() || m_port->isOpening())
+            m_session->ClosePort();
+        reply({}, true);
+    });
 }
 
 void ScriptPort::send(const QByteArray &bytes, Reply reply)
@@ -122,6 +165,7 @@ void ScriptPort::flush()
         if (!m_port->isOpen()) {
             o.reply(QStringLiteral("串口没有打开"), false);
         } else if (m_send->sendBytes(o.bytes)) {
+            m_unsent = true;
             o.reply({}, true);
         } else if (o.bytes.isEmpty()) {
             o.reply({}, true);

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -45,7 +46,9 @@ public:
     // the script's to tell, not the window's.
     bool opening() const { return bool(m_openReply); }
 
-    // settings: "115200,N,8,1"; empty: 9600,N,8,1.
+    // settings: "115200,N,8,1"; empty: 9600,N,8,1. What the script sent
+    // goes out first (closing would drop it), for at most kDrainWaitMs.
+    static constexpr int kDrainWaitMs = 2000;
     void open(const QString &name, const QString &settings, Reply reply);
     void close(Reply reply);
     void send(const QByteArray &bytes, Reply reply);
@@ -63,8 +66,12 @@ private:
     void onOpened();
     void onClosed();
     void onLost();
+    void openNow(const QString &name, const QString &settings, Reply reply);
     void finishOpen(const QString &error);
     void flush();
+    // Runs then once what the script sent has gone out.
+    void afterSent(std::function<void()> then);
+    void onDrained();
 
     Port *m_port;
     PortSession *m_session;
@@ -79,4 +86,7 @@ private:
         Reply reply;
     };
     std::deque<Out> m_out; // sends waiting for room
+    bool m_unsent = false; // a script's bytes are on their way
+    std::function<void()> m_afterSent;
+    QTimer *m_drainLimit;
 };

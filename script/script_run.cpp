@@ -33,7 +33,7 @@ ScriptRun::~ScriptRun()
     m_port->detach();
 }
 
-bool ScriptRun::start(const QString &path)
+bool ScriptRun::start(const QString &path, const std::optional<Opening> &first)
 {
     if (m_running)
         return false;
@@ -51,10 +51,12 @@ bool ScriptRun::start(const QString &path)
         QMetaObject::invokeMethod(
             this, [this, c] { emit caseFinished(c); }, Qt::QueuedConnection);
     };
-    m_thread = std::thread([this, path, channel = m_channel, port = m_port, events] {
+    m_thread = std::thread([this, path, first, channel = m_channel, port = m_port, events] {
         ScriptOutcome outcome;
         {
             ScriptContext context(channel, port, events);
+            if (first)
+                context.openFirst(first->port, first->settings);
             outcome = context.run(path);
         }
         m_threadDone = true;

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -27,6 +28,7 @@ struct ScriptOutcome {
     enum class End {
         Finished,  // ran to its end (or os.exit)
         NotLoaded, // could not be read or compiled: error says why, with file and line
+        NotOpened, // the port to open first did not open: error says why
         Stopped,   // 停止, or the run's owner stopped it
         TimedOut,  // the whole run's time-out
     };
@@ -52,8 +54,13 @@ public:
     explicit ScriptRun(ScriptPort *port, QObject *parent = nullptr);
     ~ScriptRun() override; // stops a run and waits for its thread
 
-    // Starts path; false while a run is under way.
-    bool start(const QString &path);
+    // Starts path; false while a run is under way. A port given is opened
+    // (as open() does) once the script has loaded and before it runs, so
+    // nothing the device sends from its opening on escapes the script.
+    struct Opening {
+        QString port, settings;
+    };
+    bool start(const QString &path, const std::optional<Opening> &first = std::nullopt);
     bool isRunning() const { return m_running; }
     // Asks the run to end (an endless loop too, within a few milliseconds);
     // finished follows. timedOut: because the whole run took too long.

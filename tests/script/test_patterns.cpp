@@ -51,8 +51,8 @@ private slots:
             << std::vector{regex("ERR(\\d+):(\\w+)?;")} << QByteArray("ok ER|R12:|;") << 0
             << QByteArray("ERR12:;") << QStringList{"12", QString()} << qint64(10);
         QTest::newRow("the match that ends first wins")
-            << std::vector{text("ABCD"), text("BC")} << QByteArray("xABCD") << 1
-            << QByteArray("BC") << QStringList() << qint64(4);
+            << std::vector{text("ABCD"), text("BC")} << QByteArray("xABCD") << 1 << QByteArray("BC")
+            << QStringList() << qint64(4);
         QTest::newRow("ending together: the first given")
             << std::vector{text("CD"), regex("[A-Z]+D")} << QByteArray("ABCD") << 0
             << QByteArray("CD") << QStringList() << qint64(4);
