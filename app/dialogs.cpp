@@ -93,3 +93,15 @@ std::optional<QString> QtDialogs::chooseCommandsFile(const QString &title, bool 
         return std::nullopt;
     return dialog.selectedFiles().first();
 }
+
+std::optional<QString> QtDialogs::chooseScript(const QString &folder)
+{
+    QFileDialog dialog(m_owner, QStringLiteral("运行脚本"), folder);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(
+        {QStringLiteral("Lua 脚本（*.lua） (*.lua)"), QStringLiteral("所有文件 (*)")});
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first();
+}

@@ -33,6 +33,9 @@ public:
     // when cancelled.
     virtual std::optional<QString> chooseCommandsFile(const QString &title, bool forSaving,
                                                       const QString &folder) = 0;
+    // A file dialog offering Lua scripts (*.lua) in folder; the chosen path,
+    // or nothing when cancelled.
+    virtual std::optional<QString> chooseScript(const QString &folder) = 0;
 };
 
 // The real dialogs, modal to the given window.
@@ -47,6 +50,7 @@ public:
                                         const QString &current) override;
     std::optional<QString> chooseCommandsFile(const QString &title, bool forSaving,
                                               const QString &folder) override;
+    std::optional<QString> chooseScript(const QString &folder) override;
 
 private:
     QWidget *m_owner;

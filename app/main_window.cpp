@@ -4,12 +4,14 @@
 #include "app/commands_window.h"
 #include "app/find_window.h"
 #include "app/port_lines.h"
+#include "app/script_window.h"
 #include "app/send_box_menu.h"
 #include "capture/save_file.h"
 #include "receive/counters.h"
 #include "receive/receive_display.h"
 #include "receive/receive_feed.h"
 #include "receive/receive_recorder.h"
+#include "script/script_port.h"
 #include "serial/port_lister.h"
 #include "serial/port_names.h"
 #include "transmit/interval_timer.h"
@@ -164,6 +166,8 @@ void MainForm::wireMenus()
 
     // The send box's menu and the saved commands, the first twelve on F1 to F12.
     m_sendMenu = new SendBoxMenu(c.TxtSend, c.ChkHexSend, this);
+    connect(m_sendMenu, &SendBoxMenu::scriptRequested, this,
+            [this] { scriptWindow()->chooseAndRun(folderPickerRoot()); });
     connect(m_sendMenu, &SendBoxMenu::commandsRequested, this, [this] {
         commandsWindow()->show();
         commandsWindow()->raise();
@@ -182,7 +186,12 @@ void MainForm::setPortLister(PortLister *lister)
     m_session->setLister(lister);
 }
 
-MainForm::~MainForm() = default;
+// A script still running is stopped and waited for while everything it
+// works with is still there.
+MainForm::~MainForm()
+{
+    delete m_scriptWindow;
+}
 
 void MainForm::setCommandsFile(const QString &path)
 {
@@ -198,6 +207,17 @@ CommandsWindow *MainForm::commandsWindow()
         m_commandsWindow->load();
     }
     return m_commandsWindow;
+}
+
+ScriptWindow *MainForm::scriptWindow()
+{
+    if (!m_scriptWindow) {
+        auto *port = new ScriptPort(m_port, m_session, m_send);
+        port->setOpener(
+            [this](const PortSettings &, const SelectorTexts &texts) { openForScript(texts); });
+        m_scriptWindow = new ScriptWindow(port, m_dialogs, this);
+    }
+    return m_scriptWindow;
 }
 
 FindWindow *MainForm::findWindow()
@@ -233,8 +253,23 @@ std::optional<PortSettings> MainForm::ReadPortSettings() const
     return parsePortSettings(selectorTexts());
 }
 
+// A script's open(): the selectors take its texts, and the port opens as a
+// selector's choice opens it.
+void MainForm::openForScript(const SelectorTexts &texts)
+{
+    c.CboCom->setEditText(texts.com);
+    c.CboBaudrate->setEditText(texts.baud);
+    c.CboParitybit->setEditText(texts.parity);
+    c.CboDatabit->setEditText(texts.dataBits);
+    c.CboStopbit->setEditText(texts.stopBits);
+    onSelectorClick();
+}
+
+// A script's own opening tells its failure in the script, not in a message box.
 void MainForm::onOpenFailed(PortSession::Failure which)
 {
+    if (m_scriptWindow && m_scriptWindow->port()->opening())
+        return;
     if (which == PortSession::Failure::AtStart)
         m_dialogs->message(kPortMissing, Dialogs::Icon::Exclamation, Dialogs::Buttons::OkCancel);
     else
@@ -397,6 +432,8 @@ void MainForm::onCmdQuitClick()
 
 void MainForm::quit()
 {
+    if (m_scriptWindow)
+        m_scriptWindow->shutdown();
     m_recorder->stop();
     m_session->quit();
     TmrNowTime->stop();

@@ -26,6 +26,7 @@ class PortLister;
 class ReceiveFeed;
 class ReceiveRecorder;
 class SendBoxMenu;
+class ScriptWindow;
 class SendFeed;
 struct SavedCommand;
 
@@ -59,6 +60,8 @@ public:
     CommandsWindow *commandsWindow();
     // The 查找 window, made at its first use.
     FindWindow *findWindow();
+    // The 脚本 window, made at its first use.
+    ScriptWindow *scriptWindow();
     SendBoxMenu *sendBoxMenu() const { return m_sendMenu; }
     PortLinesMenu *portLinesMenu() const { return m_portLines; }
 
@@ -92,6 +95,7 @@ private:
     SelectorTexts selectorTexts() const;
     static bool ticked(const QCheckBox *box);
     void onOpenFailed(PortSession::Failure which);
+    void openForScript(const SelectorTexts &texts);
     void setOpenLook();
     void setClosedLook();
 
@@ -148,6 +152,7 @@ private:
     std::unique_ptr<CommandStore> m_commandStore;
     CommandsWindow *m_commandsWindow = nullptr;
     FindWindow *m_findWindow = nullptr;
+    ScriptWindow *m_scriptWindow = nullptr;
 
     QTimer *m_saveNotice;
     int m_saveNoticeMs = 5000;

@@ -110,6 +110,8 @@ void SendBoxMenu::showMenu(const QPoint &pos)
     }
     connect(menu->addAction(QStringLiteral("常用指令…")), &QAction::triggered, this,
             &SendBoxMenu::commandsRequested);
+    connect(menu->addAction(QStringLiteral("运行脚本…")), &QAction::triggered, this,
+            &SendBoxMenu::scriptRequested);
     menu->exec(pos);
 }
 

@@ -12,7 +12,7 @@ class QCheckBox;
 class QPlainTextEdit;
 
 // What the send box offers beyond typing: its context menu (Qt's editing items,
-// then 行尾, 校验, 最近发送 and 常用指令…) and Ctrl+Up / Ctrl+Down through the
+// then 行尾, 校验, 最近发送, 常用指令… and 运行脚本…) and Ctrl+Up / Ctrl+Down through the
 // recent sends. The line ending and checksum chosen hold while the program runs.
 class SendBoxMenu : public QObject
 {
@@ -34,6 +34,7 @@ public:
 
 signals:
     void commandsRequested();
+    void scriptRequested();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

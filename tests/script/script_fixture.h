@@ -40,7 +40,8 @@ struct ScriptBench {
             error = e;
             done = true;
         });
-        QTest::qWaitFor([&] { return done; }, 5000);
+        if (!QTest::qWaitFor([&] { return done; }, 5000))
+            return QStringLiteral("no answer in 5 s");
         return error;
     }
 

@@ -21,6 +21,8 @@ public:
     QString folderTitle, folderRoot, folderCurrent; // what the picker was asked
     std::optional<QString> commandsFileAnswer;      // nothing = cancelled
     QString commandsFolder;                         // where the commands file dialog opened
+    std::optional<QString> scriptAnswer;            // nothing = cancelled
+    QString scriptFolder;                           // where the script dialog opened
 
     void message(const QString &text, Icon icon, Buttons buttons) override
     {
@@ -43,5 +45,10 @@ public:
     {
         commandsFolder = folder;
         return commandsFileAnswer;
+    }
+    std::optional<QString> chooseScript(const QString &folder) override
+    {
+        scriptFolder = folder;
+        return scriptAnswer;
     }
 };

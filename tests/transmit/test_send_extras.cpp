@@ -89,18 +89,18 @@ private slots:
         QCOMPARE(tx(), QStringLiteral("TX:16"));
     }
 
-    // The menu: Qt's editing items, then the four of the send box, the chosen
+    // The menu: Qt's editing items, then the five of the send box, the chosen
     // ending and checksum read as checked radio buttons.
     void menuAsShownAndRead()
     {
         menu()->checksumActions()[4]->trigger(); // CRC-32
         withMenu([&](QMenu *m) {
             const QList<QAction *> items = m->actions();
-            QVERIFY(items.size() >= 5);
+            QVERIFY(items.size() >= 6);
             QStringList last;
-            for (qsizetype i = items.size() - 5; i < items.size(); ++i)
+            for (qsizetype i = items.size() - 6; i < items.size(); ++i)
                 last << (items[i]->isSeparator() ? QStringLiteral("|") : items[i]->text());
-            QCOMPARE(last, (QStringList{"|", "行尾", "校验", "最近发送", "常用指令…"}));
+            QCOMPARE(last, (QStringList{"|", "行尾", "校验", "最近发送", "常用指令…", "运行脚本…"}));
             QMenu *checksum = submenu(m, "校验");
             QCOMPARE(checksum->actions().size(), 7);
             for (QAction *a : checksum->actions()) {
