@@ -10,7 +10,15 @@ void MatchStream::append(QByteArrayView bytes)
         return;
     const qint64 at = end();
     m_bytes.append(bytes);
-    m_decoder.decode(bytes, at, m_text, m_starts);
+    if (m_startCount + bytes.size() + 1 > m_startRoom) {
+        const qsizetype room =
+            std::max<qsizetype>(2 * m_startRoom, m_startCount + bytes.size() + 1);
+        auto grown = std::make_unique_for_overwrite<quint32[]>(size_t(room));
+        std::copy_n(m_starts.get(), m_startCount, grown.get());
+        m_starts = std::move(grown);
+        m_startRoom = room;
+    }
+    m_startCount += m_decoder.decode(bytes, at, m_text, m_starts.get() + m_startCount);
     if (m_bytes.size() > kMaxKept)
         drop(end() - kKeep);
 }
@@ -29,7 +37,7 @@ void MatchStream::skip(qint64 n)
     m_bytes.clear();
     m_charBase = charEnd();
     m_text.clear();
-    m_starts.clear();
+    m_startCount = 0;
 }
 
 QByteArrayView MatchStream::bytes(qint64 from) const
@@ -63,10 +71,11 @@ qint64 MatchStream::charAt(qint64 at) const
     // The starts rise with the characters: the first at or after at.
     const quint32 base = quint32(m_byteBase);
     const quint32 want = quint32(at - m_byteBase);
-    const auto it =
-        std::lower_bound(m_starts.begin(), m_starts.end(), want,
+    const quint32 *first = m_starts.get();
+    const quint32 *it =
+        std::lower_bound(first, first + m_startCount, want,
                          [base](quint32 s, quint32 w) { return quint32(s - base) < w; });
-    return m_charBase + qint64(it - m_starts.begin());
+    return m_charBase + qint64(it - first);
 }
 
 void MatchStream::release(qint64 at)
@@ -84,7 +93,9 @@ void MatchStream::drop(qint64 at)
     const qint64 from = std::min(at, byteOf(c));
     m_bytes.remove(0, qsizetype(from - m_byteBase));
     m_text.remove(0, qsizetype(c - m_charBase));
-    m_starts.erase(m_starts.begin(), m_starts.begin() + (c - m_charBase));
+    const qsizetype gone = qsizetype(c - m_charBase);
+    std::copy(m_starts.get() + gone, m_starts.get() + m_startCount, m_starts.get());
+    m_startCount -= gone;
     m_byteBase = from;
     m_charBase = c;
 }

@@ -4,7 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
-#include <vector>
+#include <memory>
 
 // What a script has received and not yet let go of, as bytes and as the text
 // the receive box shows for them (code page 936), with where each character's
@@ -16,7 +16,7 @@ class MatchStream
 {
 public:
     static constexpr qsizetype kKeep = 1 << 20;
-    static constexpr qsizetype kMaxKept = 2 * kKeep;
+    static constexpr qsizetype kMaxKept = 4 * kKeep;
 
     MatchStream();
     void append(QByteArrayView bytes);
@@ -49,7 +49,9 @@ private:
     cp936::OffsetDecoder m_decoder;
     QByteArray m_bytes;
     QString m_text;
-    std::vector<quint32> m_starts; // low 32 bits of each character's first byte's position
+    // The low 32 bits of each character's first byte's position.
+    std::unique_ptr<quint32[]> m_starts;
+    qsizetype m_startCount = 0, m_startRoom = 0;
     qint64 m_byteBase = 0;
     qint64 m_charBase = 0;
 };

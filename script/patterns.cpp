@@ -8,6 +8,10 @@ Pattern Pattern::fromText(const QString &text)
     Pattern p;
     p.kind = Kind::Text;
     p.text = text;
+    const QByteArray bytes = cp936::encode(text);
+    cp936::StreamDecoder d;
+    if (!text.isEmpty() && d.decode(bytes) == text)
+        p.encoded = bytes;
     return p;
 }
 
@@ -74,8 +78,17 @@ std::optional<Pattern> Pattern::fromRegex(const QString &regex, QString *why)
 }
 
 PatternSearch::PatternSearch(std::vector<Pattern> patterns, qint64 from)
-    : m_patterns(std::move(patterns)), m_from(from)
+    : m_patterns(std::move(patterns)), m_from(from), m_byFirst(256)
 {
+    for (size_t i = 0; i < m_patterns.size(); ++i) {
+        const Pattern &p = m_patterns[i];
+        if (p.kind != Pattern::Kind::Text || p.encoded.isEmpty())
+            continue;
+        m_byFirst[quint8(p.encoded[0])].push_back(int(i));
+        m_first[quint8(p.encoded[0])] = true;
+        m_texts = true;
+        m_longest = std::max(m_longest, p.encoded.size());
+    }
     restartAt(from);
 }
 
@@ -83,6 +96,42 @@ void PatternSearch::restartAt(qint64 at)
 {
     m_from = at;
     m_next.assign(m_patterns.size(), -1); // -1: from m_from, in the pattern's own units
+    m_textNext = -1;
+}
+
+std::optional<PatternSearch::Found> PatternSearch::lookTexts(const MatchStream &stream,
+                                                             size_t *which)
+{
+    if (m_textNext < 0)
+        m_textNext = m_from;
+    m_textNext = std::max(m_textNext, stream.begin());
+    const QByteArrayView hay = stream.bytes(m_textNext);
+    const auto *h = reinterpret_cast<const quint8 *>(hay.data());
+    const qsizetype n = hay.size();
+    std::optional<Found> best;
+    // A later start can still end first (a shorter text), up to the best end so far.
+    for (qsizetype at = 0; at < n && (!best || m_textNext + at < best->byteEnd); ++at) {
+        while (at < n && !m_first[h[at]])
+            ++at; // the usual case: no text begins here
+        if (at == n)
+            break;
+        for (int i : m_byFirst[h[at]]) {
+            const QByteArray &e = m_patterns[size_t(i)].encoded;
+            if (at + e.size() > n || (e.size() > 1 && h[at + 1] != quint8(e[1])) ||
+                std::memcmp(h + at, e.constData(), size_t(e.size())) != 0)
+                continue;
+            const qint64 start = m_textNext + at, end = start + e.size();
+            if (best && (end > best->byteEnd || (end == best->byteEnd && size_t(i) > *which)))
+                continue;
+            if (stream.byteOf(stream.charAt(start)) != start)
+                continue; // inside a character
+            best = Found{end, start, end};
+            *which = size_t(i);
+        }
+    }
+    if (!best)
+        m_textNext = std::max(m_textNext, stream.end() - m_longest + 1);
+    return best;
 }
 
 namespace
@@ -136,6 +185,8 @@ std::optional<PatternSearch::Found> PatternSearch::look(size_t i, const MatchStr
         return Found{start + p.bytes.size(), start, start + p.bytes.size()};
     }
     case Pattern::Kind::Text: {
+        if (!p.encoded.isEmpty())
+            return std::nullopt; // among the bytes, with the others (lookTexts)
         if (next < 0)
             next = stream.charAt(m_from);
         next = std::max(next, stream.charBegin());
@@ -178,6 +229,11 @@ PatternMatch PatternSearch::matchOf(size_t i, const Found &f, const MatchStream 
     PatternMatch m;
     m.index = int(i);
     m.byteEnd = f.byteEnd;
+    if (p.kind == Pattern::Kind::Text && !p.encoded.isEmpty()) {
+        m.bytes = p.encoded;
+        m.text = p.text;
+        return m;
+    }
     if (p.kind == Pattern::Kind::Bytes) {
         m.bytes = stream.bytes(f.start).first(qsizetype(f.end - f.start)).toByteArray();
         cp936::StreamDecoder d;
@@ -198,9 +254,12 @@ std::optional<PatternMatch> PatternSearch::find(const MatchStream &stream)
 {
     std::optional<Found> best;
     size_t which = 0;
+    if (m_texts)
+        best = lookTexts(stream, &which);
     for (size_t i = 0; i < m_patterns.size(); ++i) {
         const std::optional<Found> f = look(i, stream);
-        if (f && (!best || f->byteEnd < best->byteEnd)) {
+        if (f &&
+            (!best || f->byteEnd < best->byteEnd || (f->byteEnd == best->byteEnd && i < which))) {
             best = f;
             which = i;
         }

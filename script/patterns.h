@@ -19,6 +19,9 @@ struct Pattern {
     QByteArray bytes;
     QByteArray mask; // for Bytes: 0 where any byte matches
     QRegularExpression regex;
+    // For Text: its bytes in code page 936, when they decode to it again, so
+    // that it is found among the bytes (where it begins a character).
+    QByteArray encoded;
 
     static Pattern fromText(const QString &text);
     // "01 03 ?? 14": pairs of hexadecimal digits or ??, spaces between them
@@ -59,9 +62,18 @@ private:
         QRegularExpressionMatch regex = {};
     };
     std::optional<Found> look(size_t i, const MatchStream &stream);
+    // The texts found among the bytes, all in one scan: the one that ends first.
+    std::optional<Found> lookTexts(const MatchStream &stream, size_t *which);
     PatternMatch matchOf(size_t i, const Found &f, const MatchStream &stream) const;
 
     std::vector<Pattern> m_patterns;
     std::vector<qint64> m_next; // where each pattern's next look begins
     qint64 m_from;
+    // The texts found among the bytes: by their first byte, and where their
+    // common scan goes on.
+    std::vector<std::vector<int>> m_byFirst;
+    bool m_first[256] = {};
+    bool m_texts = false;
+    qsizetype m_longest = 0;
+    qint64 m_textNext = -1;
 };

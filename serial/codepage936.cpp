@@ -179,17 +179,14 @@ OffsetDecoder::OffsetDecoder()
     decodeTable();
 }
 
-void OffsetDecoder::decode(QByteArrayView bytes, qint64 base, QString &text,
-                           std::vector<quint32> &starts)
+qsizetype OffsetDecoder::decode(QByteArrayView bytes, qint64 base, QString &text, quint32 *where)
 {
     const DecodeTable &t = decodeTable();
     const qsizetype n = bytes.size();
     const auto *p = reinterpret_cast<const quint8 *>(bytes.data());
     const qsizetype at = text.size();
     text.resize(at + n + 1); // at most a character a byte, and the waiting lead's
-    starts.resize(size_t(at + n + 1));
     char16_t *out = reinterpret_cast<char16_t *>(text.data()) + at;
-    quint32 *where = starts.data() + at;
     qsizetype k = 0, i = 0;
     if (m_lead >= 0 && n > 0) {
         const int l = std::exchange(m_lead, -1);
@@ -204,9 +201,11 @@ void OffsetDecoder::decode(QByteArrayView bytes, qint64 base, QString &text,
     while (i < n) {
         const quint8 b = p[i];
         if (b < 0x80) { // the usual case: a run of ASCII
-            where[k] = quint32(base + i);
-            out[k++] = b;
-            ++i;
+            const quint32 from = quint32(base + i) - quint32(k);
+            do {
+                where[k] = from + quint32(k);
+                out[k++] = p[i++];
+            } while (i < n && p[i] < 0x80);
             continue;
         }
         where[k] = quint32(base + i);
@@ -226,7 +225,7 @@ void OffsetDecoder::decode(QByteArrayView bytes, qint64 base, QString &text,
         }
     }
     text.resize(at + k);
-    starts.resize(size_t(at + k));
+    return k;
 }
 
 } // namespace cp936

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringDecoder>
-#include <vector>
 
 // Code page 936 (GBK) is the one encoding for text that becomes bytes, whatever
 // the system locale says.
@@ -54,10 +53,11 @@ class OffsetDecoder
 {
 public:
     OffsetDecoder();
-    // Appends the characters of bytes to text and, for each, the low 32 bits of
-    // the stream position of its first byte to starts; bytes begin at position
-    // base. A lead byte at the end waits for the next piece.
-    void decode(QByteArrayView bytes, qint64 base, QString &text, std::vector<quint32> &starts);
+    // Appends the characters of bytes to text and writes, for each, the low 32
+    // bits of the stream position of its first byte to starts (room for
+    // bytes.size() + 1); bytes begin at position base. A lead byte at the end
+    // waits for the next piece. Returns how many characters came.
+    qsizetype decode(QByteArrayView bytes, qint64 base, QString &text, quint32 *starts);
     // A new stream: a waiting lead byte is dropped.
     void reset() { m_lead = -1; }
     // The position of a lead byte that waits for its partner, or -1.
