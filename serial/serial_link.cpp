@@ -353,14 +353,8 @@ public:
             pending -= bytes.size();
             return;
         }
-        if (m_port->write(bytes) != bytes.size()) {
+        if (m_port->write(bytes) != bytes.size())
             pending -= bytes.size();
-            return;
-        }
-        // Out now, not at the next turn of this thread's loop (an answer to
-        // a prompt is due within a millisecond); what the driver cannot take
-        // yet goes as it makes room.
-        m_port->flush();
     }
 
     std::atomic<qint64> &pending;
