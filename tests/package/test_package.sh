@@ -12,7 +12,7 @@ deb=$(ls "$scratch"/out/*.deb)
 dpkg-deb -x "$deb" "$scratch/root"
 
 fail=0
-for f in usr/bin/quorvex usr/bin/quorvex-devsim \
+for f in usr/bin/quorvex usr/bin/quorvex-run usr/bin/quorvex-devsim \
          usr/share/applications/example.quorvex.Quorvex.desktop \
          usr/share/metainfo/example.quorvex.Quorvex.metainfo.xml \
          usr/share/icons/hicolor/16x16/apps/quorvex.png \
@@ -33,7 +33,7 @@ grep -q '<launchable type="desktop-id">example.quorvex.Quorvex.desktop</launchab
     { echo "metainfo does not name the desktop entry"; fail=1; }
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libqt6widgets6 libqt6serialport6 libqt6gui6 libqt6core6 qt6-translations-l10n; do
+for dep in libqt6widgets6 libqt6serialport6 libqt6gui6 libqt6core6 liblua5.4-0 qt6-translations-l10n; do
     grep -q "$dep" <<<"$depends" || { echo "Depends lacks $dep: $depends"; fail=1; }
 done
 for size in 16 32 48; do
