@@ -51,9 +51,10 @@ ScriptWindow::ScriptWindow(ScriptPort *port, Dialogs *dialogs, QWidget *parent)
     m_log->setAccessibleName(QStringLiteral("运行记录"));
     m_log->setUniformItemSizes(true);
     m_state = new QLabel(QStringLiteral("未运行"), this);
-    m_state->setAccessibleName(QStringLiteral("状态"));
+    // Read by what they say; what they are is their description.
+    m_state->setAccessibleDescription(QStringLiteral("状态"));
     m_summary = new QLabel(this);
-    m_summary->setAccessibleName(QStringLiteral("结果"));
+    m_summary->setAccessibleDescription(QStringLiteral("结果"));
     auto *foot = new QHBoxLayout;
     foot->addWidget(m_state, 1);
     foot->addWidget(m_summary);

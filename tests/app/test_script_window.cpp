@@ -152,8 +152,8 @@ private slots:
                      names.contains(QStringLiteral("停止(S)")) &&
                      names.contains(QStringLiteral("运行记录")) &&
                      names.contains(QStringLiteral("脚本文件")) &&
-                     names.contains(QStringLiteral("结果")) &&
-                     names.contains(QStringLiteral("状态")),
+                     names.contains(QStringLiteral("通过 0，失败 0")) &&
+                     names.contains(QStringLiteral("正在运行")),
                  qPrintable(names.join(u',')));
         scripts()->stopButton()->click();
         QVERIFY(waitForEnd(5000));
