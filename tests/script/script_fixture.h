@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 
 // The core as quorvex-run puts it together, with a script written to a file.
 struct ScriptBench {
@@ -45,14 +46,21 @@ struct ScriptBench {
         return error;
     }
 
-    // Runs code to its end (at most ms); the outcome.
-    ScriptOutcome runToEnd(const QByteArray &code, int ms = 10000)
+    // Runs code to its end (at most ms); the outcome. During: what the test
+    // does meanwhile (the device's part), with the events going on.
+    ScriptOutcome runToEnd(const QByteArray &code, int ms = 20000,
+                           const std::function<void()> &during = {})
     {
         QSignalSpy ended(&run, &ScriptRun::finished);
+        ScriptOutcome none;
+        none.end = ScriptOutcome::End::Stopped;
+        none.error = QStringLiteral("the run did not start or end in time");
         if (!run.start(write(code)))
-            return {};
-        if (!ended.wait(ms))
-            return {};
+            return none;
+        if (during)
+            during();
+        if (ended.isEmpty() && !ended.wait(ms))
+            return none;
         return ended.at(0).at(0).value<ScriptOutcome>();
     }
 };
