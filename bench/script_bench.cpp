@@ -245,6 +245,7 @@ void flood(int megabytes)
         " 600000)\n"
         "sendraw(i == 10 and 'D' or 'F')\nsleep(500)\n";
     QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p.start(runner(), {"--port", d.path, writeScript(dir, code)});
     if (!d.waitFor('R', 5000)) {
         std::fprintf(stderr, "quorvex-run did not start\n");
