@@ -210,7 +210,9 @@ std::optional<PatternSearch::Found> PatternSearch::look(size_t i, const MatchStr
         const qint64 origin = std::max(stream.charAt(m_from), stream.charBegin());
         const QStringView subject = stream.text(origin);
         const QRegularExpressionMatch m = p.regex.match(
-            subject, qsizetype(next - origin), QRegularExpression::PartialPreferCompleteMatch);
+            subject, qsizetype(next - origin), QRegularExpression::PartialPreferCompleteMatch,
+            // the decoder makes no lone surrogates: nothing to check
+            QRegularExpression::DontCheckSubjectStringMatchOption);
         if (m.hasMatch()) {
             const qint64 start = origin + m.capturedStart(0), end = origin + m.capturedEnd(0);
             return Found{stream.byteOf(end), start, end, m};

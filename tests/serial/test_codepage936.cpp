@@ -95,6 +95,9 @@ private slots:
                 at += n;
             }
             QCOMPARE(text, expected);
+            // Never a surrogate: the matcher's regular expressions take the text unchecked.
+            QVERIFY(
+                std::none_of(text.begin(), text.end(), [](QChar c) { return c.isSurrogate(); }));
             QCOMPARE(starts.size(), size_t(text.size()));
             quint32 previous = quint32(origin) - 1;
             for (quint32 s : starts) {
