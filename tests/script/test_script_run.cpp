@@ -1,5 +1,6 @@
 #include "script_fixture.h"
 #include "support/pty_pair.h"
+#include "support/ser2net_server.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -199,6 +200,32 @@ error("after the cases")
         QCOMPARE(o.cases[3].message, QStringLiteral("串口没有打开"));
         QCOMPARE(b.port.device(), QStringLiteral("/dev/quorvex-none")); // the last opening tried
         QCOMPARE(device.read(2), QByteArray("hi"));
+    }
+
+    // A board on ser2net, as CI reaches it: open() waits for the connection,
+    // and the script talks through it both ways.
+    void throughSer2net()
+    {
+        PtyPair device;
+        Ser2NetServer server(device.devicePath(), true);
+        QVERIFY(server.start());
+        ScriptBench b;
+        const QByteArray code =
+            QByteArray("test('remote', function()\n"
+                       "  open('rfc2217://127.0.0.1:%1', '115200,N,8,1')\n"
+                       "  send('hello')\n"
+                       "  check(expect('olleh', 5000), 'no answer')\n"
+                       "end)\n"
+                       "test('nobody there', function() open('tcp://127.0.0.1:1') end)\n")
+                .replace("%1", QByteArray::number(server.port()));
+        const ScriptOutcome o = b.runToEnd(code, 20000, [&] {
+            if (device.readWithEvents(5, 10000) == "hello")
+                device.write("olleh");
+        });
+        QCOMPARE(o.cases.size(), size_t(2));
+        QVERIFY2(o.cases[0].passed, describe(o));
+        QVERIFY2(o.cases[1].message.startsWith(QStringLiteral("无法打开 tcp://127.0.0.1:1：")),
+                 describe(o));
     }
 };
 
