@@ -115,8 +115,7 @@ void report(const char *what, std::vector<double> ms)
 
 // Prompts at random moments, each answered by the rule; from the write of the
 // prompt's last byte to the read of the answer.
-std::vector<double> prompts(const Device &d, int count,
-                            const std::atomic<bool> *streaming = nullptr)
+std::vector<double> prompts(const Device &d, int count)
 {
     std::vector<double> ms;
     QRandomGenerator rng(32);
@@ -130,7 +129,6 @@ std::vector<double> prompts(const Device &d, int count,
         }
         ms.push_back(msBetween(t0, Clock::now()));
     }
-    (void)streaming;
     return ms;
 }
 

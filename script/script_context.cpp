@@ -179,7 +179,7 @@ ScriptOutcome ScriptContext::run(const QString &path)
     if (!file.open(QIODevice::ReadOnly)) {
         m_outcome.end = ScriptOutcome::End::NotLoaded;
         m_outcome.error = QStringLiteral("无法读取 %1：%2").arg(path, file.errorString());
-        record(m_outcome.error);
+        log(m_outcome.error);
         return m_outcome;
     }
     const QByteArray code = file.readAll();
@@ -191,7 +191,7 @@ ScriptOutcome ScriptContext::run(const QString &path)
         m_outcome.end = ScriptOutcome::End::NotLoaded;
         m_outcome.error = fromLua(m_L, -1);
         lua_pop(m_L, 1);
-        record(m_outcome.error);
+        log(m_outcome.error);
         m_outcome.ms = elapsed();
         return m_outcome;
     }
@@ -205,7 +205,7 @@ ScriptOutcome ScriptContext::run(const QString &path)
             m_outcome.error =
                 opened == Status::Error ? QString::fromUtf8(m_error) : QStringLiteral("已停止");
             lua_settop(m_L, 0);
-            record(m_outcome.error);
+            log(m_outcome.error);
             m_outcome.ms = elapsed();
             return m_outcome;
         }
@@ -217,7 +217,7 @@ ScriptOutcome ScriptContext::run(const QString &path)
                                 ? ScriptOutcome::End::TimedOut
                                 : ScriptOutcome::End::Stopped;
             m_outcome.error = describe(-1, &m_errorWhere);
-            record(m_outcome.error);
+            log(m_outcome.error);
         } else if (!isValue(m_L, -1, kExitValue) || !m_exitSuccess) {
             // An error outside any test case: the script itself fails, as a case of its name.
             ScriptCase c;
@@ -232,18 +232,14 @@ ScriptOutcome ScriptContext::run(const QString &path)
     return m_outcome;
 }
 
-void ScriptContext::record(const QString &line)
+// A line of the run's log (and of the case's, while one runs).
+void ScriptContext::log(const QString &line)
 {
     m_outcome.log << line;
     if (m_case)
         m_case->log << line;
     if (m_events.logged)
         m_events.logged(elapsed(), line);
-}
-
-void ScriptContext::log(const QString &line)
-{
-    record(line);
 }
 
 void ScriptContext::exitRequested(bool success)

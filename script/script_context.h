@@ -46,7 +46,6 @@ public:
     }
 
     static ScriptContext *of(lua_State *L);
-    lua_State *lua() const { return m_L; }
     const char *error() const { return m_error.constData(); }
     // A fixed error, or one with a message to show.
     Status fail(const QString &why);
@@ -71,7 +70,6 @@ public:
     // error value on top of the stack when it failed. Ok: the script goes
     // on; otherwise the value to raise again is on the stack.
     Status endCase(int luaStatus);
-    bool inCase() const { return m_case.has_value(); }
     void failCheck(const QString &message, const QString &where);
     void log(const QString &line);
     void exitRequested(bool success);
@@ -83,7 +81,6 @@ public:
     Status pushStop();
     Status checkTime();
 
-    QString scriptName() const { return m_name; }
     qint64 elapsed() const;
 
 private:
@@ -92,7 +89,6 @@ private:
     Status waitUntil(qint64 deadline);
     QString describe(int index, QString *where);
     void finishCase(ScriptCase c);
-    void record(const QString &line);
 
     std::shared_ptr<ScriptChannel> m_channel;
     ScriptPort *m_port;

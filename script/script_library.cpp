@@ -64,17 +64,6 @@ Pattern *toPattern(lua_State *L, int index)
     return static_cast<Pattern *>(luaL_testudata(L, index, kPatternType));
 }
 
-// A pattern made, or why it could not be.
-ScriptContext::Status pushPattern(lua_State *L, std::optional<Pattern> p, const QString &why)
-{
-    if (!p)
-        return ctx(L)->fail(why);
-    void *where = lua_newuserdatauv(L, sizeof(Pattern), 0);
-    new (where) Pattern(std::move(*p));
-    luaL_setmetatable(L, kPatternType);
-    return ScriptContext::Status::Ok;
-}
-
 int patternGc(lua_State *L)
 {
     if (Pattern *p = toPattern(L, 1))
@@ -94,28 +83,36 @@ int patternToString(lua_State *L)
     return 1;
 }
 
+// The pattern make(argument 1) makes, or an error with why it could not.
+template <typename Make> int makePattern(lua_State *L, Make make)
+{
+    luaL_checkstring(L, 1);
+    ScriptContext::Status status = ScriptContext::Status::Ok;
+    {
+        QString why;
+        std::optional<Pattern> p = make(utf8(L, 1), &why);
+        if (!p) {
+            status = ctx(L)->fail(why);
+        } else {
+            void *where = lua_newuserdatauv(L, sizeof(Pattern), 0);
+            new (where) Pattern(std::move(*p));
+            luaL_setmetatable(L, kPatternType);
+        }
+    }
+    return finish(L, status, 1);
+}
+
 // hex("01 03 ?? 14")
 int l_hex(lua_State *L)
 {
-    luaL_checkstring(L, 1);
-    ScriptContext::Status status;
-    {
-        QString why;
-        status = pushPattern(L, Pattern::fromHex(utf8(L, 1), &why), why);
-    }
-    return finish(L, status, 1);
+    return makePattern(L, [](const QString &s, QString *why) { return Pattern::fromHex(s, why); });
 }
 
 // regex("ERR(\\d+)")
 int l_regex(lua_State *L)
 {
-    luaL_checkstring(L, 1);
-    ScriptContext::Status status;
-    {
-        QString why;
-        status = pushPattern(L, Pattern::fromRegex(utf8(L, 1), &why), why);
-    }
-    return finish(L, status, 1);
+    return makePattern(L,
+                       [](const QString &s, QString *why) { return Pattern::fromRegex(s, why); });
 }
 
 // One pattern at index: a text, or what hex() or regex() made.
