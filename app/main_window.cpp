@@ -11,7 +11,9 @@
 #include "receive/receive_display.h"
 #include "receive/receive_feed.h"
 #include "receive/receive_recorder.h"
+#include "receive/txrx_log.h"
 #include "script/script_port.h"
+#include "script/script_run.h"
 #include "serial/port_lister.h"
 #include "serial/port_names.h"
 #include "transmit/interval_timer.h"
@@ -146,6 +148,7 @@ void MainForm::wireReceiving()
     connect(m_recorder, &ReceiveRecorder::failed, this, &MainForm::onRecordFailed);
     connect(c.TxtReceive->recordAction(), &QAction::triggered, this, &MainForm::onRecordTriggered);
     connect(c.TxtReceive->stampAction(), &QAction::triggered, this, &MainForm::onStampsTriggered);
+    wireTwoWay();
     // Told once: part of the history could not be read back from the temporary
     // file and shows (and saves) as a marked gap.
     connect(c.TxtReceive, &ReceiveDisplay::historyDamaged, this,
@@ -216,6 +219,9 @@ ScriptWindow *MainForm::scriptWindow()
         port->setOpener(
             [this](const PortSettings &, const SelectorTexts &texts) { openForScript(texts); });
         m_scriptWindow = new ScriptWindow(port, m_dialogs, this);
+        // The script's log and verdicts go into the two-way log while it runs.
+        connect(m_scriptWindow->run(), &ScriptRun::logged, m_txrx,
+                [this](qint64, const QString &line) { m_txrx->note(line); });
     }
     return m_scriptWindow;
 }
@@ -347,6 +353,11 @@ void MainForm::onRecordTriggered(bool on)
 void MainForm::onRecordFailed(const QString &path)
 {
     c.TxtReceive->recordAction()->setChecked(false);
+    tellRecordFailed(path);
+}
+
+void MainForm::tellRecordFailed(const QString &path)
+{
     m_dialogs->message(QStringLiteral("无法写入记录文件：") + path, Dialogs::Icon::Exclamation,
                        Dialogs::Buttons::Ok);
 }

@@ -25,6 +25,7 @@ class PortLinesMenu;
 class PortLister;
 class ReceiveFeed;
 class ReceiveRecorder;
+class TxRxLog;
 class SendBoxMenu;
 class ScriptWindow;
 class SendFeed;
@@ -89,6 +90,7 @@ private:
     void wireButtons();
     void wireReceiving();
     void wireMenus();
+    void wireTwoWay();
 
     // Port settings, opening and closing: the session does them, the window shows them.
     std::optional<PortSettings> ReadPortSettings() const;
@@ -103,7 +105,13 @@ private:
     void onRecordTriggered(bool on);
     void onStampsTriggered(bool on);
     void onRecordFailed(const QString &path);
+    void tellRecordFailed(const QString &path);
     QString saveFolder() const;
+    // Both directions: sends shown among received data, and the two-way log.
+    void onShowSentTriggered(bool on);
+    void onTxRxTriggered(bool on);
+    void onTxRxFailed(const QString &path);
+    void orderWrites();
 
     // Sending.
     QString sendBoxText() const;
@@ -136,6 +144,7 @@ private:
     MainFormControls c{};
     ReceiveRecorder *m_recorder;
     ReceiveFeed *m_feed;
+    TxRxLog *m_txrx;
     PortSession *m_session;
     SendFeed *m_send;
     CounterBox *m_txCount;

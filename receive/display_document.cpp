@@ -81,7 +81,7 @@ const T *DisplayDocument::blockData(const Store<T> &store, quint32 block, bool *
 }
 
 template <typename T>
-void DisplayDocument::append(Kind kind, Store<T> &store, const T *data, qint64 n)
+void DisplayDocument::append(Kind kind, Store<T> &store, const T *data, qint64 n, bool sent)
 {
     constexpr qint64 cap = blockUnits<T>();
     while (n > 0) {
@@ -91,12 +91,12 @@ void DisplayDocument::append(Kind kind, Store<T> &store, const T *data, qint64 n
         std::memcpy(store.data() + store.used, data, size_t(take) * sizeof(T));
         // Grow the last piece when it ends exactly where this run begins.
         Piece *last = m_pieces.empty() ? nullptr : &m_pieces.back();
-        if (last && last->kind == kind && last->block == block &&
+        if (last && last->kind == kind && last->sent == sent && last->block == block &&
             last->offset + last->units == store.used) {
             last->units += take;
         } else {
             m_starts.push_back(m_size);
-            m_pieces.push_back({kind, block, store.used, take});
+            m_pieces.push_back({kind, block, store.used, take, sent});
         }
         store.used += take;
         m_size += kind == Kind::Hex ? take * 3 : take;
@@ -105,10 +105,11 @@ void DisplayDocument::append(Kind kind, Store<T> &store, const T *data, qint64 n
     }
 }
 
-void DisplayDocument::appendText(QStringView text)
+void DisplayDocument::appendText(QStringView text, bool sent)
 {
     if (!oneByte(text)) {
-        append(Kind::Text, m_text, reinterpret_cast<const char16_t *>(text.utf16()), text.size());
+        append(Kind::Text, m_text, reinterpret_cast<const char16_t *>(text.utf16()), text.size(),
+               sent);
         return;
     }
     char buf[4096];
@@ -116,7 +117,7 @@ void DisplayDocument::appendText(QStringView text)
         const qsizetype n = std::min<qsizetype>(text.size(), sizeof buf);
         for (qsizetype i = 0; i < n; ++i)
             buf[i] = char(text[i].unicode());
-        append(Kind::Latin1, m_latin, buf, n);
+        append(Kind::Latin1, m_latin, buf, n, sent);
         text = text.sliced(n);
     }
 }
@@ -183,9 +184,9 @@ std::size_t DisplayDocument::splitAt(qint64 pos)
         const qint64 off = m_latin.used;
         std::memcpy(m_latin.data() + off, one, sizeof one);
         m_latin.used = off + 3;
-        const Piece before{Kind::Hex, p.block, p.offset, byte};
-        const Piece asText{Kind::Latin1, m_latin.openIndex(), off, 3};
-        const Piece after{Kind::Hex, p.block, p.offset + byte + 1, p.units - byte - 1};
+        const Piece before{Kind::Hex, p.block, p.offset, byte, p.sent};
+        const Piece asText{Kind::Latin1, m_latin.openIndex(), off, 3, p.sent};
+        const Piece after{Kind::Hex, p.block, p.offset + byte + 1, p.units - byte - 1, p.sent};
         std::vector<Piece> repl;
         if (before.units > 0)
             repl.push_back(before);
@@ -293,6 +294,27 @@ void DisplayDocument::scan(qint64 from, qint64 to,
             pos += runEnd - runStart;
         }
     }
+}
+
+std::vector<std::pair<qint64, qint64>> DisplayDocument::sentRuns(qint64 from, qint64 to) const
+{
+    std::vector<std::pair<qint64, qint64>> runs;
+    from = std::max<qint64>(from, 0);
+    to = std::min(to, m_size);
+    if (from >= to)
+        return runs;
+    qint64 start;
+    for (std::size_t i = pieceAt(from, &start); i < m_pieces.size() && m_starts[i] < to; ++i) {
+        if (!m_pieces[i].sent)
+            continue;
+        const qint64 a = std::max(from, m_starts[i]);
+        const qint64 b = std::min(to, m_starts[i] + m_pieces[i].chars());
+        if (!runs.empty() && runs.back().second == a)
+            runs.back().second = b;
+        else
+            runs.emplace_back(a, b);
+    }
+    return runs;
 }
 
 QString DisplayDocument::text(qint64 from, qint64 to) const

@@ -6,6 +6,7 @@
 #include "receive/spill_store.h"
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 // The content of the receive box. Received bytes shown as hexadecimal are held
@@ -33,8 +34,14 @@ public:
     qint64 size() const { return m_size; }
     bool isEmpty() const { return m_size == 0; }
 
-    void appendText(QStringView text);
+    // sent: the text stands for something sent (it is drawn apart); text
+    // typed or pasted into the box never is.
+    void appendText(QStringView text, bool sent = false);
     void appendHex(QByteArrayView bytes);
+
+    // The stretches of [from, to) that were appended as sent, in order, each
+    // clipped to [from, to).
+    std::vector<std::pair<qint64, qint64>> sentRuns(qint64 from, qint64 to) const;
 
     // Replaces the characters in [from, to) with text.
     void replace(qint64 from, qint64 to, QStringView text);
@@ -69,6 +76,7 @@ private:
         quint32 block;
         qint64 offset; // in units of the block: chars for text, bytes otherwise
         qint64 units;
+        bool sent = false;
         qint64 chars() const { return kind == Kind::Hex ? units * 3 : units; }
     };
     template <typename T> struct Store {
@@ -79,7 +87,8 @@ private:
         quint32 openIndex() const { return quint32(sealed.size()); }
     };
 
-    template <typename T> void append(Kind kind, Store<T> &store, const T *data, qint64 n);
+    template <typename T>
+    void append(Kind kind, Store<T> &store, const T *data, qint64 n, bool sent = false);
     // Starts a new open block when the open one cannot take need more units.
     template <typename T> void makeRoom(Store<T> &store, qint64 need);
     template <typename T>

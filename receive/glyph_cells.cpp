@@ -45,7 +45,8 @@ std::optional<GlyphCells::Surface> GlyphCells::surface(QPainter &p, const QRect 
 }
 
 GlyphCells::GlyphCells(QRawFont font, int rowHeight, qreal ascent)
-    : m_font(std::move(font)), m_rowHeight(rowHeight), m_ascent(ascent), m_quick(kQuickGlyphs * 8)
+    : m_font(std::move(font)), m_rowHeight(rowHeight), m_ascent(ascent),
+      m_quick(kQuickGlyphs * 4 * kSlots)
 {
 }
 
@@ -66,7 +67,7 @@ int GlyphCells::slotFor(QRgb fg, QRgb bg, QImage::Format format)
     while (slot < m_usedSlots && (m_colors[slot][0] != fg || m_colors[slot][1] != bg))
         ++slot;
     if (slot == m_usedSlots) {
-        if (m_usedSlots == 2) { // a third pair of colors: the palette changed
+        if (m_usedSlots == kSlots) { // one pair more: the palette changed
             forget();
             slot = m_usedSlots = 0;
         }
@@ -87,7 +88,7 @@ void GlyphCells::beginPaint()
     std::fill(m_quick.begin(), m_quick.end(), nullptr);
     for (auto &[k, c] : m_cells)
         if ((k >> 8) < kQuickGlyphs)
-            m_quick[size_t(quickIndex(quint32(k >> 8), int(k >> 1 & 3), int(k & 1)))] = &c;
+            m_quick[size_t(quickIndex(quint32(k >> 8), int(k >> 2 & 3), int(k & 3)))] = &c;
 }
 
 inline const GlyphCells::Cell &GlyphCells::cell(quint32 glyph, int phase, int slot)

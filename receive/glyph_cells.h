@@ -76,7 +76,10 @@ private:
     QRawFont m_font;
     int m_rowHeight;
     qreal m_ascent;
-    QRgb m_colors[2][2] = {}; // the color pairs cells are held for: [slot]{fg, bg}
+    // The color pairs cells are held for, [slot]{fg, bg}: text, sent text and
+    // highlighted text on their backgrounds.
+    static constexpr int kSlots = 3;
+    QRgb m_colors[kSlots][2] = {};
     int m_usedSlots = 0;
     QImage::Format m_format = QImage::Format_Invalid;
     std::unordered_map<quint64, Cell> m_cells; // by glyph, phase and color pair
@@ -85,11 +88,11 @@ private:
     static constexpr quint32 kQuickGlyphs = 1024;
     static int quickIndex(quint32 glyph, int phase, int slot)
     {
-        return int(glyph) * 8 + phase * 2 + slot;
+        return (int(glyph) * 4 + phase) * kSlots + slot;
     }
     static quint64 key(quint32 glyph, int phase, int slot)
     {
-        return quint64(glyph) << 8 | quint64(phase) << 1 | quint64(slot);
+        return quint64(glyph) << 8 | quint64(phase) << 2 | quint64(slot);
     }
     std::vector<Cell *> m_quick;
     quint32 m_paint = 0;

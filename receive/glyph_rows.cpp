@@ -64,8 +64,8 @@ int GlyphRow::positionAt(qreal x) const
 }
 
 void GlyphRow::draw(QPainter &p, QPointF origin, qreal height, int selFrom, int selTo,
-                    const Colors &colors, GlyphCells *cells,
-                    const GlyphCells::Surface *surface) const
+                    const Colors &colors, GlyphCells *cells, const GlyphCells::Surface *surface,
+                    const Runs &sent) const
 {
     const int n = int(m_glyphs.size());
     selFrom = std::clamp(selFrom, 0, n);
@@ -75,6 +75,7 @@ void GlyphRow::draw(QPainter &p, QPointF origin, qreal height, int selFrom, int 
                           m_edges[size_t(selTo)] - m_edges[size_t(selFrom)], height),
                    colors.highlight);
     const bool opaque = colors.base.alpha() == 255 && colors.text.alpha() == 255 &&
+                        (sent.empty() || colors.sent.alpha() == 255) &&
                         (selTo == selFrom || (colors.highlight.style() == Qt::SolidPattern &&
                                               colors.highlight.color().alpha() == 255 &&
                                               colors.highlightedText.alpha() == 255));
@@ -111,8 +112,22 @@ void GlyphRow::draw(QPainter &p, QPointF origin, qreal height, int selFrom, int 
         p.setPen(color);
         p.drawGlyphRun(origin, run);
     };
+    // Outside the selection, sent runs take their own color.
+    auto drawPlain = [&](int from, int to) {
+        for (const auto &[a, b] : sent) {
+            const int s0 = std::clamp(a, from, to), s1 = std::clamp(b, from, to);
+            if (s0 >= s1)
+                continue;
+            if (s0 > from)
+                drawRange(from, s0, colors.text, colors.base);
+            drawRange(s0, s1, colors.sent, colors.base);
+            from = s1;
+        }
+        if (to > from)
+            drawRange(from, to, colors.text, colors.base);
+    };
     const QColor &marked = colors.highlight.color();
-    drawRange(0, selFrom, colors.text, colors.base);
+    drawPlain(0, selFrom);
     drawRange(selFrom, selTo, colors.highlightedText, marked);
-    drawRange(selTo, n, colors.text, colors.base);
+    drawPlain(selTo, n);
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QPainter;
@@ -27,13 +28,17 @@ public:
         QColor base; // what the painter shows under the row already
         QBrush highlight;
         QColor text, highlightedText;
+        QColor sent; // characters that stand for something sent
     };
+    // Stretches [from, to) of the row drawn in the sent color, in order.
+    using Runs = std::vector<std::pair<int, int>>;
     // Draws characters [0, n) at origin (the row's top left); those in
-    // [selFrom, selTo) on the highlight, height pixels high. With cells and a
-    // surface (and opaque colors) the glyphs are copied from the cells.
+    // [selFrom, selTo) on the highlight, height pixels high, the others in
+    // sent's runs in the sent color. With cells and a surface (and opaque
+    // colors) the glyphs are copied from the cells.
     void draw(QPainter &p, QPointF origin, qreal height, int selFrom, int selTo,
               const Colors &colors, GlyphCells *cells = nullptr,
-              const GlyphCells::Surface *surface = nullptr) const;
+              const GlyphCells::Surface *surface = nullptr, const Runs &sent = {}) const;
     // The character boundary nearest to x.
     int positionAt(qreal x) const;
 

@@ -75,8 +75,12 @@ ReceiveDisplay::ReceiveDisplay(QWidget *parent)
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     m_recordAction = new QAction(QStringLiteral("记录到文件"), this);
     m_recordAction->setCheckable(true);
+    m_txrxAction = new QAction(QStringLiteral("记录收发"), this);
+    m_txrxAction->setCheckable(true);
     m_stampAction = new QAction(QStringLiteral("显示时间戳"), this);
     m_stampAction->setCheckable(true);
+    m_showSentAction = new QAction(QStringLiteral("显示发送数据"), this);
+    m_showSentAction->setCheckable(true);
 }
 
 ReceiveDisplay::~ReceiveDisplay() = default;
@@ -109,6 +113,20 @@ void ReceiveDisplay::appendReceivedText(QStringView text)
     m_doc.appendText(text);
     m_layout.appended(m_doc, old);
     afterAppend(old);
+}
+
+void ReceiveDisplay::appendSentText(QStringView text)
+{
+    const qint64 old = m_doc.size();
+    m_doc.appendText(text, true);
+    m_layout.appended(m_doc, old);
+    afterAppend(old);
+}
+
+QColor ReceiveDisplay::sentColor() const
+{
+    const QColor base = viewport()->palette().color(viewport()->backgroundRole());
+    return base.lightness() >= 128 ? QColor(0x00, 0x4d, 0xb3) : QColor(0x7c, 0xb8, 0xff);
 }
 
 void ReceiveDisplay::appendReceivedHex(QByteArrayView bytes)

@@ -35,13 +35,26 @@ public:
     // caret at the end, so the newest data is in view.
     void appendReceivedText(QStringView text) override;
     void appendReceivedHex(QByteArrayView bytes) override;
+    // Drawn in sentColor().
+    void appendSentText(QStringView text) override;
+    // Blue that reads well on the box's background, light or dark.
+    QColor sentColor() const;
+    // The stretches of [from, to) that stand for something sent.
+    std::vector<std::pair<qint64, qint64>> sentRuns(qint64 from, qint64 to) const
+    {
+        return m_doc.sentRuns(from, to);
+    }
 
     // The context menu's two switches for long sessions, ticked by the user:
     // "记录到文件" (record every received byte to a file) and "显示时间戳" (show
     // when each line arrived). The window acts on their triggered signals.
     QAction *recordAction() const { return m_recordAction; }
     QAction *stampAction() const { return m_stampAction; }
-    // The context menu: editing and 查找…, then the two switches after a separator.
+    // "记录收发" (a two-way log of what was sent and received, beside 记录到文件)
+    // and "显示发送数据" (what is sent appears among what was received).
+    QAction *txrxAction() const { return m_txrxAction; }
+    QAction *showSentAction() const { return m_showSentAction; }
+    // The context menu: editing and 查找…, then the switches after a separator.
     std::unique_ptr<QMenu> contextMenu();
 
     // Finding text. The search starts where the user last put the caret or the
@@ -160,7 +173,9 @@ protected:
 
 private:
     QAction *m_recordAction;
+    QAction *m_txrxAction;
     QAction *m_stampAction;
+    QAction *m_showSentAction;
     bool m_damageReported = false;
     int lineHeight() const;
     int visibleRows() const;

@@ -223,7 +223,9 @@ std::unique_ptr<QMenu> ReceiveDisplay::contextMenu()
     find->setShortcutContext(Qt::WidgetShortcut); // shown in the menu; the box takes the key itself
     menu.addSeparator();
     addSwitchItem(&menu, m_recordAction);
+    addSwitchItem(&menu, m_txrxAction);
     addSwitchItem(&menu, m_stampAction);
+    addSwitchItem(&menu, m_showSentAction);
     return owned;
 }
 

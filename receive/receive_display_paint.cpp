@@ -57,7 +57,7 @@ void ReceiveDisplay::paintEvent(QPaintEvent *event)
     p.fillRect(dirty, under);
     const GlyphRow::Colors colors{under.style() == Qt::SolidPattern ? under.color() : QColor(),
                                   pal.brush(QPalette::Highlight), pal.color(QPalette::Text),
-                                  pal.color(QPalette::HighlightedText)};
+                                  pal.color(QPalette::HighlightedText), sentColor()};
     // Glyphs are copied straight into the pixels when the painter allows it.
     const auto surface = GlyphCells::surface(p, dirty & viewport()->rect());
     if (surface)
@@ -67,12 +67,15 @@ void ReceiveDisplay::paintEvent(QPaintEvent *event)
         qint64 start;
         CachedRow *cached = cachedRow(row, &start);
         const QPointF at(kMargin, kMargin + (row - top) * lineHeight());
+        GlyphRow::Runs sent;
+        for (const auto &[a, b] : m_doc.sentRuns(start, start + cached->length()))
+            sent.emplace_back(int(a - start), int(b - start));
         if (cached->glyphs) {
             const GlyphRow &g = *cached->glyphs;
             const int n = cached->length();
             g.draw(p, at, lineHeight(), int(std::clamp<qint64>(selFrom - start, 0, n)),
                    int(std::clamp<qint64>(selTo - start, 0, n)), colors, m_glyphCells.get(),
-                   surface ? &*surface : nullptr);
+                   surface ? &*surface : nullptr, sent);
             if (drawCaret && row == cRow)
                 p.fillRect(
                     QRectF(at.x() + g.edges()[size_t(std::clamp<qint64>(m_cursor - start, 0, n))],
@@ -82,6 +85,13 @@ void ReceiveDisplay::paintEvent(QPaintEvent *event)
         }
         QTextLayout *layout = cached->layout.get();
         QList<QTextLayout::FormatRange> selections;
+        for (const auto &[a, b] : sent) {
+            QTextLayout::FormatRange r;
+            r.start = a;
+            r.length = b - a;
+            r.format.setForeground(colors.sent);
+            selections << r;
+        }
         const qint64 end = start + layout->text().size();
         if (selTo > start && selFrom < end) {
             QTextLayout::FormatRange r;

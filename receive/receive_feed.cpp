@@ -2,6 +2,7 @@
 
 #include "receive/counters.h"
 #include "receive/frame_clock.h"
+#include "receive/hex_format.h"
 #include "receive/receive_recorder.h"
 #include "receive/receive_view.h"
 
@@ -94,4 +95,68 @@ void ReceiveFeed::clearCount()
 {
     m_count = 0;
     emit countChanged(m_count, true);
+}
+
+QString ReceiveFeed::sentText(QByteArrayView bytes, bool hex)
+{
+    if (!hex) {
+        cp936::StreamDecoder decoder;
+        const QString text = decoder.decode(bytes);
+        const bool printable = std::all_of(text.begin(), text.end(), [](QChar c) {
+            return c == u'\r' || c == u'\n' || c == u'\t' ||
+                   (c.unicode() >= 0x20 && c.unicode() != 0x7f && c != QChar::ReplacementCharacter);
+        });
+        // A lead byte left without its partner at the end is not text either.
+        if (printable && cp936::encode(text).size() == bytes.size())
+            return text;
+    }
+    QString pairs = hexPairs(bytes);
+    pairs.chop(1); // the last pair's space
+    return pairs;
+}
+
+void ReceiveFeed::showSentBytes(const QByteArray &bytes, qint64 usecs)
+{
+    if (!m_showSent || bytes.isEmpty())
+        return;
+    const QByteArrayView shown = QByteArrayView(bytes).first(std::min(bytes.size(), kMaxSentShown));
+    QString body = sentText(shown, m_hex);
+    if (shown.size() < bytes.size())
+        body += QStringLiteral(" …（共 %1 字节）").arg(bytes.size());
+    showSentLine(body, usecs);
+}
+
+void ReceiveFeed::showControl(Port::Control what, int value, qint64 usecs)
+{
+    if (!m_showSent)
+        return;
+    switch (what) {
+    case Port::Control::Dtr:
+        return showSentLine(QStringLiteral("DTR %1").arg(value), usecs);
+    case Port::Control::Rts:
+        return showSentLine(QStringLiteral("RTS %1").arg(value), usecs);
+    case Port::Control::Pulse:
+        return showSentLine(QStringLiteral("复位脉冲 %1 ms").arg(value), usecs);
+    case Port::Control::Break:
+        return showSentLine(QStringLiteral("发送 Break %1 ms").arg(value), usecs);
+    }
+}
+
+// A line of its own: after a line break when the box does not end with one,
+// and ended with one, so that what is received next starts a new line (and
+// gets its stamp there).
+void ReceiveFeed::showSentLine(const QString &body, qint64 usecs)
+{
+    if (!m_hex && m_stopped)
+        return; // as received text is not shown then
+    const qint64 n = m_display->length();
+    if (n > 0 && m_display->textRange(n - 1, n) != u"\n")
+        m_display->appendReceivedText(u"\r\n");
+    QString line = m_stamps ? stampText(usecs / 1000) : QString();
+    line += QStringLiteral("→ ") + body;
+    if (!line.endsWith(u'\n'))
+        line += QStringLiteral("\r\n");
+    m_display->appendSentText(line);
+    m_stamper.restart(true);
+    FrameClock::instance().runDue();
 }

@@ -32,6 +32,21 @@ public:
     // middle of a line, the first stamp waits for the next line.
     void setStamps(bool on);
 
+    // Sends shown among received data ("显示发送数据"): each on a line of its own
+    // that begins with "→ ", in the box's present form, stamped when stamps
+    // are on. Received text cut by a send goes on after it on a new line, its
+    // characters decoded as if nothing had come between. A write longer than
+    // kMaxSentShown shows its first kMaxSentShown bytes and its size.
+    void setShowSent(bool on) { m_showSent = on; }
+    bool showSent() const { return m_showSent; }
+    static constexpr qsizetype kMaxSentShown = 1024;
+    void showSentBytes(const QByteArray &bytes, qint64 usecs);
+    void showControl(Port::Control what, int value, qint64 usecs);
+    // What a sent line shows for bytes: their text when they are text
+    // (printable characters, tabs and line breaks in code page 936), hex pairs
+    // otherwise or when hex is on.
+    static QString sentText(QByteArrayView bytes, bool hex);
+
     qint64 count() const { return m_count; }
     void clearCount();
     // The text decoded from the last bytes shown as text.
@@ -53,6 +68,7 @@ private:
     void ShowReceivedHex(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals);
     QString stamped(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals, bool hex);
     void applyAutoClear();
+    void showSentLine(const QString &body, qint64 usecs);
 
     ReceiveView *m_display;
     ReceiveRecorder *m_recorder;
@@ -62,6 +78,7 @@ private:
     bool m_stopped = false;
     bool m_autoClear = false;
     bool m_stamps = false;
+    bool m_showSent = false;
     qint64 m_count = 0;
     QString m_receivedText;
 };

@@ -14,6 +14,8 @@ public:
     virtual void appendReceivedText(QStringView text) = 0;
     // As hexadecimal pairs.
     virtual void appendReceivedHex(QByteArrayView bytes) = 0;
+    // Text that stands for something sent, shown apart from received data.
+    virtual void appendSentText(QStringView text) = 0;
     virtual void clear() = 0;
     // In characters, and the characters from from to to.
     virtual qint64 length() const = 0;

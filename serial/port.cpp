@@ -1,9 +1,15 @@
 #include "serial/port.h"
 
-#include <QDateTime>
 #include <QMetaObject>
 #include <QMutexLocker>
+#include <chrono>
 #include <utility>
+
+qint64 Port::nowUsecs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
 
 Port::Port(QObject *parent) : QObject(parent)
 {
@@ -127,16 +133,20 @@ void Port::setDtr(bool on)
 {
     const bool changed = std::exchange(m_dtr, on) != on;
     applyLines();
-    if (changed)
+    if (changed) {
+        emit controlled(Control::Dtr, on, nowUsecs());
         emit linesChosen(m_dtr, m_rts);
+    }
 }
 
 void Port::setRts(bool on)
 {
     const bool changed = std::exchange(m_rts, on) != on;
     applyLines();
-    if (changed)
+    if (changed) {
+        emit controlled(Control::Rts, on, nowUsecs());
         emit linesChosen(m_dtr, m_rts);
+    }
 }
 
 void Port::setTap(Tap tap)
@@ -159,6 +169,7 @@ bool Port::pulseReset(int ms)
         return fail(tr("the device has no control lines"));
     setDeviceLines(false, false);
     m_pulseEnd.start(ms);
+    emit controlled(Control::Pulse, ms, nowUsecs());
     return true;
 }
 
@@ -166,7 +177,11 @@ bool Port::sendBreak(int ms)
 {
     if (!hasControlLines())
         return fail(tr("the device has no control lines"));
-    return breakDevice(ms) || fail(tr("the device cannot send a break"));
+    const qint64 at = nowUsecs();
+    if (!breakDevice(ms))
+        return fail(tr("the device cannot send a break"));
+    emit controlled(Control::Break, ms, at);
+    return true;
 }
 
 void Port::watchModemLines(bool on)
@@ -184,8 +199,17 @@ bool Port::write(const QByteArray &bytes)
         return fail(tr("the port is not open"));
     if (bytes.isEmpty())
         return true;
+    if (m_deliverBeforeWrite) {
+        deliverAll();
+        if (!m_open)
+            return fail(tr("the port is not open")); // a receiver closed it
+    }
+    const qint64 at = nowUsecs();
     QString error;
-    return writeDevice(bytes, &error) || fail(error);
+    if (!writeDevice(bytes, &error))
+        return fail(error);
+    emit wrote(bytes, at);
+    return true;
 }
 
 void Port::dropWaiting()
@@ -221,7 +245,7 @@ void Port::takePortion(QByteArray &out, std::vector<Arrival> &times)
         if (front.bytes.size() > room) {
             out.append(front.bytes.first(room));
             front.bytes.remove(0, room);
-            times.push_back({out.size(), front.msecs});
+            times.push_back({out.size(), front.usecs / 1000, front.usecs});
             moved += room;
             break;
         }
@@ -232,23 +256,24 @@ void Port::takePortion(QByteArray &out, std::vector<Arrival> &times)
             out.append(front.bytes);
         // Reads close together may share an entry: only the time of each
         // stretch matters, and a flood brings thousands of reads a second.
-        if (!times.empty() && times.back().msecs == front.msecs)
+        // The stretch keeps the time of its first read.
+        if (!times.empty() && times.back().msecs == front.usecs / 1000)
             times.back().end = out.size();
         else
-            times.push_back({out.size(), front.msecs});
+            times.push_back({out.size(), front.usecs / 1000, front.usecs});
         m_arrived.pop_front();
     }
     m_arrivedBytes -= moved;
     m_backlog = !m_arrived.empty();
 }
 
-bool Port::queueArrival(quint64 session, const QByteArray &bytes, qint64 msecs)
+bool Port::queueArrival(quint64 session, const QByteArray &bytes, qint64 usecs)
 {
     if (session != m_session.load() || bytes.isEmpty())
         return false;
     if (m_tap)
         m_tap(bytes);
-    m_arrived.push_back({bytes, msecs});
+    m_arrived.push_back({bytes, usecs});
     m_arrivedBytes += bytes.size();
     if (m_deliveryPosted)
         return false;
@@ -256,19 +281,19 @@ bool Port::queueArrival(quint64 session, const QByteArray &bytes, qint64 msecs)
     return true;
 }
 
-void Port::deliverReceived(quint64 session, const QByteArray &bytes, qint64 msecs)
+void Port::deliverReceived(quint64 session, const QByteArray &bytes, qint64 usecs)
 {
-    if (msecs < 0)
-        msecs = QDateTime::currentMSecsSinceEpoch();
+    if (usecs < 0)
+        usecs = nowUsecs();
     QMutexLocker lock(&m_rxLock);
-    if (queueArrival(session, bytes, msecs))
+    if (queueArrival(session, bytes, usecs))
         postDelivery();
 }
 
-bool Port::queueReceived(quint64 session, const QByteArray &bytes, qint64 msecs)
+bool Port::queueReceived(quint64 session, const QByteArray &bytes, qint64 usecs)
 {
     QMutexLocker lock(&m_rxLock);
-    return queueArrival(session, bytes, msecs);
+    return queueArrival(session, bytes, usecs);
 }
 
 void Port::deliverQueued()
@@ -321,7 +346,9 @@ void Port::deliverLost(quint64 session)
         deliverAll();
         if (!m_open)
             return; // a receiver closed it meanwhile
+        m_losing = true;
         close();
+        m_losing = false;
         emit lost();
     });
 }

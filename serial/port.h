@@ -29,11 +29,19 @@ class Port : public QObject
 
 public:
     // Bytes up to end (from the start of one delivery) were read from the
-    // device at msecs (milliseconds since the epoch).
+    // device at msecs (milliseconds since the epoch); usecs is the same moment
+    // in microseconds.
     struct Arrival {
         qsizetype end;
         qint64 msecs;
+        qint64 usecs;
     };
+    // Now, in microseconds since the epoch (the clock read times are told in).
+    static qint64 nowUsecs();
+
+    // What was done to the control lines (controlled() tells it): DTR or RTS
+    // set to value, a reset pulse or a break of value milliseconds.
+    enum class Control { Dtr, Rts, Pulse, Break };
 
     // Why the last opening failed, where the device side can tell (a network
     // port's connection); Other for everything else.
@@ -76,8 +84,14 @@ public:
     LineSettings lineSettings() const { return m_line; }
 
     // Queues bytes for sending; refused while closed or when the device side
-    // cannot take them now.
+    // cannot take them now. wrote() tells each write that was taken.
     bool write(const QByteArray &bytes);
+    // Whoever shows or logs writes among received bytes asks for this: before
+    // each write, what was read before it and still waits is delivered, so the
+    // two come in the order they happened.
+    void setDeliverBeforeWrite(bool on) { m_deliverBeforeWrite = on; }
+    // While closed() is told because the device went away (lost() follows).
+    bool losing() const { return m_losing; }
 
     QString errorString() const { return m_error; }
     Fault fault() const { return m_fault; }
@@ -144,13 +158,14 @@ public:
     class Reports
     {
     public:
-        void received(quint64 s, const QByteArray &bytes, qint64 msecs = -1) const
+        // usecs: when the bytes were read, in microseconds since the epoch.
+        void received(quint64 s, const QByteArray &bytes, qint64 usecs = -1) const
         {
-            m_port->deliverReceived(s, bytes, msecs);
+            m_port->deliverReceived(s, bytes, usecs);
         }
-        bool queue(quint64 s, const QByteArray &bytes, qint64 msecs) const
+        bool queue(quint64 s, const QByteArray &bytes, qint64 usecs) const
         {
-            return m_port->queueReceived(s, bytes, msecs);
+            return m_port->queueReceived(s, bytes, usecs);
         }
         void deliverQueued() const { m_port->deliverQueued(); }
         void drained(quint64 s) const { m_port->deliverDrained(s); }
@@ -190,6 +205,10 @@ signals:
     void modemLinesChanged(const Port::ModemLines &lines);
     // The levels chosen for DTR and RTS changed.
     void linesChosen(bool dtr, bool rts);
+    // Bytes were written (taken for sending) at usecs.
+    void wrote(const QByteArray &bytes, qint64 usecs);
+    // A control line was set, or a pulse or a break made, at usecs.
+    void controlled(Port::Control what, int value, qint64 usecs);
     // Bytes received, in order, never empty; arrivals tell when each stretch of
     // them was read. Under a trickle they come at most every kReceiveSpacingMs;
     // under a flood in portions of at most kMaxPerDelivery, one turn of the
@@ -219,13 +238,13 @@ protected:
     // Called by the device side from any thread; what they report reaches the
     // port's thread through its event queue. A session number that is not the
     // current one belongs to an earlier opening and is ignored.
-    // msecs: when the bytes were read (milliseconds since the epoch); -1: now.
-    void deliverReceived(quint64 session, const QByteArray &bytes, qint64 msecs = -1);
+    // usecs: when the bytes were read (microseconds since the epoch); -1: now.
+    void deliverReceived(quint64 session, const QByteArray &bytes, qint64 usecs = -1);
     // The same, called on the port's thread in two steps, so that the bytes can
     // be queued under a lock of the caller's and delivered after it is let go:
     // queueReceived is true when the caller is to deliver, which
     // deliverQueued does in this call (not a turn of the event loop later).
-    bool queueReceived(quint64 session, const QByteArray &bytes, qint64 msecs);
+    bool queueReceived(quint64 session, const QByteArray &bytes, qint64 usecs);
     void deliverQueued();
     void deliverDrained(quint64 session);
     void deliverLost(quint64 session);
@@ -248,7 +267,7 @@ private:
     void startSession();
     // Queues bytes of the current session; true when the caller is to deliver
     // (or post the delivery). With m_rxLock held.
-    bool queueArrival(quint64 session, const QByteArray &bytes, qint64 msecs);
+    bool queueArrival(quint64 session, const QByteArray &bytes, qint64 usecs);
     void postDelivery(); // with m_rxLock held
     // Moves at most kMaxPerDelivery of what arrived to out; with m_rxLock held.
     void takePortion(QByteArray &out, std::vector<Arrival> &times);
@@ -262,6 +281,8 @@ private:
     bool m_rts = false;
     bool m_hasLines = false;
     bool m_watchingLines = false;
+    bool m_deliverBeforeWrite = false;
+    bool m_losing = false;
     QTimer m_pulseEnd;
     QString m_device;
     LineSettings m_line;
@@ -276,7 +297,7 @@ private:
     mutable QMutex m_rxLock;
     struct Piece {
         QByteArray bytes;
-        qint64 msecs;
+        qint64 usecs;
     };
     // What the device side handed in and is not delivered yet.
     std::deque<Piece> m_arrived;

@@ -59,7 +59,7 @@ public:
 
     struct Outcome {
         QByteArray bytes;
-        qint64 msecs = 0;   // when they were read, since the epoch
+        qint64 usecs = 0;   // when they were read, in microseconds since the epoch
         bool gone = false;  // the device went away
         int pause = -1;     // before the next read; -1: read as data comes (a flood)
         bool exact = false; // exact read times wanted: the I/O thread keeps reading
@@ -119,7 +119,7 @@ public:
                 out.gone = hungUp(); // woken with nothing to read: hung up, or nothing at all
             break;
         }
-        out.msecs = QDateTime::currentMSecsSinceEpoch();
+        out.usecs = Port::nowUsecs();
         if (marking && !out.bytes.isEmpty())
             out.bytes = marks.take(out.bytes);
         const qint64 t = now();
@@ -408,7 +408,7 @@ private:
         // Queued before the reading can pass to the other thread: what that
         // thread reads next is queued after these bytes, never before them.
         if (!got.bytes.isEmpty())
-            m_reports.received(m_session, got.bytes, got.msecs);
+            m_reports.received(m_session, got.bytes, got.usecs);
         if (!got.gone && got.pause >= 0) {
             m_reader->setEnabled(false);
             if (m_in->handOverPosted || got.bytes.isEmpty() || got.exact) {
@@ -624,7 +624,7 @@ void SerialLink::readNow()
     const bool keep = !got.gone && got.pause >= 0 && !got.bytes.isEmpty() && !got.exact;
     // Queued while the reading is still ours, as on the I/O thread; delivered
     // once the lock is let go (what the receivers do may call back in here).
-    const bool deliver = m_reports.queue(session, got.bytes, got.msecs);
+    const bool deliver = m_reports.queue(session, got.bytes, got.usecs);
     if (!keep) {
         // A flood, a quiet line (the I/O thread waits for the next byte without
         // waking anybody), or the device went away (the I/O thread finds out

@@ -132,7 +132,7 @@ private slots:
         const QPalette pal = box->palette();
         const GlyphRow::Colors colors{pal.color(QPalette::Base), pal.brush(QPalette::Highlight),
                                       pal.color(QPalette::Text),
-                                      pal.color(QPalette::HighlightedText)};
+                                      pal.color(QPalette::HighlightedText), QColor(Qt::blue)};
         const QRawFont raw = QRawFont::fromFont(box->font());
         const int height = QFontMetrics(box->font()).lineSpacing();
         GlyphCells cells(raw, height, raw.ascent());

@@ -16,6 +16,13 @@ class TestReceiveFeed : public QObject
         QString text;
         void appendReceivedText(QStringView t) override { text += t; }
         void appendReceivedHex(QByteArrayView bytes) override { text += hexPairs(bytes); }
+        // Sent text between braces, so a test sees which is which.
+        void appendSentText(QStringView t) override
+        {
+            text += u'{';
+            text += t;
+            text += u'}';
+        }
         void clear() override { text.clear(); }
         qint64 length() const override { return text.size(); }
         QString textRange(qint64 from, qint64 to) const override
@@ -30,7 +37,7 @@ class TestReceiveFeed : public QObject
         ReceiveFeed feed{&display, &recorder};
         QSignalSpy counted{&feed, &ReceiveFeed::countChanged};
 
-        void deliver(const QByteArray &bytes) { feed.take(bytes, {{bytes.size(), 0}}); }
+        void deliver(const QByteArray &bytes) { feed.take(bytes, {{bytes.size(), 0, 0}}); }
         qint64 shownCount() const { return counted.last().at(0).toLongLong(); }
     };
 

@@ -23,7 +23,11 @@ public:
 
     void receive(const QByteArray &bytes, qint64 msecs = -1)
     {
-        deliverReceived(session(), bytes, msecs);
+        deliverReceived(session(), bytes, msecs < 0 ? -1 : msecs * 1000);
+    }
+    void receiveAtUsecs(const QByteArray &bytes, qint64 usecs)
+    {
+        deliverReceived(session(), bytes, usecs);
     }
     void drain() { deliverDrained(session()); }
     void lose() { deliverLost(session()); }
