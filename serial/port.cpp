@@ -129,8 +129,16 @@ void Port::close()
         emit closed();
 }
 
+void Port::deliverBeforeAction()
+{
+    if (m_deliverBeforeWrite && m_open)
+        deliverAll();
+}
+
 void Port::setDtr(bool on)
 {
+    if (on != m_dtr)
+        deliverBeforeAction();
     const bool changed = std::exchange(m_dtr, on) != on;
     applyLines();
     if (changed) {
@@ -141,6 +149,8 @@ void Port::setDtr(bool on)
 
 void Port::setRts(bool on)
 {
+    if (on != m_rts)
+        deliverBeforeAction();
     const bool changed = std::exchange(m_rts, on) != on;
     applyLines();
     if (changed) {
@@ -167,6 +177,9 @@ bool Port::pulseReset(int ms)
 {
     if (!hasControlLines())
         return fail(tr("the device has no control lines"));
+    deliverBeforeAction();
+    if (!hasControlLines())
+        return fail(tr("the port is not open")); // a receiver closed it
     setDeviceLines(false, false);
     m_pulseEnd.start(ms);
     emit controlled(Control::Pulse, ms, nowUsecs());
@@ -177,6 +190,9 @@ bool Port::sendBreak(int ms)
 {
     if (!hasControlLines())
         return fail(tr("the device has no control lines"));
+    deliverBeforeAction();
+    if (!hasControlLines())
+        return fail(tr("the port is not open"));
     const qint64 at = nowUsecs();
     if (!breakDevice(ms))
         return fail(tr("the device cannot send a break"));
@@ -199,11 +215,9 @@ bool Port::write(const QByteArray &bytes)
         return fail(tr("the port is not open"));
     if (bytes.isEmpty())
         return true;
-    if (m_deliverBeforeWrite) {
-        deliverAll();
-        if (!m_open)
-            return fail(tr("the port is not open")); // a receiver closed it
-    }
+    deliverBeforeAction();
+    if (!m_open)
+        return fail(tr("the port is not open")); // a receiver closed it
     const qint64 at = nowUsecs();
     QString error;
     if (!writeDevice(bytes, &error))

@@ -87,8 +87,8 @@ public:
     // cannot take them now. wrote() tells each write that was taken.
     bool write(const QByteArray &bytes);
     // Whoever shows or logs writes among received bytes asks for this: before
-    // each write, what was read before it and still waits is delivered, so the
-    // two come in the order they happened.
+    // each write and control-line action, what was read before it and still
+    // waits is delivered, so the two come in the order they happened.
     void setDeliverBeforeWrite(bool on) { m_deliverBeforeWrite = on; }
     // While closed() is told because the device went away (lost() follows).
     bool losing() const { return m_losing; }
@@ -274,6 +274,7 @@ private:
     void dropWaiting(); // with m_rxLock held
     void showModemLines();
     void deliverAll(); // everything that waits, at once
+    void deliverBeforeAction();
 
     bool m_open = false;
     bool m_opening = false;

@@ -12,7 +12,7 @@ deb=$(ls "$scratch"/out/*.deb)
 dpkg-deb -x "$deb" "$scratch/root"
 
 fail=0
-for f in usr/bin/quorvex usr/bin/quorvex-run usr/bin/quorvex-devsim \
+for f in usr/bin/quorvex usr/bin/quorvex-run usr/bin/quorvex-devsim usr/bin/quorvex-txrx \
          usr/share/applications/example.quorvex.Quorvex.desktop \
          usr/share/metainfo/example.quorvex.Quorvex.metainfo.xml \
          usr/share/icons/hicolor/16x16/apps/quorvex.png \

@@ -5,7 +5,9 @@
 // line or a byte pattern. A line holding "reboot" makes it boot: a banner,
 // then "Hit any key to stop autoboot" with a window of --boot-window ms
 // (8 by default) in which any byte stops it at its "=> " prompt; otherwise it
-// starts its kernel and ends at "login: ". Ends cleanly on SIGINT and SIGTERM.
+// starts its kernel and ends at "login: ". With --capture PREFIX it keeps
+// every byte it read in PREFIX.in and every byte it wrote in PREFIX.out.
+// Ends cleanly on SIGINT and SIGTERM.
 #include "devsim/modbus.h"
 
 #include <algorithm>
@@ -71,8 +73,13 @@ int baudOf(int fd)
     }
 }
 
+std::FILE *g_in = nullptr;  // --capture: what was read
+std::FILE *g_out = nullptr; // and what was written
+
 bool writeAll(int fd, const devsim::Bytes &b)
 {
+    if (g_out)
+        std::fwrite(b.data(), 1, b.size(), g_out);
     std::size_t done = 0;
     while (done < b.size()) {
         const ssize_t n = ::write(fd, b.data() + done, b.size() - done);
@@ -94,7 +101,7 @@ int usage(const char *self)
 {
     std::fprintf(stderr,
                  "usage: %s [--stream-text TEXT | --stream-hex \"01 02 ...\"] [--every MS]\n"
-                 "          [--boot-window MS]\n"
+                 "          [--boot-window MS] [--capture PREFIX]\n"
                  "  TEXT may hold \\r, \\n, \\t and \\xHH; --every defaults to 1000 ms\n",
                  self);
     return 2;
@@ -123,6 +130,15 @@ int main(int argc, char *argv[])
             bootWindowMs = std::atoi(argv[++i]);
             if (bootWindowMs < 1 || bootWindowMs > 60000) {
                 std::fprintf(stderr, "%s: --boot-window takes 1 to 60000 ms\n", argv[0]);
+                return 2;
+            }
+        } else if (a == "--capture" && hasValue) {
+            const std::string prefix = argv[++i];
+            g_in = std::fopen((prefix + ".in").c_str(), "wb");
+            g_out = std::fopen((prefix + ".out").c_str(), "wb");
+            if (!g_in || !g_out) {
+                std::fprintf(stderr, "%s: cannot write %s.in and %s.out\n", argv[0], prefix.c_str(),
+                             prefix.c_str());
                 return 2;
             }
         } else if (a == "--every" && hasValue) {
@@ -188,6 +204,8 @@ int main(int argc, char *argv[])
         if (ready > 0 && (p.revents & POLLIN)) {
             std::uint8_t buf[4096];
             const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n > 0 && g_in)
+                std::fwrite(buf, 1, size_t(n), g_in);
             if (n > 0 && booting) {
                 booting = false; // any key: it stays at its prompt
                 writeAll(master, text("\r\n=> "));
@@ -223,5 +241,9 @@ int main(int argc, char *argv[])
     }
     ::close(master);
     ::close(slave);
+    if (g_in)
+        std::fclose(g_in);
+    if (g_out)
+        std::fclose(g_out);
     return 0;
 }
