@@ -182,6 +182,61 @@ private slots:
         }
     }
 
+    // What was appended as sent stays marked as sent, character for
+    // character, through appends of every kind and edits anywhere (typed text
+    // never is), and any stretch asked for gets exactly its sent runs.
+    void sentStretchesFollowEdits()
+    {
+        QRandomGenerator rng(23);
+        DisplayDocument doc;
+        std::vector<bool> ref; // per character: sent
+        const auto runsOf = [&ref](qint64 from, qint64 to) {
+            std::vector<std::pair<qint64, qint64>> runs;
+            for (qint64 i = from; i < to; ++i) {
+                if (!ref[size_t(i)])
+                    continue;
+                if (!runs.empty() && runs.back().second == i)
+                    ++runs.back().second;
+                else
+                    runs.emplace_back(i, i + 1);
+            }
+            return runs;
+        };
+        for (int step = 0; step < 400; ++step) {
+            const int what = rng.bounded(4);
+            if (what == 0) {
+                QByteArray bytes;
+                for (int i = rng.bounded(1, 6); i > 0; --i)
+                    bytes += char(rng.bounded(256));
+                doc.appendHex(bytes);
+                ref.insert(ref.end(), size_t(bytes.size() * 3), false);
+            } else if (what == 1) {
+                const QString text = rng.bounded(2) ? QStringLiteral("→ 01 03\r\n")
+                                                    : QStringLiteral("→ 你好\r\n");
+                doc.appendText(text, true);
+                ref.insert(ref.end(), size_t(text.size()), true);
+            } else if (what == 2) {
+                const QString text = rng.bounded(2) ? QStringLiteral("ok ") : QStringLiteral("中文");
+                doc.appendText(text);
+                ref.insert(ref.end(), size_t(text.size()), false);
+            } else {
+                const qint64 from = rng.bounded(int(ref.size()) + 1);
+                const qint64 to = std::min<qint64>(qint64(ref.size()), from + rng.bounded(10));
+                const QString with = QString(rng.bounded(3), u'x');
+                doc.replace(from, to, with);
+                ref.erase(ref.begin() + from, ref.begin() + to);
+                ref.insert(ref.begin() + from, size_t(with.size()), false);
+            }
+            QCOMPARE(doc.size(), qint64(ref.size()));
+            const qint64 a = rng.bounded(int(ref.size()) + 1);
+            const qint64 b = a + rng.bounded(int(ref.size() - a) + 1);
+            QCOMPARE(doc.sentRuns(a, b), runsOf(a, b));
+        }
+        QCOMPARE(doc.sentRuns(0, doc.size()), runsOf(0, qint64(ref.size())));
+        doc.clear();
+        QVERIFY(doc.sentRuns(0, 10).empty());
+    }
+
     // A width change over a long history is laid out step by step: until the
     // new rows reach the end the old ones serve, appends and edits meanwhile
     // reach both, and the new rows are those of a layout made from scratch.
