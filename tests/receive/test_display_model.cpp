@@ -211,12 +211,13 @@ private slots:
                 doc.appendHex(bytes);
                 ref.insert(ref.end(), size_t(bytes.size() * 3), false);
             } else if (what == 1) {
-                const QString text = rng.bounded(2) ? QStringLiteral("→ 01 03\r\n")
-                                                    : QStringLiteral("→ 你好\r\n");
+                const QString text =
+                    rng.bounded(2) ? QStringLiteral("→ 01 03\r\n") : QStringLiteral("→ 你好\r\n");
                 doc.appendText(text, true);
                 ref.insert(ref.end(), size_t(text.size()), true);
             } else if (what == 2) {
-                const QString text = rng.bounded(2) ? QStringLiteral("ok ") : QStringLiteral("中文");
+                const QString text =
+                    rng.bounded(2) ? QStringLiteral("ok ") : QStringLiteral("中文");
                 doc.appendText(text);
                 ref.insert(ref.end(), size_t(text.size()), false);
             } else {

@@ -74,8 +74,9 @@ private slots:
         });
         QTest::keyClick(display(), Qt::Key_Menu);
         QCOMPARE(texts, (QStringList{"剪切", "复制", "粘贴", "删除", "|", "全选", "查找…", "|",
-                                     "记录到文件", "显示时间戳"}));
-        QVERIFY(display()->stampAction()->isChecked());
+                                     "记录到文件", "记录收发", "显示时间戳", "显示发送数据"}));
+        QVERIFY(display()->showSentAction()->isChecked());
+        QVERIFY(!display()->stampAction()->isChecked());
         QVERIFY(!display()->recordAction()->isChecked());
     }
 
@@ -84,7 +85,8 @@ private slots:
     // them through the item's own action.
     void menuReadByAssistiveTechnology()
     {
-        for (const char *expected : {"记录到文件 - 显示时间戳 - ", "记录到文件 - 显示时间戳 + "}) {
+        for (const char *expected : {"记录到文件 - 记录收发 - 显示时间戳 - 显示发送数据 - ",
+                                     "记录到文件 - 记录收发 - 显示时间戳 - 显示发送数据 + "}) {
             const std::unique_ptr<QMenu> menu = display()->contextMenu();
             menu->popup(QPoint(0, 0));
             QAccessibleInterface *list = QAccessible::queryAccessibleInterface(menu.get());
@@ -96,11 +98,11 @@ private slots:
                     read += item->text(QAccessible::Name) + (item->state().checked ? " + " : " - ");
             }
             QCOMPARE(read, QString::fromUtf8(expected));
-            // The last item, 显示时间戳, ticked (then unticked) as a screen reader does it.
+            // The last item, 显示发送数据, ticked (then unticked) as a screen reader does it.
             list->child(list->childCount() - 1)
                 ->actionInterface()
                 ->doAction(QAccessibleActionInterface::pressAction());
-            QCOMPARE(display()->stampAction()->isChecked(), read.endsWith("- "));
+            QCOMPARE(display()->showSentAction()->isChecked(), read.endsWith("- "));
             menu->hide();
         }
     }
