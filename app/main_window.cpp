@@ -365,7 +365,7 @@ void MainForm::tellRecordFailed(const QString &path)
 void MainForm::onStampsTriggered(bool on)
 {
     m_feed->setStamps(on);
-    m_port->setExactReadTimes(on);
+    orderWrites();
 }
 
 void MainForm::onCmdStopdispClick()

@@ -111,6 +111,7 @@ private:
     void onShowSentTriggered(bool on);
     void onTxRxTriggered(bool on);
     void onTxRxFailed(const QString &path);
+    // What the port is asked for while these are on.
     void orderWrites();
 
     // Sending.

@@ -22,10 +22,12 @@ void MainForm::wireTwoWay()
     connect(m_txrx, &TxRxLog::failed, this, &MainForm::onTxRxFailed);
 }
 
-// While either is on, what was read before a write is shown and logged before it.
+// While sends are shown or logged, what was read before a write is shown and
+// logged before it; while stamps are shown or the log runs, read times are exact.
 void MainForm::orderWrites()
 {
     m_port->setDeliverBeforeWrite(m_feed->showSent() || m_txrx->logging());
+    m_port->setExactReadTimes(c.TxtReceive->stampAction()->isChecked() || m_txrx->logging());
 }
 
 void MainForm::onShowSentTriggered(bool on)

@@ -7,7 +7,7 @@
 // (8 by default) in which any byte stops it at its "=> " prompt; otherwise it
 // starts its kernel and ends at "login: ". With --capture PREFIX it keeps
 // every byte it read in PREFIX.in and every byte it wrote in PREFIX.out.
-// Ends cleanly on SIGINT and SIGTERM.
+// SIGUSR1 ends the streaming. Ends cleanly on SIGINT and SIGTERM.
 #include "devsim/modbus.h"
 
 #include <algorithm>
@@ -27,10 +27,16 @@ namespace
 {
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_quiet = 0; // SIGUSR1: streaming ends
 
 void onSignal(int)
 {
     g_stop = 1;
+}
+
+void onQuiet(int)
+{
+    g_quiet = 1;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -172,6 +178,8 @@ int main(int argc, char *argv[])
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sa.sa_handler = onQuiet;
+    sigaction(SIGUSR1, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     std::printf("%s\n", name);
@@ -234,6 +242,8 @@ int main(int argc, char *argv[])
             }
             frame.clear();
         }
+        if (g_quiet)
+            stream.clear();
         if (!stream.empty() && msSince(start) >= (streamed + 1) * double(everyMs)) {
             ++streamed;
             writeAll(master, stream);
