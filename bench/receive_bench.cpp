@@ -3,9 +3,11 @@
 // text display, unpaced and paced at 921600 baud. A child process plays the
 // device, so the figures are the program's own.
 //
-//   receive_bench [MB for the floods, default 50] [paced | record | invisible]
+//   receive_bench [MB for the floods, default 50] [paced | record | invisible | sent | txrx]
 // "record" runs the floods with 记录到文件 ticked and checks the record's size;
-// "invisible" only the floods of CR and of NUL.
+// "invisible" only the floods of CR and of NUL; "sent" the floods with a send
+// every 10 ms, with 显示发送数据 off and on; "txrx" the window sending and
+// receiving at 921600 baud both ways, with 记录收发 off and on.
 #include "app/app_setup.h"
 #include "bench_support.h"
 #include "receive/receive_display.h"
@@ -17,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -82,7 +85,7 @@ QByteArray pattern(Data kind)
 }
 
 // The device: writes total bytes of the pattern, as fast as the line takes them
-// or paced at bytesPerSecond.
+// or paced at bytesPerSecond, and reads and drops what the window sends.
 pid_t startDevice(PtyPair &pty, const QByteArray &pat, qint64 total, double bytesPerSecond)
 {
     const pid_t pid = fork();
@@ -99,7 +102,7 @@ pid_t startDevice(PtyPair &pty, const QByteArray &pat, qint64 total, double byte
             const double elapsed = (now.tv_sec - t0.tv_sec) + (now.tv_nsec - t0.tv_nsec) / 1e9;
             const qint64 allowed = qint64(elapsed * bytesPerSecond) - sent;
             if (allowed <= 0) {
-                usleep(2000);
+                pty.read(1 << 16, 2);
                 continue;
             }
             n = std::min(n, allowed);
@@ -109,6 +112,7 @@ pid_t startDevice(PtyPair &pty, const QByteArray &pat, qint64 total, double byte
         if (!pty.write(pat.mid(off, n)))
             _exit(1);
         sent += n;
+        pty.read(1 << 16, 0);
     }
     _exit(0);
 }
@@ -116,16 +120,41 @@ pid_t startDevice(PtyPair &pty, const QByteArray &pat, qint64 total, double byte
 struct Result {
     double seconds = 0, cpu = 0, mb = 0;
     std::vector<double> lateMs;
-    qint64 peakKb = 0, displayBytes = 0;
+    qint64 peakKb = 0, displayBytes = 0, sentBytes = 0, logBytes = 0;
 };
 
-Result flood(Data kind, bool hex, qint64 total, double bytesPerSecond, bool record = false)
+// What runs beside a flood.
+struct Extras {
+    bool record = false;   // 记录到文件
+    bool txrx = false;     // 记录收发
+    bool showSent = false; // 显示发送数据
+    int sendEveryMs = 0;   // a periodic send of sendText, 0 for none
+    QString sendText;
+    bool hexSend = false;
+};
+
+Extras recording()
+{
+    Extras x;
+    x.record = true;
+    return x;
+}
+
+Result flood(Data kind, bool hex, qint64 total, double bytesPerSecond, const Extras &x = {})
 {
     BenchWindow win;
     QTemporaryDir recordDir;
-    if (record) {
-        win.w<QLineEdit>("TxtSavePath")->setText(recordDir.path());
+    win.w<QLineEdit>("TxtSavePath")->setText(recordDir.path());
+    if (x.record)
         win.w<ReceiveDisplay>("TxtReceive")->recordAction()->trigger();
+    if (x.txrx)
+        win.w<ReceiveDisplay>("TxtReceive")->txrxAction()->trigger();
+    if (x.showSent)
+        win.w<ReceiveDisplay>("TxtReceive")->showSentAction()->trigger();
+    if (x.sendEveryMs > 0) {
+        win.w<QCheckBox>("ChkHexSend")->setCheckState(x.hexSend ? Qt::Checked : Qt::Unchecked);
+        win.w<QPlainTextEdit>("TxtSend")->setPlainText(x.sendText);
+        win.w<QLineEdit>("TxtAutoSendTime")->setText(QString::number(x.sendEveryMs));
     }
     PtyPair &pty = win.pty;
     win.w<QCheckBox>("ChkHexReceive")->setCheckState(hex ? Qt::Checked : Qt::Unchecked);
@@ -149,6 +178,8 @@ Result flood(Data kind, bool hex, qint64 total, double bytesPerSecond, bool reco
     const double cpu0 = cpuSeconds();
     clock.start();
     const pid_t device = startDevice(pty, pattern(kind), total, bytesPerSecond);
+    if (x.sendEveryMs > 0)
+        win.w<QCheckBox>("ChkAutoSend")->setCheckState(Qt::Checked);
     if (bytesPerSecond <= 0)
         probe.start(); // the paced runs measure CPU only; the probe would add its own wake-ups
     done.setInterval(bytesPerSecond > 0 ? 100 : 5);
@@ -161,13 +192,21 @@ Result flood(Data kind, bool hex, qint64 total, double bytesPerSecond, bool reco
     r.mb = total / 1e6;
     r.peakKb = procStatusKb("VmHWM:") - baseKb;
     r.displayBytes = display->memoryBytes();
+    if (x.sendEveryMs > 0)
+        win.w<QCheckBox>("ChkAutoSend")->setCheckState(Qt::Unchecked);
+    r.sentBytes = win.w<QLineEdit>("TxtTXCount")->text().mid(3).toLongLong();
     if (qEnvironmentVariableIsSet("QUORVEX_BENCH_THREADS"))
         std::printf("  threads:%s\n", qPrintable(threadCpu()));
     int status = 0;
     waitpid(device, &status, 0);
     if (rx->text() != QStringLiteral("RX:%1").arg(total))
         std::printf("  !! only %s of %lld bytes arrived\n", qPrintable(rx->text()), total);
-    if (record) {
+    if (x.txrx) {
+        win.w<ReceiveDisplay>("TxtReceive")->txrxAction()->trigger(); // closes the log
+        const QFileInfoList files = QDir(recordDir.path()).entryInfoList({"txrx-*.log"});
+        r.logBytes = files.size() == 1 ? files[0].size() : 0;
+    }
+    if (x.record) {
         win.w<ReceiveDisplay>("TxtReceive")->recordAction()->trigger(); // closes the record
         const QFileInfoList files = QDir(recordDir.path()).entryInfoList({"rx-*.log"});
         if (files.size() != 1 || files[0].size() != total)
@@ -237,6 +276,52 @@ void invisibleFloods(qint64 total)
     }
 }
 
+// Floods with a send every 10 ms, the sends shown in the box or not.
+void floodsWithSends(qint64 total)
+{
+    for (bool hexMode : {true, false}) {
+        double rate[2] = {};
+        for (bool shown : {false, true}) {
+            Extras x;
+            x.showSent = shown;
+            x.sendEveryMs = 10;
+            x.hexSend = hexMode;
+            x.sendText =
+                hexMode ? QStringLiteral("01 03 00 00 00 0A C5 CD") : QStringLiteral("READ? T RH");
+            const Result r = flood(hexMode ? Data::Binary : Data::TextLines, hexMode, total, 0, x);
+            rate[shown] = r.mb / r.seconds;
+            const QString name = QStringLiteral("%1 display, sends %2")
+                                     .arg(hexMode ? "hex" : "text", shown ? "shown" : "not shown");
+            report(qPrintable(name), r, true);
+            std::printf("%-34s %lld bytes sent in %lld sends\n", "", r.sentBytes,
+                        r.sentBytes / (hexMode ? 8 : 10));
+        }
+        std::printf("%-34s %+.1f %% with the sends shown\n",
+                    hexMode ? "hex display" : "text display",
+                    100.0 * (rate[1] - rate[0]) / rate[0]);
+    }
+}
+
+// Both ways at 921600 baud (92 160 bytes a second each way: 922 bytes sent
+// every 10 ms), the two-way log off and on.
+void bothWays(int seconds)
+{
+    const double baud = 921600 / 10.0;
+    double share[2] = {};
+    for (bool logging : {false, true}) {
+        Extras x;
+        x.txrx = logging;
+        x.sendEveryMs = 10;
+        x.sendText = QString(922, u'x');
+        const Result r = flood(Data::TextLines, false, qint64(baud * seconds), baud, x);
+        share[logging] = 100.0 * r.cpu / r.seconds;
+        std::printf("%-34s %5.1f %% of one core over %.1f s, %.0f bytes/s sent, log %.1f MB\n",
+                    logging ? "921600 baud both ways, logged" : "921600 baud both ways",
+                    share[logging], r.seconds, r.sentBytes / r.seconds, r.logBytes / 1e6);
+    }
+    std::printf("%-34s %+.1f %% of one core\n", "the two-way log costs", share[1] - share[0]);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -253,11 +338,22 @@ int main(int argc, char *argv[])
         invisibleFloods(total);
         return 0;
     }
+    if (argc > 2 && qstrcmp(argv[2], "sent") == 0) {
+        std::printf("Receive path with a send every 10 ms, %lld MB floods\n", mb);
+        floodsWithSends(total);
+        return 0;
+    }
+    if (argc > 2 && qstrcmp(argv[2], "txrx") == 0) {
+        std::printf("Sending and receiving at 921600 baud, 20 s each\n");
+        bothWays(20);
+        return 0;
+    }
     if (argc > 2 && qstrcmp(argv[2], "record") == 0) {
         std::printf("Receive path with recording to a file, %lld MB floods\n", mb);
-        report("hex display, unpaced, recording", flood(Data::Binary, true, total, 0, true), true);
-        report("text display, unpaced, recording", flood(Data::TextLines, false, total, 0, true),
+        report("hex display, unpaced, recording", flood(Data::Binary, true, total, 0, recording()),
                true);
+        report("text display, unpaced, recording",
+               flood(Data::TextLines, false, total, 0, recording()), true);
         return 0;
     }
     std::printf("Receive path, %lld MB floods through a pseudo-terminal\n", mb);
