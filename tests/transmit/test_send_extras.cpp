@@ -100,7 +100,8 @@ private slots:
             QStringList last;
             for (qsizetype i = items.size() - 6; i < items.size(); ++i)
                 last << (items[i]->isSeparator() ? QStringLiteral("|") : items[i]->text());
-            QCOMPARE(last, (QStringList{"|", "行尾", "校验", "最近发送", "常用指令…", "运行脚本…"}));
+            QCOMPARE(last,
+                     (QStringList{"|", "行尾", "校验", "最近发送", "常用指令…", "运行脚本…"}));
             QMenu *checksum = submenu(m, "校验");
             QCOMPARE(checksum->actions().size(), 7);
             for (QAction *a : checksum->actions()) {
