@@ -94,6 +94,7 @@ public:
 protected:
     void put(std::string_view bytes) { m_out.append(bytes); }
     void put(char c) { m_out.push_back(c); }
+    std::size_t said() const { return m_out.size(); } // what waits to be taken
     void succeed();
     void fail(std::string why, bool tellFarEnd);
     // Two CAN in a row end the transfer from the far end; true when byte made the second.

@@ -43,9 +43,16 @@ void Sender::start(std::int64_t now)
 
 void Sender::feed(std::string_view bytes, std::int64_t now)
 {
+    // Once this read has been answered, the rest of it came before the answer
+    // could be seen: a NAK or ACK there is for what was sent before (a burst
+    // of noise, a repeated request), and taking it would send a block twice or
+    // take an ACK for the wrong block. Only a cancel still counts.
+    const std::size_t before = said();
     for (const char c : bytes) {
         if (status() != Status::Running)
             return;
+        if (said() != before && std::uint8_t(c) != CAN)
+            continue;
         on(std::uint8_t(c), now);
     }
 }

@@ -426,6 +426,16 @@ private slots:
         QCOMPARE(blocks, 11);
         QCOMPARE(s.progress().retries, 10);
 
+        // NAKs in one read are answered once; an ACK behind the answer is not taken for the next
+        // block.
+        Sender burst(Sender::Mode::XModemCrc, {{"", 300, 0}}, readerOf(data));
+        burst.start(0);
+        burst.feed("CCC", 1);
+        QCOMPARE(burst.takeOutput().size(), std::size_t(133));
+        burst.feed("\x15\x15\x15\x06", 2);
+        QCOMPARE(burst.takeOutput().size(), std::size_t(133));
+        QCOMPARE(burst.progress().blocks, 0);
+
         // No receiver at all: the sender waits a minute for one.
         Sender idle(Sender::Mode::XModem, {{"", 1, 0}}, readerOf(data));
         idle.start(0);
