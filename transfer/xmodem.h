@@ -59,6 +59,7 @@ struct Progress {
     std::int64_t blocks = 0; // data blocks, all files
     int retries = 0;         // blocks sent or asked for again, all files
     int files = 0;           // files finished
+    std::int64_t done = 0;   // their bytes (what bytes held for each, once it was finished)
     std::string name;        // of the file under way (YMODEM)
 };
 

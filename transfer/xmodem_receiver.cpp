@@ -243,6 +243,8 @@ void Receiver::endFile(std::int64_t now)
             return fail(std::move(why), true);
     }
     ++m_progress.files;
+    m_progress.done += m_progress.bytes;
+    m_progress.bytes = 0;
     if (!yModem())
         return succeed();
     m_wantHeader = true;

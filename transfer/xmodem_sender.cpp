@@ -103,6 +103,8 @@ void Sender::on(std::uint8_t byte, std::int64_t now)
     case State::WaitEotAck:
         if (byte == ACK) {
             ++m_progress.files;
+            m_progress.done += m_progress.bytes;
+            m_progress.bytes = 0;
             if (!yModem())
                 return succeed();
             ++m_file;

@@ -25,10 +25,11 @@ std::int64_t nowMs()
 }
 } // namespace
 
-LrzszPeer::LrzszPeer(const QString &program, const QStringList &args, const QString &folder, int fd)
+LrzszPeer::LrzszPeer(const QString &program, const QStringList &args, const QString &folder,
+                     int relayTo)
 {
-    int slave = fd;
-    if (fd < 0) {
+    int slave = -1;
+    {
         // A socket rather than a pseudo-terminal: lrzsz flushes its terminal's
         // queues after each answer and before it ends, and on a pseudo-terminal,
         // which has no line delay, that can throw away a block that came at
@@ -57,12 +58,45 @@ LrzszPeer::LrzszPeer(const QString &program, const QStringList &args, const QStr
     if (posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
         m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
-    if (fd < 0)
-        ::close(slave);
+    ::close(slave);
+    if (relayTo >= 0 && m_pid > 0) {
+        m_relay = std::thread([this, relayTo] {
+            char buf[65536];
+            const int ends[2] = {m_master, relayTo};
+            while (!m_stop.load()) {
+                pollfd p[2] = {{ends[0], POLLIN, 0}, {ends[1], POLLIN, 0}};
+                if (poll(p, 2, 20) <= 0)
+                    continue;
+                for (int i = 0; i < 2; ++i) {
+                    if (!(p[i].revents & POLLIN)) {
+                        if (p[i].revents)
+                            usleep(2000); // an end that is gone (or not there yet)
+                        continue;
+                    }
+                    const ssize_t n = ::read(ends[i], buf, sizeof buf);
+                    for (ssize_t done = 0; n > 0 && done < n && !m_stop.load();) {
+                        const ssize_t w = ::write(ends[1 - i], buf + done, size_t(n - done));
+                        if (w > 0)
+                            done += w;
+                        else
+                            usleep(1000);
+                    }
+                }
+            }
+        });
+    }
+}
+
+void LrzszPeer::stopRelay()
+{
+    m_stop = true;
+    if (m_relay.joinable())
+        m_relay.join();
 }
 
 LrzszPeer::~LrzszPeer()
 {
+    stopRelay();
     wait(0);
     if (m_master >= 0)
         ::close(m_master);

@@ -15,6 +15,7 @@ public:
 
     bool isValid() const { return m_master >= 0; }
     QString devicePath() const { return m_path; }
+    int masterFd() const { return m_master; }
 
     // Writes everything, waiting for room as needed.
     bool write(const QByteArray &bytes);

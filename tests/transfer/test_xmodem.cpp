@@ -250,6 +250,10 @@ private slots:
             QCOMPARE(got.files.size(), files.size());
             QCOMPARE(r.progress().files, int(files.size()));
             QCOMPARE(r.progress().retries, 0);
+            if (!isXModem(receiveMode)) // what both count as the batch's bytes
+                QCOMPARE(r.progress().done, std::int64_t(data[0].size() + data[1].size()));
+            QCOMPARE(s.progress().done,
+                     std::int64_t(isXModem(receiveMode) ? n : data[0].size() + data[1].size()));
             for (std::size_t i = 0; i < files.size(); ++i) {
                 QVERIFY(got.files[i].whole);
                 if (isXModem(receiveMode)) {

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "transfer/transfer_files.h"
+#include "transfer/xmodem.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+class Port;
+class SendFeed;
+
+// A file transfer on the open port: XMODEM and YMODEM by our own machines,
+// ZMODEM by lrzsz's sz and rz, run with their standard input and output
+// joined to the port. While it runs, what the port receives is the
+// transfer's (the window shows none of it); what it sends goes through the
+// send feed and counts as sent. It ends by itself (done or failed, with the
+// reason), on cancel, and at once when the port closes or goes away.
+class TransferRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Protocol { XModem, XModemCrc, XModem1k, YModem, ZModem };
+    enum class Direction { Send, Receive };
+    struct Job {
+        Protocol protocol = Protocol::XModem1k;
+        Direction direction = Direction::Send;
+        QStringList files; // to send (XMODEM: the first)
+        QString folder;    // to receive into
+        QString name;      // XMODEM, received: the file's name in folder
+    };
+    struct Figures {
+        qint64 bytes = 0;  // of the file under way
+        qint64 total = -1; // its size; -1 not known
+        qint64 sent = 0;   // all files so far, bytes
+        qint64 blocks = 0;
+        int retries = 0;
+        int files = 0;
+        QString name;
+        qint64 elapsedMs = 0;
+    };
+
+    TransferRun(Port *port, SendFeed *send, QObject *parent = nullptr);
+    ~TransferRun() override;
+
+    // The protocol's name as menus and reports give it ("XMODEM-1K", "YMODEM" …).
+    static QString protocolName(Protocol p);
+    // Where sz and rz are; empty when lrzsz is not installed.
+    static QString lrzszProgram(Direction d);
+
+    // False, with why, when it cannot begin (the port is closed, a file cannot be read).
+    bool start(const Job &job, QString *why);
+    void cancel();
+    bool running() const { return m_running; }
+    const Job &job() const { return m_job; }
+    Figures figures() const;
+    // What was kept of a receive.
+    QStringList received() const;
+
+    // The transfer's own clock, in milliseconds (a test may set it).
+    std::function<qint64()> clock;
+
+signals:
+    void progressed();
+    // ok, and the result in words: 成功 with size and time, or the reason.
+    void finished(bool ok, const QString &result);
+
+private:
+    void onReceived(const QByteArray &bytes);
+    void pump();
+    void end(bool ok, const QString &why);
+    bool startZmodem(QString *why);
+    bool keepZmodemFiles(QString *why);
+    void flushOut();
+
+    Port *m_port;
+    SendFeed *m_send;
+    Job m_job;
+    bool m_running = false;
+    std::unique_ptr<xmodem::Machine> m_machine;
+    std::vector<std::unique_ptr<transfer::OutgoingFile>> m_sources;
+    std::unique_ptr<transfer::ReceivedFiles> m_sink;
+    QProcess *m_process = nullptr;
+    // rz receives here, inside the folder, and what it got whole moves out.
+    std::unique_ptr<QTemporaryDir> m_zFolder;
+    QStringList m_zKept;
+    QByteArray m_out; // waiting for room in the transmit queue
+    QTimer m_tick;
+    QTimer m_retryWrite;
+    QTimer m_progressSpacing;
+    QElapsedTimer m_elapsed;
+    qint64 m_zBytes = 0;
+    QList<QMetaObject::Connection> m_watching;
+};
