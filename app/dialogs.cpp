@@ -105,3 +105,23 @@ std::optional<QString> QtDialogs::chooseScript(const QString &folder)
         return std::nullopt;
     return dialog.selectedFiles().first();
 }
+
+QStringList QtDialogs::chooseFilesToSend(const QString &title, bool many)
+{
+    QFileDialog dialog(m_owner, title);
+    dialog.setFileMode(many ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles();
+}
+
+std::optional<QString> QtDialogs::chooseFileToSave(const QString &title, const QString &folder,
+                                                   const QString &name)
+{
+    QFileDialog dialog(m_owner, title, folder);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.selectFile(name);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first();
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 #include <QString>
 #include <optional>
 
@@ -36,6 +38,13 @@ public:
     // A file dialog offering Lua scripts (*.lua) in folder; the chosen path,
     // or nothing when cancelled.
     virtual std::optional<QString> chooseScript(const QString &folder) = 0;
+    // A file dialog titled title for files to send (several when many); the
+    // chosen paths, empty when cancelled.
+    virtual QStringList chooseFilesToSend(const QString &title, bool many) = 0;
+    // A save dialog titled title in folder, suggesting name; the chosen path,
+    // or nothing when cancelled.
+    virtual std::optional<QString> chooseFileToSave(const QString &title, const QString &folder,
+                                                    const QString &name) = 0;
 };
 
 // The real dialogs, modal to the given window.
@@ -51,6 +60,9 @@ public:
     std::optional<QString> chooseCommandsFile(const QString &title, bool forSaving,
                                               const QString &folder) override;
     std::optional<QString> chooseScript(const QString &folder) override;
+    QStringList chooseFilesToSend(const QString &title, bool many) override;
+    std::optional<QString> chooseFileToSave(const QString &title, const QString &folder,
+                                            const QString &name) override;
 
 private:
     QWidget *m_owner;

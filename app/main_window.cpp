@@ -66,6 +66,7 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
     wireButtons();
     wireReceiving();
     wireMenus();
+    wireTransfers();
 }
 
 void MainForm::wireSession()

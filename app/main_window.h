@@ -5,6 +5,7 @@
 #include "serial/port.h"
 #include "serial/port_session.h"
 #include "serial/port_settings.h"
+#include "transfer/transfer_run.h"
 #include "transmit/send_options.h"
 
 #include <QDateTime>
@@ -25,6 +26,7 @@ class PortLinesMenu;
 class PortLister;
 class ReceiveFeed;
 class ReceiveRecorder;
+class TransferWindow;
 class TxRxLog;
 class SendBoxMenu;
 class ScriptWindow;
@@ -63,6 +65,9 @@ public:
     FindWindow *findWindow();
     // The 脚本 window, made at its first use.
     ScriptWindow *scriptWindow();
+    // The 文件传输 window, made at the first transfer.
+    TransferWindow *transferWindow() const { return m_transferWindow; }
+    TransferRun *transferRun() const { return m_transfer; }
     SendBoxMenu *sendBoxMenu() const { return m_sendMenu; }
     PortLinesMenu *portLinesMenu() const { return m_portLines; }
 
@@ -91,6 +96,7 @@ private:
     void wireReceiving();
     void wireMenus();
     void wireTwoWay();
+    void wireTransfers();
 
     // Port settings, opening and closing: the session does them, the window shows them.
     std::optional<PortSettings> ReadPortSettings() const;
@@ -113,6 +119,9 @@ private:
     void onTxRxFailed(const QString &path);
     // What the port is asked for while these are on.
     void orderWrites();
+    // File transfers (the send box's 文件传输 menu).
+    void onTransferRequested(TransferRun::Protocol protocol, TransferRun::Direction direction);
+    void onTransferFinished(bool ok, const QString &result);
 
     // Sending.
     QString sendBoxText() const;
@@ -163,6 +172,8 @@ private:
     CommandsWindow *m_commandsWindow = nullptr;
     FindWindow *m_findWindow = nullptr;
     ScriptWindow *m_scriptWindow = nullptr;
+    TransferRun *m_transfer = nullptr;
+    TransferWindow *m_transferWindow = nullptr;
 
     QTimer *m_saveNotice;
     int m_saveNoticeMs = 5000;

@@ -112,7 +112,32 @@ void SendBoxMenu::showMenu(const QPoint &pos)
             &SendBoxMenu::commandsRequested);
     connect(menu->addAction(QStringLiteral("运行脚本…")), &QAction::triggered, this,
             &SendBoxMenu::scriptRequested);
+    addTransferMenu(menu.get());
     menu->exec(pos);
+}
+
+// 文件传输: each protocol both ways. ZMODEM is lrzsz's: without it the items
+// stay, greyed, and say why.
+void SendBoxMenu::addTransferMenu(QMenu *menu)
+{
+    using P = TransferRun::Protocol;
+    using D = TransferRun::Direction;
+    QMenu *transfers = menu->addMenu(QStringLiteral("文件传输"));
+    const auto add = [this, transfers](const QString &text, P p, D d) {
+        const bool missing = p == P::ZModem && TransferRun::lrzszProgram(d).isEmpty();
+        QAction *a =
+            addCommandItem(transfers, missing ? text + QStringLiteral("（未安装 lrzsz）") : text,
+                           !missing, QStringLiteral("ZMODEM 需要 lrzsz 软件包（sz 和 rz）"));
+        connect(a, &QAction::triggered, this, [this, p, d] { emit transferRequested(p, d); });
+    };
+    add(QStringLiteral("XMODEM 发送…"), P::XModemCrc, D::Send);
+    add(QStringLiteral("XMODEM-1K 发送…"), P::XModem1k, D::Send);
+    add(QStringLiteral("YMODEM 发送…"), P::YModem, D::Send);
+    add(QStringLiteral("ZMODEM 发送…"), P::ZModem, D::Send);
+    transfers->addSeparator();
+    add(QStringLiteral("XMODEM 接收…"), P::XModemCrc, D::Receive);
+    add(QStringLiteral("YMODEM 接收"), P::YModem, D::Receive);
+    add(QStringLiteral("ZMODEM 接收"), P::ZModem, D::Receive);
 }
 
 bool SendBoxMenu::eventFilter(QObject *watched, QEvent *event)

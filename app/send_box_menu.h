@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transfer/transfer_run.h"
 #include "transmit/recent_sends.h"
 #include "transmit/send_options.h"
 
@@ -9,11 +10,12 @@
 class QAction;
 class QActionGroup;
 class QCheckBox;
+class QMenu;
 class QPlainTextEdit;
 
 // What the send box offers beyond typing: its context menu (Qt's editing items,
-// then 行尾, 校验, 最近发送, 常用指令… and 运行脚本…) and Ctrl+Up / Ctrl+Down through the
-// recent sends. The line ending and checksum chosen hold while the program runs.
+// then 行尾, 校验, 最近发送, 常用指令…, 运行脚本… and 文件传输) and Ctrl+Up / Ctrl+Down
+// through the recent sends. The line ending and checksum chosen hold while the program runs.
 class SendBoxMenu : public QObject
 {
     Q_OBJECT
@@ -35,6 +37,7 @@ public:
 signals:
     void commandsRequested();
     void scriptRequested();
+    void transferRequested(TransferRun::Protocol protocol, TransferRun::Direction direction);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -42,6 +45,7 @@ protected:
 private:
     void putBack(const RecentSends::Entry &e);
     RecentSends::Entry draft() const;
+    void addTransferMenu(QMenu *menu);
 
     QPlainTextEdit *m_box;
     QCheckBox *m_hexSend;

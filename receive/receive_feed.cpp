@@ -13,6 +13,13 @@ ReceiveFeed::ReceiveFeed(ReceiveView *view, ReceiveRecorder *recorder, QObject *
 
 void ReceiveFeed::take(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals)
 {
+    if (m_held >= 0) {
+        m_recorder->record(bytes);
+        m_count = addCount(m_count, bytes.size());
+        m_held += bytes.size();
+        emit countChanged(m_count, false);
+        return;
+    }
     if (m_hex)
         ShowReceivedHex(bytes, arrivals);
     else
@@ -145,9 +152,26 @@ void ReceiveFeed::showControl(Port::Control what, int value, qint64 usecs)
 // A line of its own: after a line break when the box does not end with one,
 // and ended with one, so that what is received next starts a new line (and
 // gets its stamp there).
+void ReceiveFeed::holdForTransfer()
+{
+    m_held = 0;
+    m_decoder.reset();
+}
+
+void ReceiveFeed::release(const QString &line)
+{
+    m_held = -1;
+    const qint64 n = m_display->length();
+    if (n > 0 && m_display->textRange(n - 1, n) != u"\n")
+        m_display->appendReceivedText(u"\r\n");
+    m_display->appendReceivedText(line + QStringLiteral("\r\n"));
+    m_stamper.restart(true);
+    FrameClock::instance().runDue();
+}
+
 void ReceiveFeed::showSentLine(const QString &body, qint64 usecs)
 {
-    if (!m_hex && m_stopped)
+    if ((!m_hex && m_stopped) || m_held >= 0)
         return; // as received text is not shown then
     const qint64 n = m_display->length();
     if (n > 0 && m_display->textRange(n - 1, n) != u"\n")

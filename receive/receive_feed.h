@@ -47,6 +47,15 @@ public:
     // otherwise or when hex is on.
     static QString sentText(QByteArrayView bytes, bool hex);
 
+    // While a file transfer has the port, what comes is the transfer's: it is
+    // counted and recorded but neither shown nor stamped, and no sent lines
+    // are shown. release() ends that and shows line on a line of its own.
+    void holdForTransfer();
+    void release(const QString &line);
+    bool held() const { return m_held >= 0; }
+    // Bytes that came while held.
+    qint64 heldBytes() const { return std::max<qint64>(0, m_held); }
+
     qint64 count() const { return m_count; }
     void clearCount();
     // The text decoded from the last bytes shown as text.
@@ -76,6 +85,7 @@ private:
     LineStamper m_stamper;
     bool m_hex = false;
     bool m_stopped = false;
+    qint64 m_held = -1; // bytes taken for a transfer; -1: none runs
     bool m_autoClear = false;
     bool m_stamps = false;
     bool m_showSent = false;

@@ -133,8 +133,10 @@ bool TransferRun::start(const Job &job, QString *why)
                           [this](const QByteArray &bytes) { onReceived(bytes); });
     m_watching << connect(m_port, &Port::lost, this,
                           [this] { end(false, QStringLiteral("串口断开了，传输中止")); });
-    m_watching << connect(m_port, &Port::closed, this,
-                          [this] { end(false, QStringLiteral("串口已关闭，传输中止")); });
+    m_watching << connect(m_port, &Port::closed, this, [this] {
+        end(false, m_port->losing() ? QStringLiteral("串口断开了，传输中止")
+                                    : QStringLiteral("串口已关闭，传输中止"));
+    });
     if (m_machine) {
         m_machine->start(clock());
         pump();

@@ -23,6 +23,9 @@ public:
     QString commandsFolder;                         // where the commands file dialog opened
     std::optional<QString> scriptAnswer;            // nothing = cancelled
     QString scriptFolder;                           // where the script dialog opened
+    QStringList sendFilesAnswer;                    // empty = cancelled
+    std::optional<QString> saveFileAnswer;          // nothing = cancelled
+    QString saveFileFolder;                         // where the save dialog opened
 
     void message(const QString &text, Icon icon, Buttons buttons) override
     {
@@ -50,5 +53,15 @@ public:
     {
         scriptFolder = folder;
         return scriptAnswer;
+    }
+    QStringList chooseFilesToSend(const QString &, bool many) override
+    {
+        return many ? sendFilesAnswer : sendFilesAnswer.mid(0, 1);
+    }
+    std::optional<QString> chooseFileToSave(const QString &, const QString &folder,
+                                            const QString &) override
+    {
+        saveFileFolder = folder;
+        return saveFileAnswer;
     }
 };

@@ -96,12 +96,12 @@ private slots:
         menu()->checksumActions()[4]->trigger(); // CRC-32
         withMenu([&](QMenu *m) {
             const QList<QAction *> items = m->actions();
-            QVERIFY(items.size() >= 6);
+            QVERIFY(items.size() >= 7);
             QStringList last;
-            for (qsizetype i = items.size() - 6; i < items.size(); ++i)
+            for (qsizetype i = items.size() - 7; i < items.size(); ++i)
                 last << (items[i]->isSeparator() ? QStringLiteral("|") : items[i]->text());
-            QCOMPARE(last,
-                     (QStringList{"|", "行尾", "校验", "最近发送", "常用指令…", "运行脚本…"}));
+            QCOMPARE(last, (QStringList{"|", "行尾", "校验", "最近发送", "常用指令…", "运行脚本…",
+                                        "文件传输"}));
             QMenu *checksum = submenu(m, "校验");
             QCOMPARE(checksum->actions().size(), 7);
             for (QAction *a : checksum->actions()) {
