@@ -223,6 +223,16 @@ ScriptWindow *MainForm::scriptWindow()
         // The script's log and verdicts go into the two-way log while it runs.
         connect(m_scriptWindow->run(), &ScriptRun::logged, m_txrx,
                 [this](qint64, const QString &line) { m_txrx->note(line); });
+        // A script's file transfer has what the port receives, as one from the menu does.
+        connect(port, &ScriptPort::transferring, this, [this](bool on, const QString &result) {
+            if (on)
+                m_feed->holdForTransfer();
+            else
+                m_feed->release(
+                    QStringLiteral("（脚本的文件传输：%1；传输中收到的 %2 字节交给了传输，未显示）")
+                        .arg(result)
+                        .arg(m_feed->heldBytes()));
+        });
     }
     return m_scriptWindow;
 }

@@ -8,9 +8,11 @@
 #include "script/script_port.h"
 #include "serial/codepage936.h"
 #include "serial/port.h"
+#include "transfer/transfer_run.h"
 #include "transmit/hex_send.h"
 #include "transmit/send_options.h"
 
+#include <QFileInfo>
 #include <lua.hpp>
 
 namespace
@@ -378,6 +380,101 @@ int l_sendbreak(lua_State *L)
     return finish(L, status, 1);
 }
 
+// ---- file transfers ----------------------------------------------------------
+
+// Runs job on the port and pushes true, or nil and the reason.
+int transferResult(lua_State *L, TransferRun::Job job)
+{
+    auto why = std::make_shared<QString>();
+    bool ok = false;
+    const ScriptContext::Status status = ctx(L)->ask(
+        [job = std::move(job), why](ScriptPort *port, ScriptChannel::Reply reply) {
+            port->transfer(job, why, std::move(reply));
+        },
+        &ok);
+    if (status != ScriptContext::Status::Ok)
+        return finish(L, status, 0);
+    if (ok) {
+        lua_pushboolean(L, 1);
+        return 1;
+    }
+    lua_pushnil(L);
+    const QByteArray reason = why->toUtf8();
+    lua_pushlstring(L, reason.constData(), size_t(reason.size()));
+    return 2;
+}
+
+QStringList pathArguments(lua_State *L, int from)
+{
+    QStringList paths;
+    for (int i = from; i <= lua_gettop(L); ++i) {
+        luaL_checkstring(L, i);
+        paths << QFileInfo(utf8(L, i)).absoluteFilePath();
+    }
+    return paths;
+}
+
+TransferRun::Protocol xmodemVariant(lua_State *L, int index, const char *fallback)
+{
+    static const char *const names[] = {"xmodem", "xmodem-crc", "xmodem-1k", nullptr};
+    const int v = luaL_checkoption(L, index, fallback, names);
+    return v == 0   ? TransferRun::Protocol::XModem
+           : v == 1 ? TransferRun::Protocol::XModemCrc
+                    : TransferRun::Protocol::XModem1k;
+}
+
+// xsend(path [, "xmodem" | "xmodem-crc" | "xmodem-1k"]) -> true | nil, reason
+int l_xsend(lua_State *L)
+{
+    const QStringList path = {
+        QFileInfo(QString::fromUtf8(luaL_checkstring(L, 1))).absoluteFilePath()};
+    const TransferRun::Protocol p = xmodemVariant(L, 2, "xmodem-crc");
+    return transferResult(L, {p, TransferRun::Direction::Send, path, {}, {}});
+}
+
+// xrecv(path [, "xmodem" for checksums]) -> true | nil, reason
+int l_xrecv(lua_State *L)
+{
+    const QFileInfo path(QString::fromUtf8(luaL_checkstring(L, 1)));
+    const TransferRun::Protocol p = xmodemVariant(L, 2, "xmodem-crc");
+    return transferResult(
+        L, {p == TransferRun::Protocol::XModem ? p : TransferRun::Protocol::XModemCrc,
+            TransferRun::Direction::Receive,
+            {},
+            path.absolutePath(),
+            path.fileName()});
+}
+
+// ysend(path, ...) / zsend(path, ...) -> true | nil, reason
+int sendFiles(lua_State *L, TransferRun::Protocol p)
+{
+    luaL_checkstring(L, 1);
+    return transferResult(L, {p, TransferRun::Direction::Send, pathArguments(L, 1), {}, {}});
+}
+int l_ysend(lua_State *L)
+{
+    return sendFiles(L, TransferRun::Protocol::YModem);
+}
+int l_zsend(lua_State *L)
+{
+    return sendFiles(L, TransferRun::Protocol::ZModem);
+}
+
+// yrecv(folder) / zrecv(folder) -> true | nil, reason
+int receiveFiles(lua_State *L, TransferRun::Protocol p)
+{
+    const QString folder = QFileInfo(QString::fromUtf8(luaL_checkstring(L, 1))).absoluteFilePath();
+    return transferResult(L, {p, TransferRun::Direction::Receive, {}, folder, {}});
+}
+int l_yrecv(lua_State *L)
+{
+    return receiveFiles(L, TransferRun::Protocol::YModem);
+}
+int l_zrecv(lua_State *L)
+{
+    return receiveFiles(L, TransferRun::Protocol::ZModem);
+}
+
 // ---- test cases and the log ------------------------------------------------
 
 // test(name, function [, timeout_ms])
@@ -462,7 +559,8 @@ const luaL_Reg kFunctions[] = {
     {"received", l_received}, {"sleep", l_sleep},   {"on", l_on},       {"off", l_off},
     {"dtr", l_dtr},           {"rts", l_rts},       {"pulse", l_pulse}, {"sendbreak", l_sendbreak},
     {"test", l_test},         {"check", l_check},   {"log", l_log},     {"print", l_log},
-    {nullptr, nullptr},
+    {"xsend", l_xsend},       {"xrecv", l_xrecv},   {"ysend", l_ysend}, {"yrecv", l_yrecv},
+    {"zsend", l_zsend},       {"zrecv", l_zrecv},   {nullptr, nullptr},
 };
 
 const luaL_Reg kPatternMethods[] = {

@@ -45,7 +45,11 @@ void ScriptPort::attach(std::shared_ptr<ScriptChannel> channel)
     m_channel = std::move(channel);
     m_channel->portChanged(m_port->isOpen() ? ScriptChannel::PortState::Open
                                             : ScriptChannel::PortState::Closed);
-    m_port->setTap([c = m_channel](const QByteArray &bytes) { c->received(bytes); });
+    m_tapPaused->store(false);
+    m_port->setTap([c = m_channel, paused = m_tapPaused](const QByteArray &bytes) {
+        if (!paused->load())
+            c->received(bytes);
+    });
     m_port->setEagerReads(true);
 }
 
@@ -53,6 +57,8 @@ void ScriptPort::detach()
 {
     if (!m_channel)
         return;
+    if (m_transfer && m_transfer->running())
+        m_transfer->cancel(); // the script that asked for it is gone
     m_port->setTap({});
     m_port->setEagerReads(false);
     m_channel.reset();
@@ -219,4 +225,32 @@ void ScriptPort::onLost()
         m_channel->portChanged(m_session->isWaiting() ? ScriptChannel::PortState::Awaiting
                                                       : ScriptChannel::PortState::Closed,
                                QStringLiteral("串口 %1 已断开").arg(m_port->device()));
+}
+
+void ScriptPort::transfer(const TransferRun::Job &job, std::shared_ptr<QString> why, Reply reply)
+{
+    if (!m_transfer) {
+        m_transfer = new TransferRun(m_port, m_send, this);
+        connect(m_transfer, &TransferRun::finished, this, [this](bool, const QString &result) {
+            m_tapPaused->store(false);
+            m_port->setEagerReads(bool(m_channel));
+            emit transferring(false, result);
+        });
+    }
+    m_tapPaused->store(true);
+    QString error;
+    if (!m_transfer->start(job, &error)) {
+        m_tapPaused->store(false);
+        *why = error;
+        return reply(QString(), false);
+    }
+    emit transferring(true, QString());
+    // The reply waits for the end; a script stopped meanwhile cancels it on detach.
+    auto once = std::make_shared<QMetaObject::Connection>();
+    *once = connect(m_transfer, &TransferRun::finished, this,
+                    [once, why, reply](bool ok, const QString &result) {
+                        QObject::disconnect(*once);
+                        *why = result;
+                        reply(QString(), ok);
+                    });
 }

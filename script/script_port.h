@@ -2,11 +2,13 @@
 
 #include "script/script_channel.h"
 #include "serial/port_settings.h"
+#include "transfer/transfer_run.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -57,10 +59,18 @@ public:
     void setRts(bool on, Reply reply);
     void pulse(Reply reply);
     void sendBreak(int ms, Reply reply);
+    // A file transfer (xsend, yrecv …): the reply's flag tells whether it
+    // went well, and why holds the result in words. While it runs, what the
+    // port receives is the transfer's, not the script's.
+    void transfer(const TransferRun::Job &job, std::shared_ptr<QString> why, Reply reply);
 
     // "9600,N,8,1" split into the selectors' texts for name; nothing for a
     // text that is not four fields.
     static std::optional<SelectorTexts> selectorTexts(const QString &name, const QString &settings);
+
+signals:
+    // A script's transfer began (true) or ended: the window leaves what comes meanwhile to it.
+    void transferring(bool on, const QString &result);
 
 private:
     void onOpened();
@@ -89,4 +99,6 @@ private:
     bool m_unsent = false; // a script's bytes are on their way
     std::function<void()> m_afterSent;
     QTimer *m_drainLimit;
+    TransferRun *m_transfer = nullptr;
+    std::shared_ptr<std::atomic<bool>> m_tapPaused = std::make_shared<std::atomic<bool>>(false);
 };

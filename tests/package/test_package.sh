@@ -36,6 +36,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for dep in libqt6widgets6 libqt6serialport6 libqt6gui6 libqt6core6 liblua5.4-0 qt6-translations-l10n; do
     grep -q "$dep" <<<"$depends" || { echo "Depends lacks $dep: $depends"; fail=1; }
 done
+[ "$(dpkg-deb -f "$deb" Recommends)" = lrzsz ] || { echo "the package does not recommend lrzsz"; fail=1; }
 for size in 16 32 48; do
     file "$scratch/root/usr/share/icons/hicolor/${size}x${size}/apps/quorvex.png" |
         grep -q "PNG image data, $size x $size" || { echo "icon $size is not a ${size}px PNG"; fail=1; }

@@ -1,7 +1,11 @@
+#include "support/lrzsz_peer.h"
+#include "support/pty_pair.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -191,6 +195,63 @@ private slots:
         const Ran r = run({"--port", sim.path, script(code)});
         QCOMPARE(r.status, 1);
         QVERIFY2(r.out.contains(QStringLiteral("missed the autoboot window")), qPrintable(r.out));
+    }
+
+    // A script flashes a board and takes a file back: ysend to lrzsz's rb, then
+    // zrecv from its sz, each true or nil and the reason; what the port
+    // received meanwhile is not the script's to expect.
+    void transfersFromAScript()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("rb")).isEmpty())
+            QSKIP("lrzsz is not installed");
+        QTemporaryDir board, here;
+        QFile fw(here.filePath("fw.bin"));
+        QVERIFY(fw.open(QIODevice::WriteOnly));
+        const QByteArray image = QByteArray::fromHex("deadbeef").repeated(5000);
+        fw.write(image);
+        fw.close();
+        QFile log(board.filePath("boot.log"));
+        QVERIFY(log.open(QIODevice::WriteOnly));
+        log.write("U-Boot 2026.01\n");
+        log.close();
+        const QByteArray code = QStringLiteral(R"(open("%1", "115200,N,8,1")
+test("flash", function()
+  local ok, why = ysend("%2")
+  check(ok, why)
+end)
+test("a file that is not there", function()
+  local ok, why = xsend("%3/none.bin")
+  check(ok == nil and why:find("none.bin", 1, true), tostring(why))
+end)
+test("log back", function()
+  local ok, why = zrecv("%3/in")
+  check(ok, why)
+end)
+)")
+                                    .arg("%1", here.filePath("fw.bin"), here.path())
+                                    .toUtf8();
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        const QString device = pty.devicePath();
+        // rb for the first transfer; sz, started once rb is done, for the last.
+        auto peer =
+            std::make_unique<LrzszPeer>("rb", QStringList{"-b"}, board.path(), pty.masterFd());
+        QProcess p;
+        p.start(QStringLiteral(QUORVEX_RUN),
+                {script(QByteArray(code).replace("%1", device.toUtf8()))});
+        QCOMPARE(peer->wait(30000), 0);
+        peer = std::make_unique<LrzszPeer>("sz", QStringList{"-b", "boot.log"}, board.path(),
+                                           pty.masterFd());
+        QVERIFY(p.waitForFinished(60000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(p.exitCode() == 0, qPrintable(out + p.readAllStandardError()));
+        QCOMPARE(peer->wait(10000), 0);
+        QFile got(board.filePath("fw.bin"));
+        QVERIFY(got.open(QIODevice::ReadOnly));
+        QVERIFY(got.readAll() == image);
+        QFile back(here.filePath("in/boot.log"));
+        QVERIFY(back.open(QIODevice::ReadOnly));
+        QCOMPARE(back.readAll(), QByteArray("U-Boot 2026.01\n"));
     }
 };
 

@@ -75,7 +75,9 @@ LrzszPeer::LrzszPeer(const QString &program, const QStringList &args, const QStr
                     }
                     const ssize_t n = ::read(ends[i], buf, sizeof buf);
                     for (ssize_t done = 0; n > 0 && done < n && !m_stop.load();) {
-                        const ssize_t w = ::write(ends[1 - i], buf + done, size_t(n - done));
+                        const ssize_t w =
+                            i == 1 ? ::send(ends[0], buf + done, size_t(n - done), MSG_NOSIGNAL)
+                                   : ::write(ends[1], buf + done, size_t(n - done));
                         if (w > 0)
                             done += w;
                         else
@@ -157,7 +159,7 @@ bool driveMachine(xmodem::Machine &machine, int fd, int limitMs, LineFaults faul
         pollfd p{fd, short(POLLIN | (out.empty() ? 0 : POLLOUT)), 0};
         poll(&p, 1, int(std::max<std::int64_t>(0, wake - now)));
         if (p.revents & POLLOUT) {
-            const ssize_t n = ::write(fd, out.data(), out.size());
+            const ssize_t n = ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
             if (n > 0)
                 out.erase(0, std::size_t(n));
         }
