@@ -324,7 +324,7 @@ void Port::deliverQueued()
             m_deliveryPosted = false;
             return;
         }
-        if (!m_backlog && m_lastDelivery.isValid() &&
+        if (!m_prompt && !m_backlog && m_lastDelivery.isValid() &&
             m_lastDelivery.elapsed() < kReceiveSpacingMs) {
             // Still marked as posted, so the device side does not post again meanwhile.
             m_deliveryDelay.start(int(kReceiveSpacingMs - m_lastDelivery.elapsed()));

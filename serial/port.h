@@ -129,6 +129,9 @@ public:
     // Read received bytes the moment they come, without any pause (a script
     // that answers a prompt within a millisecond); costs a wake-up a read.
     virtual void setEagerReads(bool) {}
+    // Deliver what was read at once, without spacing deliveries kReceiveSpacingMs
+    // apart under a trickle (a protocol that answers every block: a file transfer).
+    void setPromptDeliveries(bool on) { m_prompt = on; }
     // Everything the open port receives, handed to tap as soon as it is read
     // and before it is delivered, on whichever thread read it: tap must be
     // quick and must not call the port. An empty tap takes none.
@@ -283,6 +286,7 @@ private:
     bool m_hasLines = false;
     bool m_watchingLines = false;
     bool m_deliverBeforeWrite = false;
+    bool m_prompt = false;
     bool m_losing = false;
     QTimer m_pulseEnd;
     QString m_device;

@@ -129,6 +129,7 @@ bool TransferRun::start(const Job &job, QString *why)
 
     m_running = true;
     m_port->setEagerReads(true);
+    m_port->setPromptDeliveries(true);
     m_watching << connect(m_port, &Port::received, this,
                           [this](const QByteArray &bytes) { onReceived(bytes); });
     m_watching << connect(m_port, &Port::lost, this,
@@ -306,6 +307,7 @@ void TransferRun::end(bool ok, const QString &why)
     }
     m_zFolder.reset(); // with whatever did not come whole
     m_port->setEagerReads(false);
+    m_port->setPromptDeliveries(false);
     const Figures f = figures();
     QString result;
     if (ok) {

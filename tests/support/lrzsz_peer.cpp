@@ -26,7 +26,7 @@ std::int64_t nowMs()
 } // namespace
 
 LrzszPeer::LrzszPeer(const QString &program, const QStringList &args, const QString &folder,
-                     int relayTo)
+                     int relayTo, int bytesPerSecond)
 {
     int slave = -1;
     {
@@ -60,12 +60,18 @@ LrzszPeer::LrzszPeer(const QString &program, const QStringList &args, const QStr
     posix_spawn_file_actions_destroy(&actions);
     ::close(slave);
     if (relayTo >= 0 && m_pid > 0) {
-        m_relay = std::thread([this, relayTo] {
+        m_relay = std::thread([this, relayTo, bytesPerSecond] {
             char buf[65536];
             const int ends[2] = {m_master, relayTo};
+            const std::int64_t start = nowMs();
+            std::int64_t carried[2] = {0, 0};
+            const auto put = [](int fd, const char *p, size_t n) {
+                const ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
+                return w < 0 && errno == ENOTSOCK ? ::write(fd, p, n) : w;
+            };
             while (!m_stop.load()) {
                 pollfd p[2] = {{ends[0], POLLIN, 0}, {ends[1], POLLIN, 0}};
-                if (poll(p, 2, 20) <= 0)
+                if (poll(p, 2, bytesPerSecond ? 1 : 20) <= 0)
                     continue;
                 for (int i = 0; i < 2; ++i) {
                     if (!(p[i].revents & POLLIN)) {
@@ -73,17 +79,29 @@ LrzszPeer::LrzszPeer(const QString &program, const QStringList &args, const QStr
                             usleep(2000); // an end that is gone (or not there yet)
                         continue;
                     }
-                    const ssize_t n = ::read(ends[i], buf, sizeof buf);
+                    std::size_t room = sizeof buf;
+                    if (bytesPerSecond) {
+                        // A line carries nothing while idle and cannot make up for it later.
+                        const std::int64_t budget = (nowMs() - start) * bytesPerSecond / 1000;
+                        carried[i] = std::max(carried[i], budget - 16);
+                        const std::int64_t allowed = budget - carried[i];
+                        if (allowed <= 0)
+                            continue;
+                        room = std::min<std::size_t>(room, std::size_t(allowed));
+                    }
+                    const ssize_t n = ::read(ends[i], buf, room);
+                    if (n > 0)
+                        carried[i] += n;
                     for (ssize_t done = 0; n > 0 && done < n && !m_stop.load();) {
-                        const ssize_t w =
-                            i == 1 ? ::send(ends[0], buf + done, size_t(n - done), MSG_NOSIGNAL)
-                                   : ::write(ends[1], buf + done, size_t(n - done));
+                        const ssize_t w = put(ends[1 - i], buf + done, size_t(n - done));
                         if (w > 0)
                             done += w;
                         else
                             usleep(1000);
                     }
                 }
+                if (bytesPerSecond)
+                    usleep(1000);
             }
         });
     }

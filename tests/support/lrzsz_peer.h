@@ -21,9 +21,10 @@ class Machine;
 class LrzszPeer
 {
 public:
-    // Starts program with args in folder.
+    // Starts program with args in folder; the relay carries at most
+    // bytesPerSecond each way (0: as fast as it can), as a line at a baud rate would.
     LrzszPeer(const QString &program, const QStringList &args, const QString &folder,
-              int relayTo = -1);
+              int relayTo = -1, int bytesPerSecond = 0);
     ~LrzszPeer();
     LrzszPeer(const LrzszPeer &) = delete;
     LrzszPeer &operator=(const LrzszPeer &) = delete;
