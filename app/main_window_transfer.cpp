@@ -56,7 +56,7 @@ void MainForm::onTransferFinished(bool, const QString &result)
 {
     const TransferRun::Job &job = m_transfer->job();
     const bool sending = job.direction == TransferRun::Direction::Send;
-    m_feed->release(QStringLiteral("（文件传输 %1 %2：%3；传输中收到的 %4 字节交给了传输，未显示）")
+    m_feed->release(QStringLiteral("（文件传输 %1 %2，%3；传输中收到的 %4 字节交给了传输，未显示）")
                         .arg(TransferRun::protocolName(job.protocol),
                              sending ? QStringLiteral("发送") : QStringLiteral("接收"), result)
                         .arg(m_feed->heldBytes()));

@@ -73,8 +73,12 @@ void TransferWindow::begin()
 QString TransferWindow::figuresText(const TransferRun::Figures &f)
 {
     QStringList parts;
-    parts << (f.total >= 0 ? QStringLiteral("%1 / %2 字节").arg(f.bytes).arg(f.total)
-                           : QStringLiteral("%1 字节").arg(f.sent));
+    // The file under way against its size; between files and at the end, all that went.
+    const bool underWay = f.total >= 0 && f.bytes > 0;
+    parts << (underWay ? QStringLiteral("%1 / %2 字节").arg(f.bytes).arg(f.total)
+                       : QStringLiteral("%1 字节").arg(f.sent));
+    if (f.files > 0)
+        parts << QStringLiteral("%1 个文件已完成").arg(f.files);
     if (f.blocks > 0)
         parts << QStringLiteral("%1 块").arg(f.blocks);
     parts << QStringLiteral("重试 %1 次").arg(f.retries);
@@ -83,7 +87,7 @@ QString TransferWindow::figuresText(const TransferRun::Figures &f)
     if (rate > 0) {
         parts << (rate >= 1024 ? QStringLiteral("%1 KB/s").arg(rate / 1024, 0, 'f', 1)
                                : QStringLiteral("%1 B/s").arg(rate, 0, 'f', 0));
-        if (f.total > f.bytes) {
+        if (underWay && f.total > f.bytes) {
             const qint64 left = qint64(double(f.total - f.bytes) / rate);
             parts << QStringLiteral("剩余 %1:%2")
                          .arg(left / 60, 2, 10, QChar(u'0'))

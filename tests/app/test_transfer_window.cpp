@@ -125,7 +125,7 @@ private slots:
         QVERIFY(!win->cancelButton()->isEnabled());
         QCOMPARE(win->bar()->value(), 1000);
         QVERIFY(!shown().contains("ZZZ"));
-        QVERIFY2(shown().startsWith("before \r\n（文件传输 XMODEM-CRC 接收：成功"),
+        QVERIFY2(shown().startsWith("before \r\n（文件传输 XMODEM-CRC 接收，成功"),
                  qPrintable(shown()));
         QVERIFY(shown().contains("传输中收到的 268 字节交给了传输"));
         QTRY_COMPARE(w<QLineEdit>("TxtRXCount")->text(), QStringLiteral("RX:275"));

@@ -81,9 +81,10 @@ LrzszPeer::LrzszPeer(const QString &program, const QStringList &args, const QStr
                     }
                     std::size_t room = sizeof buf;
                     if (bytesPerSecond) {
-                        // A line carries nothing while idle and cannot make up for it later.
+                        // A line carries nothing while idle and cannot make up for
+                        // it later; 10 ms of slack covers this loop's own pauses.
                         const std::int64_t budget = (nowMs() - start) * bytesPerSecond / 1000;
-                        carried[i] = std::max(carried[i], budget - 16);
+                        carried[i] = std::max(carried[i], budget - bytesPerSecond / 100);
                         const std::int64_t allowed = budget - carried[i];
                         if (allowed <= 0)
                             continue;
