@@ -23,7 +23,6 @@ QString sizeText(qint64 bytes)
 TransferRun::TransferRun(Port *port, SendFeed *send, QObject *parent)
     : QObject(parent), m_port(port), m_send(send)
 {
-    clock = [this] { return m_elapsed.isValid() ? m_elapsed.elapsed() : 0; };
     m_tick.setSingleShot(true);
     m_tick.setTimerType(Qt::PreciseTimer);
     connect(&m_tick, &QTimer::timeout, this, &TransferRun::pump);
@@ -287,7 +286,9 @@ void TransferRun::end(bool ok, const QString &why)
         return;
     m_running = false;
     m_tick.stop();
-    m_retryWrite.stop();
+    if (m_out
+            .isEmpty()) // else the last answer (an ACK, a cancel) still goes out once there is room
+        m_retryWrite.stop();
     m_progressSpacing.stop();
     for (const auto &c : std::as_const(m_watching))
         disconnect(c);

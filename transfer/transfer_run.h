@@ -63,9 +63,6 @@ public:
     // What was kept of a receive.
     QStringList received() const;
 
-    // The transfer's own clock, in milliseconds (a test may set it).
-    std::function<qint64()> clock;
-
 signals:
     void progressed();
     // ok, and the result in words: 成功 with size and time, or the reason.
@@ -78,6 +75,8 @@ private:
     bool startZmodem(QString *why);
     bool keepZmodemFiles(QString *why);
     void flushOut();
+    // Milliseconds since the transfer began: the machines' clock.
+    qint64 clock() const { return m_elapsed.elapsed(); }
 
     Port *m_port;
     SendFeed *m_send;
