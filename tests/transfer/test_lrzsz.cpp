@@ -17,8 +17,6 @@
 #include <random>
 
 using namespace xmodem;
-Q_DECLARE_METATYPE(Sender::Mode)
-Q_DECLARE_METATYPE(Receiver::Mode)
 
 namespace
 {
@@ -118,41 +116,64 @@ private slots:
             QSKIP("lrzsz is not installed");
     }
 
-    void weSend_data()
+    // Each variant both ways at every size, byte-exact (XMODEM: with its filling).
+    void bothWays_data()
     {
-        QTest::addColumn<Sender::Mode>("mode");
+        QTest::addColumn<bool>("weSend");
+        QTest::addColumn<int>("mode"); // a Sender::Mode or a Receiver::Mode
         QTest::addColumn<QString>("program");
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("XMODEM to rx") << Sender::Mode::XModem << "rx" << QStringList{"-b", "got"};
-        QTest::newRow("XMODEM-CRC to rx -c")
-            << Sender::Mode::XModemCrc << "rx" << QStringList{"-b", "-c", "got"};
-        QTest::newRow("XMODEM-CRC to rx")
-            << Sender::Mode::XModemCrc << "rx" << QStringList{"-b", "got"};
-        QTest::newRow("XMODEM-1K to rx -c")
-            << Sender::Mode::XModem1k << "rx" << QStringList{"-b", "-c", "got"};
-        QTest::newRow("YMODEM to rb") << Sender::Mode::YModem << "rb" << QStringList{"-b"};
+        const auto to = [](const char *name, Sender::Mode m, const char *program,
+                           QStringList args) {
+            QTest::newRow(name) << true << int(m) << QString(program) << args;
+        };
+        const auto from = [](const char *name, Receiver::Mode m, const char *program,
+                             QStringList args) {
+            QTest::newRow(name) << false << int(m) << QString(program) << args;
+        };
+        to("XMODEM to rx", Sender::Mode::XModem, "rx", {"-b", "got"});
+        to("XMODEM-CRC to rx -c", Sender::Mode::XModemCrc, "rx", {"-b", "-c", "got"});
+        to("XMODEM-CRC to rx", Sender::Mode::XModemCrc, "rx", {"-b", "got"});
+        to("XMODEM-1K to rx -c", Sender::Mode::XModem1k, "rx", {"-b", "-c", "got"});
+        to("YMODEM to rb", Sender::Mode::YModem, "rb", {"-b"});
+        from("sx, checksums", Receiver::Mode::XModem, "sx", {"-b", "one.bin"});
+        from("sx, CRC", Receiver::Mode::XModemCrc, "sx", {"-b", "one.bin"});
+        from("sx -k", Receiver::Mode::XModemCrc, "sx", {"-b", "-k", "one.bin"});
+        from("sb", Receiver::Mode::YModem, "sb", {"-b", "one.bin", "two.bin"});
     }
-    void weSend()
+    void bothWays()
     {
-        QFETCH(Sender::Mode, mode);
+        QFETCH(bool, weSend);
+        QFETCH(int, mode);
         QFETCH(QString, program);
         QFETCH(QStringList, args);
-        const bool batch = mode == Sender::Mode::YModem;
+        const bool batch = weSend ? Sender::Mode(mode) == Sender::Mode::YModem
+                                  : Receiver::Mode(mode) == Receiver::Mode::YModem;
+        // The sizes run side by side, each with its own folder and far end.
         std::vector<std::unique_ptr<QTemporaryDir>> dirs;
         std::vector<std::vector<QByteArray>> data;
+        std::vector<Kept> kept(std::size(kSizes));
         std::vector<std::future<Outcome>> runs;
         for (std::size_t n : kSizes) {
             dirs.push_back(std::make_unique<QTemporaryDir>());
             data.push_back({randomBytes(n, unsigned(n)), randomBytes(n / 2 + 3, 7)});
+            if (!weSend) {
+                QVERIFY(writeFile(dirs.back()->filePath("one.bin"), data.back()[0]));
+                QVERIFY(writeFile(dirs.back()->filePath("two.bin"), data.back()[1]));
+            }
         }
         for (std::size_t i = 0; i < std::size(kSizes); ++i) {
             runs.push_back(std::async(std::launch::async, [&, i] {
+                LrzszPeer peer(program, args, dirs[i]->path());
+                if (!weSend) {
+                    Receiver r(Receiver::Mode(mode), kept[i].sink());
+                    return finish(r, peer);
+                }
                 std::vector<Sender::File> files{{"one.bin", data[i][0].size(), 1700000000},
                                                 {"two.bin", data[i][1].size(), 0}};
                 if (!batch)
                     files.resize(1);
-                LrzszPeer peer(program, args, dirs[i]->path());
-                Sender s(mode, files, readerOf(data[i]));
+                Sender s(Sender::Mode(mode), files, readerOf(data[i]));
                 return finish(s, peer);
             }));
         }
@@ -162,67 +183,25 @@ private slots:
             QVERIFY2(o.ended && o.status == Status::Done, (n + ": " + o.reason).c_str());
             QVERIFY2(o.exit == 0, n.c_str());
             const QTemporaryDir &dir = *dirs[i];
-            if (batch) {
-                QVERIFY(readFile(dir.filePath("one.bin")) == data[i][0]);
-                QVERIFY(readFile(dir.filePath("two.bin")) == data[i][1]);
+            std::vector<QByteArray> got = kept[i].data;
+            if (weSend)
+                got = batch ? std::vector<QByteArray>{readFile(dir.filePath("one.bin")),
+                                                      readFile(dir.filePath("two.bin"))}
+                            : std::vector<QByteArray>{readFile(dir.filePath("got"))};
+            else
+                QCOMPARE(kept[i].whole, batch ? 2 : 1);
+            QCOMPARE(got.size(), std::size_t(batch ? 2 : 1));
+            if (!batch) {
+                QVERIFY2(paddedEqual(got[0], data[i][0]), n.c_str());
+                continue;
+            }
+            QVERIFY2(got[0] == data[i][0] && got[1] == data[i][1], n.c_str());
+            if (weSend) {
                 QCOMPARE(QFileInfo(dir.filePath("one.bin")).lastModified().toSecsSinceEpoch(),
                          1700000000);
             } else {
-                QVERIFY2(paddedEqual(readFile(dir.filePath("got")), data[i][0]), n.c_str());
-            }
-        }
-    }
-
-    void weReceive_data()
-    {
-        QTest::addColumn<Receiver::Mode>("mode");
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QStringList>("args");
-        QTest::newRow("sx, checksums") << Receiver::Mode::XModem << "sx" << QStringList{"-b"};
-        QTest::newRow("sx, CRC") << Receiver::Mode::XModemCrc << "sx" << QStringList{"-b"};
-        QTest::newRow("sx -k") << Receiver::Mode::XModemCrc << "sx" << QStringList{"-b", "-k"};
-        QTest::newRow("sb") << Receiver::Mode::YModem << "sb" << QStringList{"-b"};
-    }
-    void weReceive()
-    {
-        QFETCH(Receiver::Mode, mode);
-        QFETCH(QString, program);
-        QFETCH(QStringList, args);
-        const bool batch = mode == Receiver::Mode::YModem;
-        std::vector<std::unique_ptr<QTemporaryDir>> dirs;
-        std::vector<QByteArray> one;
-        const QByteArray two = randomBytes(300, 5);
-        std::vector<Kept> kept(std::size(kSizes));
-        std::vector<std::future<Outcome>> runs;
-        for (std::size_t n : kSizes) {
-            dirs.push_back(std::make_unique<QTemporaryDir>());
-            one.push_back(randomBytes(n, unsigned(n) + 1));
-            QVERIFY(writeFile(dirs.back()->filePath("one.bin"), one.back()));
-            QVERIFY(writeFile(dirs.back()->filePath("two.bin"), two));
-        }
-        const QStringList files =
-            batch ? QStringList{"one.bin", "two.bin"} : QStringList{"one.bin"};
-        for (std::size_t i = 0; i < std::size(kSizes); ++i) {
-            runs.push_back(std::async(std::launch::async, [&, i] {
-                LrzszPeer peer(program, args + files, dirs[i]->path());
-                Receiver r(mode, kept[i].sink());
-                return finish(r, peer);
-            }));
-        }
-        for (std::size_t i = 0; i < runs.size(); ++i) {
-            const Outcome o = runs[i].get();
-            const std::string n = std::to_string(kSizes[i]);
-            QVERIFY2(o.ended && o.status == Status::Done, (n + ": " + o.reason).c_str());
-            QVERIFY2(o.exit == 0, n.c_str());
-            if (batch) {
-                QCOMPARE(kept[i].whole, 2);
                 QCOMPARE(kept[i].infos[0].name, std::string("one.bin"));
                 QCOMPARE(kept[i].infos[0].size, std::int64_t(kSizes[i]));
-                QVERIFY(kept[i].data[0] == one[i]);
-                QVERIFY(kept[i].data[1] == two);
-            } else {
-                QCOMPARE(kept[i].whole, 1);
-                QVERIFY2(paddedEqual(kept[i].data[0], one[i]), n.c_str());
             }
         }
     }
