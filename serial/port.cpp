@@ -131,8 +131,10 @@ void Port::close()
 
 void Port::deliverBeforeAction()
 {
-    if (m_deliverBeforeWrite && m_open)
+    if (m_deliverBeforeWrite && m_open) {
+        tellAnswers();
         deliverAll();
+    }
 }
 
 void Port::setDtr(bool on)
@@ -163,6 +165,59 @@ void Port::setTap(Tap tap)
 {
     QMutexLocker lock(&m_rxLock);
     m_tap = std::move(tap);
+}
+
+void Port::setResponder(Tap responder)
+{
+    QMutexLocker lock(&m_responderLock);
+    m_responder = std::move(responder);
+}
+
+// The device side's write is safe from the reading thread: the links queue
+// what they are given for their own thread.
+bool Port::answer(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return true;
+    const qint64 at = nowUsecs();
+    QString error;
+    if (!writeDevice(bytes, &error))
+        return false;
+    // Told in one go when the port's thread comes to it, however many answers
+    // came meanwhile.
+    QMutexLocker lock(&m_rxLock);
+    m_answers.push_back({bytes, at, m_queuedTotal});
+    if (!std::exchange(m_answersPosted, true))
+        QMetaObject::invokeMethod(this, &Port::tellAnswers, Qt::QueuedConnection);
+    return true;
+}
+
+// Each answer after what came before it, as a write would be.
+void Port::tellAnswers()
+{
+    std::vector<Answer> answers;
+    {
+        QMutexLocker lock(&m_rxLock);
+        answers.swap(m_answers);
+        m_answersPosted = false;
+    }
+    const quint64 session = m_session.load();
+    for (const Answer &a : answers) {
+        while (m_deliverBeforeWrite && m_open && session == m_session.load()) {
+            QByteArray bytes;
+            std::vector<Arrival> arrivals;
+            {
+                QMutexLocker lock(&m_rxLock);
+                const qint64 due = std::min<qint64>(a.after - m_takenTotal, kMaxPerDelivery);
+                if (due > 0)
+                    takePortion(bytes, arrivals, qsizetype(due));
+            }
+            if (bytes.isEmpty())
+                break;
+            emit received(bytes, arrivals);
+        }
+        emit wrote(a.bytes, a.usecs);
+    }
 }
 
 // A pulse under way takes the chosen levels at its end.
@@ -230,6 +285,9 @@ void Port::dropWaiting()
 {
     m_arrived.clear();
     m_arrivedBytes = 0;
+    m_queuedTotal = m_takenTotal = 0;
+    for (Answer &a : m_answers)
+        a.after = 0; // told without waiting for anything of the new opening
 }
 
 // Whatever belonged to the previous opening is dropped, and data still on its
@@ -250,12 +308,12 @@ void Port::postDelivery()
     QMetaObject::invokeMethod(this, &Port::deliverQueued, Qt::QueuedConnection);
 }
 
-void Port::takePortion(QByteArray &out, std::vector<Arrival> &times)
+void Port::takePortion(QByteArray &out, std::vector<Arrival> &times, qsizetype limit)
 {
     qsizetype moved = 0;
-    while (!m_arrived.empty() && moved < kMaxPerDelivery) {
+    while (!m_arrived.empty() && moved < limit) {
         Piece &front = m_arrived.front();
-        const qsizetype room = kMaxPerDelivery - moved;
+        const qsizetype room = limit - moved;
         if (front.bytes.size() > room) {
             out.append(front.bytes.first(room));
             front.bytes.remove(0, room);
@@ -278,6 +336,7 @@ void Port::takePortion(QByteArray &out, std::vector<Arrival> &times)
         m_arrived.pop_front();
     }
     m_arrivedBytes -= moved;
+    m_takenTotal += moved;
     m_backlog = !m_arrived.empty();
 }
 
@@ -289,6 +348,7 @@ bool Port::queueArrival(quint64 session, const QByteArray &bytes, qint64 usecs)
         m_tap(bytes);
     m_arrived.push_back({bytes, usecs});
     m_arrivedBytes += bytes.size();
+    m_queuedTotal += bytes.size();
     if (m_deliveryPosted)
         return false;
     m_deliveryPosted = true; // the caller delivers or posts the delivery
@@ -299,15 +359,32 @@ void Port::deliverReceived(quint64 session, const QByteArray &bytes, qint64 usec
 {
     if (usecs < 0)
         usecs = nowUsecs();
-    QMutexLocker lock(&m_rxLock);
-    if (queueArrival(session, bytes, usecs))
-        postDelivery();
+    {
+        QMutexLocker lock(&m_rxLock);
+        if (queueArrival(session, bytes, usecs))
+            postDelivery();
+    }
+    respond(session, bytes);
 }
 
 bool Port::queueReceived(quint64 session, const QByteArray &bytes, qint64 usecs)
 {
-    QMutexLocker lock(&m_rxLock);
-    return queueArrival(session, bytes, usecs);
+    bool deliver = false;
+    {
+        QMutexLocker lock(&m_rxLock);
+        deliver = queueArrival(session, bytes, usecs);
+    }
+    respond(session, bytes);
+    return deliver;
+}
+
+// Outside m_rxLock: the port's thread delivers meanwhile, whatever the
+// responder takes. Reads come one at a time, so answers go in their order.
+void Port::respond(quint64 session, const QByteArray &bytes)
+{
+    QMutexLocker lock(&m_responderLock);
+    if (m_responder && session == m_session.load() && !bytes.isEmpty())
+        m_responder(bytes);
 }
 
 void Port::deliverQueued()
@@ -331,7 +408,14 @@ void Port::deliverQueued()
             return;
         }
         m_deliveryPosted = false;
-        takePortion(bytes, arrivals);
+        // An answer not told yet is told in its place (tellAnswers is on its way).
+        qint64 limit = kMaxPerDelivery;
+        if (m_deliverBeforeWrite && !m_answers.empty())
+            limit = std::min(limit, m_answers.front().after - m_takenTotal);
+        if (limit > 0)
+            takePortion(bytes, arrivals, qsizetype(limit));
+        else
+            m_backlog = !m_arrived.empty(); // what follows the answer, after it
         if (m_backlog)
             postDelivery(); // the rest follows once other pending events had their turn
     }
@@ -342,12 +426,21 @@ void Port::deliverQueued()
     m_spareTimes.swap(arrivals);
 }
 
+// One report on its way at a time: a drain after every block of a transfer
+// would wake the port's thread for each.
 void Port::deliverDrained(quint64 session)
 {
-    onSession(session, [this] {
-        if (m_open)
-            emit drained();
-    });
+    if (m_drainPosted.exchange(session) == session)
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, session] {
+            quint64 posted = session;
+            m_drainPosted.compare_exchange_strong(posted, 0);
+            if (session == m_session.load() && m_open)
+                emit drained();
+        },
+        Qt::QueuedConnection);
 }
 
 // What the device sent before it went is delivered first, all of it: a lost

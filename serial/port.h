@@ -137,6 +137,24 @@ public:
     // quick and must not call the port. An empty tap takes none.
     using Tap = std::function<void(const QByteArray &bytes)>;
     void setTap(Tap tap);
+    // A second tap, called after the first and outside the port's own lock
+    // (it delivers meanwhile), for what answers each read at once (a file
+    // transfer's machine): it may call answer(), and nothing else of the port. An empty responder
+    // takes none; once set empty, no call of the old one is under way.
+    void setResponder(Tap responder);
+    // From a responder only, on the reading thread: writes bytes at once,
+    // without a turn of the port's thread in between. wrote() tells it later
+    // on the port's thread (in order with what was read under
+    // setDeliverBeforeWrite, as a write is). False when the transmit queue is
+    // full (nothing is written then).
+    bool answer(const QByteArray &bytes);
+    // Delivers what was read and waits for delivery, now (a transfer that
+    // ended: what came up to its end is the transfer's).
+    void deliverWaiting()
+    {
+        if (m_open)
+            deliverAll();
+    }
 
     // Bytes read from the device and not yet delivered through received(). A
     // reader that finds kMaxQueued waiting stops reading until the window has
@@ -273,11 +291,14 @@ private:
     bool queueArrival(quint64 session, const QByteArray &bytes, qint64 usecs);
     void postDelivery(); // with m_rxLock held
     // Moves at most kMaxPerDelivery of what arrived to out; with m_rxLock held.
-    void takePortion(QByteArray &out, std::vector<Arrival> &times);
+    void takePortion(QByteArray &out, std::vector<Arrival> &times,
+                     qsizetype limit = kMaxPerDelivery);
     void dropWaiting(); // with m_rxLock held
     void showModemLines();
     void deliverAll(); // everything that waits, at once
     void deliverBeforeAction();
+    void tellAnswers();
+    void respond(quint64 session, const QByteArray &bytes);
 
     bool m_open = false;
     bool m_opening = false;
@@ -299,14 +320,28 @@ private:
     QTimer m_deliveryDelay;
 
     std::atomic<quint64> m_session{0};
+    std::atomic<quint64> m_drainPosted{0}; // the session whose drain report is on its way
     mutable QMutex m_rxLock;
+    QMutex m_responderLock; // held while the responder runs
+    Tap m_responder;        // guarded by m_responderLock
     struct Piece {
         QByteArray bytes;
         qint64 usecs;
     };
     // What the device side handed in and is not delivered yet.
     std::deque<Piece> m_arrived;
-    Tap m_tap;                                // guarded by m_rxLock
+    Tap m_tap; // guarded by m_rxLock
+    // Answers written and not told yet (wrote), with their times and how
+    // much of what this opening received had come before each.
+    struct Answer {
+        QByteArray bytes;
+        qint64 usecs;
+        qint64 after;
+    };
+    std::vector<Answer> m_answers;            // guarded by m_rxLock
+    qint64 m_queuedTotal = 0;                 // received this opening; guarded by m_rxLock
+    qint64 m_takenTotal = 0;                  // of it, delivered; guarded by m_rxLock
+    bool m_answersPosted = false;             // guarded by m_rxLock
     std::vector<Arrival> m_spareTimes;        // window thread only       // guarded by m_rxLock
     std::atomic<qsizetype> m_arrivedBytes{0}; // changed under m_rxLock, read without it
     bool m_deliveryPosted = false;            // guarded by m_rxLock

@@ -356,6 +356,13 @@ public:
         if (m_port->write(bytes) != bytes.size())
             pending -= bytes.size();
     }
+    // The same, and on to the device now rather than at the next turn of the loop.
+    void writeNow(const QByteArray &bytes)
+    {
+        write(bytes);
+        if (m_port && m_port->isOpen())
+            m_port->flush();
+    }
 
     std::atomic<qint64> &pending;
 
@@ -564,7 +571,12 @@ void SerialLink::close()
 
 void SerialLink::write(const QByteArray &bytes)
 {
-    pending += bytes.size();
+    // On the I/O thread itself (an answer to what it just read) with nothing
+    // queued ahead of it, the bytes go to the device without a turn of its loop.
+    if (pending.fetch_add(bytes.size()) == 0 && QThread::currentThread() == m_worker->thread()) {
+        m_worker->writeNow(bytes);
+        return;
+    }
     QMetaObject::invokeMethod(
         m_worker, [w = m_worker, bytes] { w->write(bytes); }, Qt::QueuedConnection);
 }

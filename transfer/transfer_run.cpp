@@ -31,7 +31,12 @@ TransferRun::TransferRun(Port *port, SendFeed *send, QObject *parent)
     connect(&m_retryWrite, &QTimer::timeout, this, &TransferRun::flushOut);
     m_progressSpacing.setSingleShot(true);
     m_progressSpacing.setInterval(kProgressSpacingMs);
-    connect(&m_progressSpacing, &QTimer::timeout, this, &TransferRun::progressed);
+    connect(&m_progressSpacing, &QTimer::timeout, this, [this] {
+        countAnswers();
+        emit progressed();
+        if (m_machine && m_running)
+            m_progressSpacing.start(); // the reading thread answers without telling us
+    });
 }
 
 TransferRun::~TransferRun()
@@ -128,9 +133,6 @@ bool TransferRun::start(const Job &job, QString *why)
 
     m_running = true;
     m_port->setEagerReads(true);
-    m_port->setPromptDeliveries(true);
-    m_watching << connect(m_port, &Port::received, this,
-                          [this](const QByteArray &bytes) { onReceived(bytes); });
     m_watching << connect(m_port, &Port::lost, this,
                           [this] { end(false, QStringLiteral("串口断开了，传输中止")); });
     m_watching << connect(m_port, &Port::closed, this, [this] {
@@ -138,8 +140,20 @@ bool TransferRun::start(const Job &job, QString *why)
                                     : QStringLiteral("串口已关闭，传输中止"));
     });
     if (m_machine) {
-        m_machine->start(clock());
+        {
+            QMutexLocker lock(&m_lock);
+            m_answered.store(0);
+            m_followPosted = false;
+            m_armedDeadline = -1;
+            m_machine->start(clock());
+        }
+        m_port->setResponder([this](const QByteArray &bytes) { respond(bytes); });
         pump();
+    } else {
+        // sz and rz get what comes as the window's thread is given it.
+        m_port->setPromptDeliveries(true);
+        m_watching << connect(m_port, &Port::received, this,
+                              [this](const QByteArray &bytes) { onReceived(bytes); });
     }
     return true;
 }
@@ -222,16 +236,52 @@ bool TransferRun::keepZmodemFiles(QString *why)
 
 void TransferRun::onReceived(const QByteArray &bytes)
 {
-    if (!m_running)
+    if (!m_running || !m_process)
         return;
-    if (m_process) {
-        m_zBytes += bytes.size();
-        m_process->write(bytes);
-        if (!m_progressSpacing.isActive())
-            m_progressSpacing.start();
+    m_zBytes += bytes.size();
+    m_process->write(bytes);
+    if (!m_progressSpacing.isActive())
+        m_progressSpacing.start();
+}
+
+void TransferRun::respond(const QByteArray &bytes)
+{
+    QMutexLocker lock(&m_lock);
+    if (m_machine->status() != xmodem::Status::Running)
         return;
-    }
     m_machine->feed(std::string_view(bytes.constData(), std::size_t(bytes.size())), clock());
+    const std::string out = m_machine->takeOutput();
+    if (!out.empty()) {
+        const QByteArray answer(out.data(), qsizetype(out.size()));
+        // Behind what still waits for room, never ahead of it.
+        if (m_out.isEmpty() && m_port->answer(answer))
+            m_answered.fetch_add(answer.size());
+        else
+            m_out += answer;
+    }
+    // The window's thread is woken only when it has something to do: an end,
+    // an answer that waits for room, a deadline sooner than the one its clock
+    // is set for. What was written is counted with the progress.
+    const bool wanted = m_machine->status() != xmodem::Status::Running || !m_out.isEmpty() ||
+                        (m_machine->deadline() >= 0 && m_machine->deadline() < m_armedDeadline);
+    if (wanted && !std::exchange(m_followPosted, true))
+        QMetaObject::invokeMethod(this, &TransferRun::follow, Qt::QueuedConnection);
+}
+
+void TransferRun::countAnswers()
+{
+    const qint64 answered = m_answered.exchange(0);
+    if (answered > 0)
+        m_send->countWritten(answered);
+}
+
+void TransferRun::follow()
+{
+    {
+        QMutexLocker lock(&m_lock);
+        m_followPosted = false;
+    }
+    countAnswers();
     pump();
 }
 
@@ -240,27 +290,51 @@ void TransferRun::pump()
 {
     if (!m_running || !m_machine)
         return;
+    // The window's thread never waits for the reading thread: while that
+    // holds the machine (and may be preempted holding it), this comes back
+    // a moment later.
+    if (!m_lock.tryLock()) {
+        m_tick.start(1);
+        return;
+    }
     m_machine->tick(clock());
     const std::string out = m_machine->takeOutput();
     m_out.append(out.data(), qsizetype(out.size()));
-    flushOut();
+    const bool waiting = !m_out.isEmpty();
+    const xmodem::Status status = m_machine->status();
+    const QString reason = QString::fromStdString(m_machine->reason());
+    const qint64 deadline = m_armedDeadline = m_machine->deadline();
+    m_lock.unlock();
+    if (waiting)
+        flushOut();
     if (!m_progressSpacing.isActive())
         m_progressSpacing.start();
-    if (m_machine->status() != xmodem::Status::Running)
-        return end(m_machine->status() == xmodem::Status::Done,
-                   QString::fromStdString(m_machine->reason()));
-    const qint64 wait = std::max<qint64>(0, m_machine->deadline() - clock());
+    if (status != xmodem::Status::Running)
+        return end(status == xmodem::Status::Done, reason);
+    const qint64 wait = std::max<qint64>(0, deadline - clock());
     m_tick.start(int(std::min<qint64>(wait, 60000)));
 }
 
+// What waits stays in m_out until it is written, so that an answer made on
+// the reading thread meanwhile queues behind it.
 void TransferRun::flushOut()
 {
-    if (m_out.isEmpty() || !m_port->isOpen())
-        return;
-    if (m_send->sendBytes(m_out))
-        m_out.clear();
-    else if (!m_retryWrite.isActive())
-        m_retryWrite.start();
+    for (;;) {
+        QByteArray out;
+        {
+            QMutexLocker lock(&m_lock);
+            out = m_out;
+        }
+        if (out.isEmpty() || !m_port->isOpen())
+            return;
+        if (!m_send->sendBytes(out)) {
+            if (!m_retryWrite.isActive())
+                m_retryWrite.start();
+            return;
+        }
+        QMutexLocker lock(&m_lock);
+        m_out.remove(0, out.size());
+    }
 }
 
 void TransferRun::cancel()
@@ -276,7 +350,10 @@ void TransferRun::cancel()
         end(false, QStringLiteral("已取消"));
         return;
     }
-    m_machine->cancel();
+    {
+        QMutexLocker lock(&m_lock);
+        m_machine->cancel();
+    }
     pump();
 }
 
@@ -285,18 +362,25 @@ void TransferRun::end(bool ok, const QString &why)
     if (!m_running)
         return;
     m_running = false;
+    m_port->setResponder({}); // none of its calls is under way after this
+    if (m_machine)
+        m_port->deliverWaiting(); // what it took is delivered as the transfer's
+    countAnswers();
     m_tick.stop();
-    if (m_out
-            .isEmpty()) // else the last answer (an ACK, a cancel) still goes out once there is room
-        m_retryWrite.stop();
+    {
+        QMutexLocker lock(&m_lock);
+        // Else the last answer (an ACK, a cancel) still goes out once there is room.
+        if (m_out.isEmpty())
+            m_retryWrite.stop();
+        if (m_machine && m_machine->status() == xmodem::Status::Running) {
+            m_machine->cancel(); // the port went: the files under way are dropped
+            m_machine->takeOutput();
+        }
+    }
     m_progressSpacing.stop();
     for (const auto &c : std::as_const(m_watching))
         disconnect(c);
     m_watching.clear();
-    if (m_machine && m_machine->status() == xmodem::Status::Running) {
-        m_machine->cancel(); // the port went: the files under way are dropped
-        m_machine->takeOutput();
-    }
     if (m_process) {
         m_process->disconnect(this);
         if (m_process->state() != QProcess::NotRunning) {
@@ -334,6 +418,13 @@ TransferRun::Figures TransferRun::figures() const
         f.bytes = f.sent = m_zBytes;
         return f;
     }
+    // Never kept waiting behind the reading thread: while it holds the
+    // machine, the figures are the last ones taken.
+    if (!m_lock.tryLock()) {
+        f = m_shown;
+        f.elapsedMs = m_elapsed.elapsed();
+        return f;
+    }
     const xmodem::Progress &p = m_machine->progress();
     f.bytes = p.bytes;
     f.total = p.total;
@@ -342,8 +433,10 @@ TransferRun::Figures TransferRun::figures() const
     f.files = p.files;
     f.name = QString::fromStdString(p.name);
     f.sent = p.done + p.bytes;
+    m_lock.unlock();
     if (m_job.direction == Direction::Send && f.name.isEmpty() && !m_job.files.isEmpty())
         f.name = QFileInfo(m_job.files.first()).fileName();
+    m_shown = f;
     return f;
 }
 

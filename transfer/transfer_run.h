@@ -4,11 +4,13 @@
 #include "transfer/xmodem.h"
 
 #include <QElapsedTimer>
+#include <QMutex>
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -70,6 +72,13 @@ signals:
 
 private:
     void onReceived(const QByteArray &bytes);
+    // On the port's reading thread: the machine takes what was read and its
+    // answer (the next block, an ACK) goes out at once.
+    void respond(const QByteArray &bytes);
+    // Ours again after answers on the reading thread: they are counted, and
+    // the machine's clock or end is seen to.
+    void follow();
+    void countAnswers();
     void pump();
     void end(bool ok, const QString &why);
     bool startZmodem(QString *why);
@@ -89,7 +98,15 @@ private:
     // rz receives here, inside the folder, and what it got whole moves out.
     std::unique_ptr<QTemporaryDir> m_zFolder;
     QStringList m_zKept;
-    QByteArray m_out; // waiting for room in the transmit queue
+    // The reading thread feeds the machine and the window's thread ticks it:
+    // m_lock guards the machine, m_out and what follows. Taken inside the
+    // port's own lock, so none of the port's calls is made with it held.
+    mutable QMutex m_lock;
+    QByteArray m_out;                  // waiting for room in the transmit queue
+    std::atomic<qint64> m_answered{0}; // written by respond, not yet counted
+    bool m_followPosted = false;       // follow is on its way
+    qint64 m_armedDeadline = -1;       // what m_tick is set for
+    mutable Figures m_shown;           // the figures taken last
     QTimer m_tick;
     QTimer m_retryWrite;
     QTimer m_progressSpacing;

@@ -55,13 +55,18 @@ bool SendFeed::sendBytes(const QByteArray &bytes)
 {
     if (bytes.isEmpty() || !m_port->write(bytes))
         return false;
-    TXCount = addCount(TXCount, bytes.size());
+    countWritten(bytes.size());
+    return true;
+}
+
+void SendFeed::countWritten(qint64 bytes)
+{
+    TXCount = addCount(TXCount, bytes);
     // The drain that follows counts a text or file send still waiting for
     // its count, and nothing for these bytes.
     if (!m_commandBytes)
         m_commandBytes = m_hexSend ? 0 : m_uncounted;
     emit countChanged(TXCount, false);
-    return true;
 }
 
 // Counted when the port has sent it.

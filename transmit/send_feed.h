@@ -42,6 +42,9 @@ public:
     bool sendFile(const QByteArray &file);
     // Bytes exactly as given (a script's), counted when written, as hex is.
     bool sendBytes(const QByteArray &bytes);
+    // Counts bytes written for us by someone else (a transfer's answers,
+    // written the moment a block came), as sendBytes counts its own.
+    void countWritten(qint64 bytes);
 
     qint64 count() const { return TXCount; }
     void clearCount();

@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -58,6 +59,40 @@ private slots:
         QCOMPARE(got.take(), QByteArray("\x01\x03\x00\xff", 4));
         QVERIFY(!got.lastArrivals.empty());
         QCOMPARE(got.lastArrivals.back().end, 4);
+    }
+
+    // A responder answers on the reading thread: the answer is on the wire
+    // while the window's thread is not even running its loop; wrote() tells it
+    // afterwards, in order with what it answered. Once the responder is taken
+    // away, reads get no answer.
+    void responderAnswersOnTheReadingThread()
+    {
+        PtyPair pty;
+        DevicePort c;
+        QVERIFY(openOn(c, pty));
+        c.setEagerReads(true);
+        c.setDeliverBeforeWrite(true);
+        std::atomic<int> refused{0};
+        c.setResponder([&](const QByteArray &bytes) {
+            if (!c.answer("ack:" + bytes))
+                ++refused;
+        });
+        QStringList order;
+        connect(&c, &Port::received, this,
+                [&](const QByteArray &b) { order << QString::fromLatin1("rx " + b); });
+        connect(&c, &Port::wrote, this,
+                [&](const QByteArray &b, qint64) { order << QString::fromLatin1("tx " + b); });
+        for (const QByteArray ping : {"one", "two"}) {
+            QVERIFY(pty.write(ping));
+            QCOMPARE(pty.read(4 + ping.size()), "ack:" + ping); // no events handled meanwhile
+        }
+        QTRY_COMPARE(order.size(), 4);
+        QCOMPARE(order, QStringList({"rx one", "tx ack:one", "rx two", "tx ack:two"}));
+        QCOMPARE(refused.load(), 0);
+        c.setResponder({});
+        QVERIFY(pty.write("three"));
+        QTRY_COMPARE(order.size(), 5);
+        QCOMPARE(pty.read(1, 100), QByteArray());
     }
 
     // With parity on, the driver marks errors and doubles a real FF; the
