@@ -89,10 +89,6 @@ Figure ours(TransferRun::Protocol protocol, const QString &program, const QStrin
     probe.stop();
     f.ok = ended && ok && peer.wait(10000) == 0;
     f.worstWaitMs = probe.worstMs();
-    for (size_t i = 0; i < probe.lateMs.size(); ++i)
-        if (probe.lateMs[i] > 8)
-            std::printf("  late %.1f ms at tick %zu of %zu\n", probe.lateMs[i], i,
-                        probe.lateMs.size());
 
     return f;
 }
