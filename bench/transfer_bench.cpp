@@ -89,7 +89,6 @@ Figure ours(TransferRun::Protocol protocol, const QString &program, const QStrin
     probe.stop();
     f.ok = ended && ok && peer.wait(10000) == 0;
     f.worstWaitMs = probe.worstMs();
-
     return f;
 }
 
