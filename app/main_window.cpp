@@ -67,6 +67,7 @@ MainForm::MainForm(Port *port, Dialogs *dialogs, QWidget *parent)
     wireReceiving();
     wireMenus();
     wireTransfers();
+    wirePlot();
 }
 
 void MainForm::wireSession()

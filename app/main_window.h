@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -24,6 +25,7 @@ class FindWindow;
 class IntervalTimer;
 class PortLinesMenu;
 class PortLister;
+class PlotWindow;
 class ReceiveFeed;
 class ReceiveRecorder;
 class TransferWindow;
@@ -68,6 +70,8 @@ public:
     // The 文件传输 window, made at the first transfer.
     TransferWindow *transferWindow() const { return m_transferWindow; }
     TransferRun *transferRun() const { return m_transfer; }
+    // The 绘图 window while it is open (it ends when closed).
+    PlotWindow *plotWindow() const;
     SendBoxMenu *sendBoxMenu() const { return m_sendMenu; }
     PortLinesMenu *portLinesMenu() const { return m_portLines; }
 
@@ -97,6 +101,8 @@ private:
     void wireMenus();
     void wireTwoWay();
     void wireTransfers();
+    void wirePlot();
+    void openPlot();
 
     // Port settings, opening and closing: the session does them, the window shows them.
     std::optional<PortSettings> ReadPortSettings() const;
@@ -174,6 +180,7 @@ private:
     ScriptWindow *m_scriptWindow = nullptr;
     TransferRun *m_transfer = nullptr;
     TransferWindow *m_transferWindow = nullptr;
+    QPointer<PlotWindow> m_plotWindow;
 
     QTimer *m_saveNotice;
     int m_saveNoticeMs = 5000;

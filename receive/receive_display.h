@@ -150,6 +150,8 @@ signals:
     void historyDamaged();
     // Ctrl+F or the menu's 查找…; F3 (down) or Shift+F3 (up).
     void findRequested();
+    // 绘图… was chosen in the context menu.
+    void plotRequested();
     void findNextRequested(bool down);
     // The content was cleared, replaced or edited: positions found before no longer hold.
     void contentReset();

@@ -221,6 +221,7 @@ std::unique_ptr<QMenu> ReceiveDisplay::contextMenu()
     QAction *find = menu.addAction(QStringLiteral("查找…"), this, &ReceiveDisplay::findRequested);
     find->setShortcut(QKeySequence::Find);
     find->setShortcutContext(Qt::WidgetShortcut); // shown in the menu; the box takes the key itself
+    menu.addAction(QStringLiteral("绘图…"), this, &ReceiveDisplay::plotRequested);
     menu.addSeparator();
     addSwitchItem(&menu, m_recordAction);
     addSwitchItem(&menu, m_txrxAction);

@@ -3,7 +3,8 @@
 
 QUORVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QUORVEX_PACKAGES=(cmake g++ make file pkg-config qt6-base-dev qt6-serialport-dev libqt6serialport6
-                  libssl-dev liblua5.4-dev fonts-wqy-microhei qt6-translations-l10n lrzsz)
+                  libssl-dev liblua5.4-dev fonts-wqy-microhei qt6-translations-l10n lrzsz
+                  qt6-charts-dev libqt6charts6)
 # What only the tests need: clang's libFuzzer for the fuzz target, ser2net,
 # the serial server the remote port tests talk to, and a JUnit reader that
 # checks the reports scripts write.

@@ -73,8 +73,8 @@ private slots:
             QTest::keyClick(menu, Qt::Key_Return);
         });
         QTest::keyClick(display(), Qt::Key_Menu);
-        QCOMPARE(texts, (QStringList{"剪切", "复制", "粘贴", "删除", "|", "全选", "查找…", "|",
-                                     "记录到文件", "记录收发", "显示时间戳", "显示发送数据"}));
+        QCOMPARE(texts, (QStringList{"剪切", "复制", "粘贴", "删除", "|", "全选", "查找…", "绘图…",
+                                     "|", "记录到文件", "记录收发", "显示时间戳", "显示发送数据"}));
         QVERIFY(display()->showSentAction()->isChecked());
         QVERIFY(!display()->stampAction()->isChecked());
         QVERIFY(!display()->recordAction()->isChecked());

@@ -1,0 +1,183 @@
+#include "plot/number_reader.h"
+
+#include "serial/codepage936.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace plot
+{
+namespace
+{
+bool isSeparator(char c)
+{
+    return c == ' ' || c == '\t' || c == ',' || c == ';';
+}
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Labels are names: not a number themselves, so a time like 12:30:05 is no pair.
+bool startsLikeANumber(char c)
+{
+    return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-';
+}
+
+} // namespace
+
+QString NumberReader::text(QByteArrayView bytes) const
+{
+    for (const char c : bytes) {
+        if (uchar(c) >= 0x80) {
+            m_decoder.reset();
+            return m_decoder.decode(bytes);
+        }
+    }
+    return QString::fromLatin1(bytes);
+}
+
+bool NumberReader::number(QByteArrayView text, double *value, qsizetype *used)
+{
+    const char *begin = text.data();
+    const char *end = begin + text.size();
+    const char *p = begin;
+    if (p < end && *p == '+') {
+        ++p; // C takes a plus sign; from_chars does not
+        if (p < end && *p == '-')
+            return false;
+    }
+    double v = 0;
+    const auto [stop, ec] = std::from_chars(p, end, v, std::chars_format::general);
+    if (ec != std::errc() || std::isnan(v) || std::isinf(v))
+        return false;
+    *value = v;
+    *used = stop - begin;
+    return true;
+}
+
+bool NumberReader::setPattern(const QString &pattern, QString *why)
+{
+    if (pattern.isEmpty()) {
+        m_hasPattern = false;
+        m_regex = QRegularExpression();
+        return true;
+    }
+    QRegularExpression re(pattern);
+    if (!re.isValid()) {
+        *why = re.errorString();
+        return false;
+    }
+    if (re.captureCount() < 1) {
+        *why = QStringLiteral("表达式中没有捕获组");
+        return false;
+    }
+    re.optimize();
+    m_regex = re;
+    m_hasPattern = true;
+    const QStringList names = re.namedCaptureGroups();
+    m_labelGroup = int(names.indexOf(QStringLiteral("label")));
+    m_valueGroup = int(names.indexOf(QStringLiteral("value")));
+    if (m_labelGroup > 0 && m_valueGroup < 0)
+        m_valueGroup = m_labelGroup == 1 ? (re.captureCount() >= 2 ? 2 : -1) : 1;
+    return true;
+}
+
+void NumberReader::read(QByteArrayView line, std::vector<Reading> &out) const
+{
+    if (line.size() > kMaxLine)
+        return;
+    if (m_hasPattern)
+        return readPattern(line, out);
+    const char *s = line.data();
+    const qsizetype n = line.size();
+    const std::size_t first = out.size();
+    std::vector<double> plain;
+    bool allPlain = true;
+    bool pairs = false;
+    qsizetype i = 0;
+    while (i < n) {
+        while (i < n && isSeparator(s[i]))
+            ++i;
+        if (i >= n)
+            break;
+        const qsizetype start = i;
+        while (i < n && !isSeparator(s[i]) && s[i] != '=' && s[i] != ':')
+            ++i;
+        const qsizetype labelEnd = i;
+        qsizetype j = i;
+        while (j < n && isSpace(s[j]))
+            ++j;
+        if (labelEnd > start && j < n && (s[j] == '=' || s[j] == ':') &&
+            !startsLikeANumber(s[start])) {
+            ++j;
+            while (j < n && isSpace(s[j]))
+                ++j;
+            double v = 0;
+            qsizetype used = 0;
+            if (number(line.sliced(j), &v, &used)) {
+                out.push_back({text(line.sliced(start, labelEnd - start)), v});
+                pairs = true;
+                j += used;
+            }
+            allPlain = false;
+            // The unit, or whatever is not a number, up to the next separator.
+            while (j < n && !isSeparator(s[j]))
+                ++j;
+            i = j;
+            continue;
+        }
+        // A field of its own: a plain number, or the line is not one of plain numbers.
+        while (i < n && !isSeparator(s[i]))
+            ++i;
+        double v = 0;
+        qsizetype used = 0;
+        if (allPlain && number(line.sliced(start, i - start), &v, &used) && used == i - start)
+            plain.push_back(v);
+        else
+            allPlain = false;
+    }
+    if (pairs || !allPlain) {
+        if (!pairs)
+            out.resize(first);
+        return;
+    }
+    for (std::size_t k = 0; k < plain.size(); ++k)
+        out.push_back({QString::number(k + 1), plain[k]});
+}
+
+void NumberReader::readPattern(QByteArrayView line, std::vector<Reading> &out) const
+{
+    const QString text = this->text(line);
+    const QStringList names = m_regex.namedCaptureGroups();
+    const auto valueOf = [](const QString &field, double *v) {
+        const QByteArray bytes = field.trimmed().toLatin1();
+        qsizetype used = 0;
+        return !bytes.isEmpty() && number(bytes, v, &used);
+    };
+    if (m_labelGroup > 0) {
+        // Every match names a series and gives its value.
+        auto it = m_regex.globalMatch(text);
+        while (it.hasNext()) {
+            const QRegularExpressionMatch m = it.next();
+            if (m.capturedLength(0) == 0)
+                break;
+            double v = 0;
+            const QString label = m.captured(m_labelGroup);
+            if (!label.isEmpty() && m_valueGroup > 0 && valueOf(m.captured(m_valueGroup), &v))
+                out.push_back({label, v});
+        }
+        return;
+    }
+    // The first match: each capture is a series, named by its name or place.
+    const QRegularExpressionMatch m = m_regex.match(text);
+    if (!m.hasMatch())
+        return;
+    for (int g = 1; g <= m_regex.captureCount(); ++g) {
+        double v = 0;
+        if (valueOf(m.captured(g), &v))
+            out.push_back({names.value(g).isEmpty() ? QString::number(g) : names.value(g), v});
+    }
+}
+} // namespace plot

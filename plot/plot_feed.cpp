@@ -1,0 +1,146 @@
+#include "plot/plot_feed.h"
+
+#include <algorithm>
+
+PlotFeed::PlotFeed(qint64 startMs, QObject *parent)
+    : QObject(parent), m_startMs(startMs), m_store(startMs)
+{
+    m_thread = std::thread([this] { run(); });
+}
+
+PlotFeed::~PlotFeed()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        m_stop = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+}
+
+void PlotFeed::take(const QByteArray &bytes, const std::vector<Port::Arrival> &arrivals)
+{
+    if (bytes.isEmpty())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        if (m_waiting + bytes.size() > kMaxWaiting) {
+            m_skipped += std::count(bytes.begin(), bytes.end(), '\n');
+            m_cut = true;
+            return;
+        }
+        m_queue.push_back({bytes, arrivals, std::exchange(m_cut, false), false});
+        m_waiting += bytes.size();
+    }
+    m_wake.notify_one();
+}
+
+void PlotFeed::restart()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        m_queue.push_back({{}, {}, false, true});
+    }
+    m_wake.notify_one();
+}
+
+bool PlotFeed::setPattern(const QString &pattern, QString *why)
+{
+    plot::NumberReader reader;
+    if (!reader.setPattern(pattern, why))
+        return false;
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    m_next = reader;
+    m_newReader = true;
+    return true;
+}
+
+void PlotFeed::clear()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_storeLock);
+        m_store.clear();
+    }
+    m_skipped = 0;
+    ++m_revision;
+}
+
+bool PlotFeed::idle() const
+{
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    return m_queue.empty() && !m_busy;
+}
+
+void PlotFeed::run()
+{
+    std::vector<std::pair<quint32, std::vector<plot::Reading>>> lines;
+    for (;;) {
+        std::deque<Piece> pieces;
+        {
+            std::unique_lock<std::mutex> lock(m_queueLock);
+            m_busy = false;
+            m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+            if (m_stop)
+                return;
+            pieces.swap(m_queue);
+            m_waiting = 0;
+            m_busy = true;
+            if (std::exchange(m_newReader, false))
+                m_reader = m_next;
+        }
+        lines.clear();
+        for (const Piece &p : pieces)
+            readPiece(p, lines);
+        if (lines.empty())
+            continue;
+        {
+            std::lock_guard<std::mutex> lock(m_storeLock);
+            for (const auto &[ms, readings] : lines)
+                m_store.add(ms, readings);
+        }
+        ++m_revision;
+    }
+}
+
+void PlotFeed::readPiece(const Piece &p,
+                         std::vector<std::pair<quint32, std::vector<plot::Reading>>> &lines)
+{
+    if (p.restart || p.cut) {
+        m_line.clear();
+        m_dropLine = p.cut; // its beginning was skipped
+        m_lastWasCr = false;
+        if (p.restart)
+            return;
+    }
+    const char *s = p.bytes.constData();
+    const qsizetype n = p.bytes.size();
+    std::size_t arrival = 0;
+    std::vector<plot::Reading> readings;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char c = s[i];
+        if (c != '\n' && c != '\r') {
+            m_lastWasCr = false;
+            if (m_line.size() <= plot::NumberReader::kMaxLine)
+                m_line.append(c); // a longer line is not read: no need to keep it all
+            continue;
+        }
+        const bool second = c == '\n' && m_lastWasCr; // the LF of a CR LF
+        m_lastWasCr = c == '\r';
+        if (second)
+            continue;
+        if (!m_dropLine && !m_line.isEmpty()) {
+            readings.clear();
+            m_reader.read(m_line, readings);
+            if (!readings.empty()) {
+                while (arrival + 1 < p.arrivals.size() && p.arrivals[arrival].end <= i)
+                    ++arrival;
+                const qint64 usecs =
+                    p.arrivals.empty() ? Port::nowUsecs() : p.arrivals[arrival].usecs;
+                const qint64 ms = std::clamp<qint64>(usecs / 1000 - m_startMs, 0, 0xffffffffLL);
+                lines.emplace_back(quint32(ms), readings);
+            }
+        }
+        m_line.clear();
+        m_dropLine = false;
+    }
+}
