@@ -199,8 +199,10 @@ void PlotWindow::frame()
             any = true;
         }
         if (m_follow->isChecked()) {
-            m_x1 = std::max(last, first + m_span);
-            m_x0 = m_x1 - m_span;
+            m_x0 = last > first + m_span ? last - m_span : first;
+            m_x1 = m_x0 + m_span;
+            if (last > first + m_span)
+                m_x1 = last; // exactly: the newest value is never just outside
         }
         for (int i = 0; i < store.size(); ++i) {
             Shown s{store.name(i), store.latest(i), store.count(i), {}};

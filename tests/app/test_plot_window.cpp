@@ -1,0 +1,165 @@
+#include "app/plot_window.h"
+#include "receive/receive_display.h"
+#include "serial/codepage936.h"
+#include "support/pty_window.h"
+
+#include <QAccessible>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineSeries>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The 绘图 window on the window's port, a pseudo-terminal the test plays.
+class TestPlotWindow : public PtyWindowTest
+{
+    Q_OBJECT
+
+    ReceiveDisplay *display() { return w<ReceiveDisplay>("TxtReceive"); }
+    PlotWindow *plot() { return form->plotWindow(); }
+
+    // Opens it as a screen reader would: the menu item's own action.
+    bool openPlot()
+    {
+        const std::unique_ptr<QMenu> menu = display()->contextMenu();
+        menu->popup(QPoint(0, 0));
+        QAccessibleInterface *list = QAccessible::queryAccessibleInterface(menu.get());
+        for (int i = 0; i < list->childCount(); ++i) {
+            QAccessibleInterface *item = list->child(i);
+            if (item->text(QAccessible::Name) == QStringLiteral("绘图…") &&
+                item->role() == QAccessible::MenuItem && !item->state().disabled) {
+                item->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+                menu->hide();
+                return QTest::qWaitFor([this] { return plot() && plot()->isVisible(); });
+            }
+        }
+        return false;
+    }
+
+    // Waits until the plot has read everything the device sent.
+    bool settled(qint64 lines)
+    {
+        return QTest::qWaitFor([&] {
+            qint64 n = 0;
+            plot()->feed()->read(
+                [&](const plot::SeriesStore &s) { n = s.size() ? s.count(0) : 0; });
+            return n >= lines && plot()->feed()->idle();
+        });
+    }
+
+    QPushButton *button(const QString &text)
+    {
+        for (QPushButton *b : plot()->findChildren<QPushButton *>())
+            if (b->text() == text)
+                return b;
+        return nullptr;
+    }
+
+private slots:
+    void init()
+    {
+        openWindow();
+        form->show();
+    }
+    void cleanup() { closeWindow(); }
+
+    // A device streams T=… RH=…%: two series, their latest values read from
+    // the table by assistive technology and shown in the legend; the CSV
+    // export holds exactly the values sent; a hidden series is not drawn.
+    void streamedReadingsPlotAndExport()
+    {
+        QVERIFY(openPlot());
+        QStringList sent;
+        QByteArray stream;
+        for (int i = 0; i < 50; ++i) {
+            const QString t = QString::number(20 + i * 0.1, 'f', 1);
+            const QString rh = QString::number(40 + i % 7);
+            sent << t + u',' + rh;
+            stream += ("T=" + t + " RH=" + rh + "%\r\n").toLatin1();
+        }
+        QVERIFY(device->write(stream.left(1000)));
+        QVERIFY(device->write(stream.mid(1000)));
+        QVERIFY(settled(50));
+        plot()->refresh();
+
+        QTableWidget *table = plot()->table();
+        QCOMPARE(table->rowCount(), 2);
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(table);
+        QCOMPARE(a->text(QAccessible::Name), QStringLiteral("各序列的最新值"));
+        QAccessibleTableInterface *cells = a->tableInterface();
+        QVERIFY(cells);
+        QCOMPARE(cells->cellAt(0, 0)->text(QAccessible::Name), QStringLiteral("T"));
+        QVERIFY(cells->cellAt(0, 0)->state().checked);
+        QCOMPARE(cells->cellAt(0, 1)->text(QAccessible::Name), QStringLiteral("24.9"));
+        QCOMPARE(cells->cellAt(1, 0)->text(QAccessible::Name), QStringLiteral("RH"));
+        QCOMPARE(cells->cellAt(1, 1)->text(QAccessible::Name), QString::number(40 + 49 % 7));
+        const auto lines = plot()->chart()->series();
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0]->name(), QStringLiteral("T = 24.9"));
+        // They came within milliseconds: one column's least and greatest.
+        const auto drawnT = [&] { return static_cast<QLineSeries *>(lines[0])->points(); };
+        QCOMPARE(drawnT().size(), 2);
+        QCOMPARE(drawnT()[0].y(), 20.0);
+        QCOMPARE(float(drawnT()[1].y()), 24.9f); // kept to float precision
+        // By sample number, everything in view (Home): each value where it is.
+        plot()->findChild<QComboBox *>()->setCurrentIndex(1);
+        QTest::keyClick(plot()->findChild<QChartView *>(), Qt::Key_Home);
+        QCOMPARE(drawnT().size(), 50);
+        for (int i = 0; i < 50; ++i)
+            QCOMPARE(QPointF(drawnT()[i].x(), float(drawnT()[i].y())),
+                     QPointF(i, sent[i].section(u',', 0, 0).toFloat()));
+
+        QTemporaryDir dir;
+        dialogs->saveFileAnswer = dir.filePath("plot.csv");
+        button(QStringLiteral("导出 CSV…"))->click();
+        QFile f(dir.filePath("plot.csv"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList rows = cp936::StreamDecoder()
+                                     .decode(f.readAll())
+                                     .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(rows.value(0), QStringLiteral("时间,T,RH"));
+        // The same numbers (written as short as they read back: 20.0 is 20).
+        const auto numbers = [](const QStringList &rows) {
+            QList<float> out;
+            for (const QString &row : rows)
+                for (const QString &field : row.split(u','))
+                    out << field.toFloat();
+            return out;
+        };
+        QStringList values;
+        for (const QString &row : rows.mid(1))
+            values << row.section(u',', 1);
+        QCOMPARE(numbers(values), numbers(sent));
+        QVERIFY(dialogs->messages.isEmpty());
+
+        // Hidden from the table's check box: not drawn, and read as unchecked.
+        table->item(0, 0)->setCheckState(Qt::Unchecked);
+        plot()->refresh();
+        QVERIFY(!lines[0]->isVisible());
+        QVERIFY(!cells->cellAt(0, 0)->state().checked);
+    }
+
+    // More series than are drawn: the first 16 are, and the window says so.
+    void tooManySeries()
+    {
+        QVERIFY(openPlot());
+        QByteArray line;
+        for (int i = 0; i < 18; ++i)
+            line += "s" + QByteArray::number(i) + "=" + QByteArray::number(i) + " ";
+        QVERIFY(device->write(line + "\n"));
+        QVERIFY(settled(1));
+        plot()->refresh();
+        QCOMPARE(plot()->table()->rowCount(), 16);
+        QVERIFY2(plot()->note()->text().contains(QStringLiteral("超过 16 个序列")),
+                 qPrintable(plot()->note()->text()));
+    }
+};
+
+QTEST_MAIN(TestPlotWindow)
+#include "test_plot_window.moc"
