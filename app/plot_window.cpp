@@ -99,8 +99,9 @@ PlotWindow::PlotWindow(Dialogs *dialogs, QString folder, QWidget *parent)
     m_table->setAccessibleName(QStringLiteral("各序列的最新值"));
     m_table->verticalHeader()->hide();
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setStretchLastSection(true);
-    m_table->setMinimumWidth(220);
+    m_table->setMinimumWidth(260);
 
     auto *middle = new QHBoxLayout;
     middle->addWidget(m_view, 3);
