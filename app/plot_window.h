@@ -2,6 +2,7 @@
 
 #include "plot/plot_feed.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -32,7 +33,8 @@ class PlotWindow : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr int kFrameMs = 50; // 20 frames a second at most
+    static constexpr int kFrameMs = 50;      // 20 frames a second at most
+    static constexpr int kTextEveryMs = 250; // the legend's and the table's figures
 
     PlotWindow(Dialogs *dialogs, QString folder, QWidget *parent = nullptr);
     ~PlotWindow() override;
@@ -51,6 +53,8 @@ public:
     QTableWidget *table() const { return m_table; }
     QLabel *note() const { return m_note; }
     QChart *chart() const { return m_chart; }
+    // Frames drawn so far (for benchmarks).
+    qint64 framesDrawn() const { return m_framesDrawn; }
     bool exportCsv(const QString &path, QString *why) const;
     bool exportPng(const QString &path, QString *why) const;
 
@@ -91,4 +95,8 @@ private:
     double m_span = 60; // the x range followed, in its units
     double m_x0 = 0, m_x1 = 60;
     std::vector<plot::Point> m_points;
+    qint64 m_framesDrawn = 0;
+    QElapsedTimer m_textsShown;
+    bool m_textsStale = false; // the figures shown are older than the picture
+    bool m_forceTexts = false;
 };

@@ -3,12 +3,14 @@
 // text display, unpaced and paced at 921600 baud. A child process plays the
 // device, so the figures are the program's own.
 //
-//   receive_bench [MB for the floods, default 50] [paced | record | invisible | sent | txrx]
+//   receive_bench [MB for the floods, default 50] [paced | record | invisible | sent | txrx | plot]
 // "record" runs the floods with 记录到文件 ticked and checks the record's size;
 // "invisible" only the floods of CR and of NUL; "sent" the floods with a send
 // every 10 ms, with 显示发送数据 off and on; "txrx" the window sending and
-// receiving at 921600 baud both ways, with 记录收发 off and on.
+// receiving at 921600 baud both ways, with 记录收发 off and on; "plot" the
+// floods with the 绘图 window closed and open.
 #include "app/app_setup.h"
+#include "app/plot_window.h"
 #include "bench_support.h"
 #include "receive/receive_display.h"
 
@@ -22,6 +24,7 @@
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
@@ -128,6 +131,7 @@ struct Extras {
     bool record = false;   // 记录到文件
     bool txrx = false;     // 记录收发
     bool showSent = false; // 显示发送数据
+    bool plot = false;     // the 绘图 window open
     int sendEveryMs = 0;   // a periodic send of sendText, 0 for none
     QString sendText;
     bool hexSend = false;
@@ -151,6 +155,8 @@ Result flood(Data kind, bool hex, qint64 total, double bytesPerSecond, const Ext
         win.w<ReceiveDisplay>("TxtReceive")->txrxAction()->trigger();
     if (x.showSent)
         win.w<ReceiveDisplay>("TxtReceive")->showSentAction()->trigger();
+    if (x.plot)
+        emit win.w<ReceiveDisplay>("TxtReceive")->plotRequested();
     if (x.sendEveryMs > 0) {
         win.w<QCheckBox>("ChkHexSend")->setCheckState(x.hexSend ? Qt::Checked : Qt::Unchecked);
         win.w<QPlainTextEdit>("TxtSend")->setPlainText(x.sendText);
@@ -195,6 +201,22 @@ Result flood(Data kind, bool hex, qint64 total, double bytesPerSecond, const Ext
     if (x.sendEveryMs > 0)
         win.w<QCheckBox>("ChkAutoSend")->setCheckState(Qt::Unchecked);
     r.sentBytes = win.w<QLineEdit>("TxtTXCount")->text().mid(3).toLongLong();
+    if (x.plot && win.form->plotWindow()) {
+        PlotFeed *feed = win.form->plotWindow()->feed();
+        QElapsedTimer wait;
+        wait.start();
+        while (!feed->idle() && wait.elapsed() < 60'000)
+            QThread::msleep(5);
+        qint64 values = 0;
+        feed->read([&](const plot::SeriesStore &st) {
+            for (int i = 0; i < st.size(); ++i)
+                values += st.count(i);
+        });
+        std::printf("  plot: %lld values kept, %lld lines not read (it fell behind), read %.1f s "
+                    "after the flood\n",
+                    static_cast<long long>(values), static_cast<long long>(feed->skippedLines()),
+                    wait.elapsed() / 1000.0);
+    }
     if (qEnvironmentVariableIsSet("QUORVEX_BENCH_THREADS"))
         std::printf("  threads:%s\n", qPrintable(threadCpu()));
     int status = 0;
@@ -302,6 +324,28 @@ void floodsWithSends(qint64 total)
     }
 }
 
+// The floods with the 绘图 window closed and open: random bytes in hex
+// display (no lines, no numbers) and numeric lines in text display.
+void floodsWithPlot(qint64 total)
+{
+    for (bool hexMode : {true, false}) {
+        double rate[2] = {};
+        for (bool open : {false, true}) {
+            Extras x;
+            x.plot = open;
+            const Result r = flood(hexMode ? Data::Binary : Data::TextLines, hexMode, total, 0, x);
+            rate[open] = r.mb / r.seconds;
+            const QString name =
+                QStringLiteral("%1, plot %2")
+                    .arg(hexMode ? "hex display, no numbers" : "text display, numeric lines",
+                         open ? "open" : "closed");
+            report(qPrintable(name), r, true);
+        }
+        std::printf("%-34s %+.1f %% with the plot open\n", hexMode ? "hex display" : "text display",
+                    100.0 * (rate[1] - rate[0]) / rate[0]);
+    }
+}
+
 // Both ways at 921600 baud (92 160 bytes a second each way: 922 bytes sent
 // every 10 ms), the two-way log off and on.
 void bothWays(int seconds)
@@ -341,6 +385,11 @@ int main(int argc, char *argv[])
     if (argc > 2 && qstrcmp(argv[2], "sent") == 0) {
         std::printf("Receive path with a send every 10 ms, %lld MB floods\n", mb);
         floodsWithSends(total);
+        return 0;
+    }
+    if (argc > 2 && qstrcmp(argv[2], "plot") == 0) {
+        std::printf("Receive path with the 绘图 window closed and open, %lld MB floods\n", mb);
+        floodsWithPlot(total);
         return 0;
     }
     if (argc > 2 && qstrcmp(argv[2], "txrx") == 0) {

@@ -93,7 +93,8 @@ void NumberReader::read(QByteArrayView line, std::vector<Reading> &out) const
     const char *s = line.data();
     const qsizetype n = line.size();
     const std::size_t first = out.size();
-    std::vector<double> plain;
+    std::vector<double> &plain = m_plain;
+    plain.clear();
     bool allPlain = true;
     bool pairs = false;
     qsizetype i = 0;

@@ -58,6 +58,7 @@ private:
     void readPattern(QByteArrayView line, std::vector<Reading> &out) const;
     QString text(QByteArrayView bytes) const;
     mutable cp936::StreamDecoder m_decoder;
+    mutable std::vector<double> m_plain; // a line's plain numbers, kept for the next
     bool m_hasPattern = false;
     QRegularExpression m_regex;
     int m_labelGroup = -1;

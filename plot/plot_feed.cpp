@@ -1,6 +1,7 @@
 #include "plot/plot_feed.h"
 
 #include <algorithm>
+#include <cstring>
 
 PlotFeed::PlotFeed(qint64 startMs, QObject *parent)
     : QObject(parent), m_startMs(startMs), m_store(startMs)
@@ -116,14 +117,27 @@ void PlotFeed::readPiece(const Piece &p,
     const qsizetype n = p.bytes.size();
     std::size_t arrival = 0;
     std::vector<plot::Reading> readings;
+    // The next CR and LF, found a stretch at a time (memchr is fast).
+    const char *nextLf = static_cast<const char *>(std::memchr(s, '\n', std::size_t(n)));
+    const char *nextCr = static_cast<const char *>(std::memchr(s, '\r', std::size_t(n)));
     for (qsizetype i = 0; i < n; ++i) {
-        const char c = s[i];
-        if (c != '\n' && c != '\r') {
+        if (nextLf && nextLf < s + i)
+            nextLf = static_cast<const char *>(std::memchr(s + i, '\n', std::size_t(n - i)));
+        if (nextCr && nextCr < s + i)
+            nextCr = static_cast<const char *>(std::memchr(s + i, '\r', std::size_t(n - i)));
+        const char *end = nextLf && (!nextCr || nextLf < nextCr) ? nextLf : nextCr;
+        const qsizetype stop = end ? end - s : n;
+        if (stop > i) {
+            // A longer line is not read: no need to keep it all.
+            const qsizetype room = plot::NumberReader::kMaxLine + 1 - m_line.size();
+            if (room > 0)
+                m_line.append(s + i, std::min(room, stop - i));
             m_lastWasCr = false;
-            if (m_line.size() <= plot::NumberReader::kMaxLine)
-                m_line.append(c); // a longer line is not read: no need to keep it all
-            continue;
+            i = stop;
+            if (i >= n)
+                break;
         }
+        const char c = s[i];
         const bool second = c == '\n' && m_lastWasCr; // the LF of a CR LF
         m_lastWasCr = c == '\r';
         if (second)

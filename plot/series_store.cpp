@@ -13,6 +13,9 @@ namespace plot
 namespace
 {
 constexpr int kBlocks = SeriesStore::kChunk / SeriesStore::kBlock;
+// A finer summary under each block, for views with a column a few dozen values wide.
+constexpr int kFine = 32;
+constexpr int kFines = SeriesStore::kChunk / kFine;
 // Whole chunks that hold kFullValues.
 constexpr qint64 kWholeChunksKept =
     (SeriesStore::kFullValues + SeriesStore::kChunk - 1) / SeriesStore::kChunk;
@@ -25,6 +28,8 @@ struct SeriesStore::Chunk {
     float v[kChunk];
     float min[kBlocks];
     float max[kBlocks];
+    float fineMin[kFines];
+    float fineMax[kFines];
 };
 
 SeriesStore::SeriesStore(qint64 startMs) : m_startMs(startMs) {}
@@ -77,6 +82,13 @@ void SeriesStore::append(Series &s, quint32 ms, double value)
     } else {
         c.min[b] = std::min(c.min[b], v);
         c.max[b] = std::max(c.max[b], v);
+    }
+    const int f = c.n / kFine;
+    if (c.n % kFine == 0) {
+        c.fineMin[f] = c.fineMax[f] = v;
+    } else {
+        c.fineMin[f] = std::min(c.fineMin[f], v);
+        c.fineMax[f] = std::max(c.fineMax[f], v);
     }
     c.t[c.n] = ms;
     c.v[c.n] = v;
@@ -216,8 +228,17 @@ void SeriesStore::view(int series, Axis axis, double x0, double x1, int columns,
                 put(a, c.min[b], c.max[b], 2); // the whole block under one column
                 continue;
             }
-            for (int i = i0; i <= i1 && !hasAfter; ++i)
-                put(xAt(i), c.v[i], c.v[i], 1);
+            for (int f0 = i0; f0 <= i1 && !hasAfter; f0 += kFine) {
+                const int f1 = std::min(i1, f0 + kFine - 1);
+                const double fa = xAt(f0), fz = xAt(f1);
+                if (fa >= x0 && fz <= x1 && f1 > f0 &&
+                    int((fa - x0) * scale) == int((fz - x0) * scale)) {
+                    put(fa, c.fineMin[f0 / kFine], c.fineMax[f0 / kFine], 2);
+                    continue;
+                }
+                for (int i = f0; i <= f1 && !hasAfter; ++i)
+                    put(xAt(i), c.v[i], c.v[i], 1);
+            }
         }
     }
     if (hasBefore)
