@@ -131,8 +131,10 @@ PlotWindow::PlotWindow(Dialogs *dialogs, QString folder, QWidget *parent)
     });
     connect(clear, &QPushButton::clicked, this, [this] {
         m_feed->clear();
-        for (QLineSeries *line : m_lines)
-            m_chart->removeSeries(line), delete line;
+        for (QLineSeries *line : m_lines) {
+            m_chart->removeSeries(line);
+            delete line;
+        }
         m_lines.clear();
         m_table->setRowCount(0);
         m_viewChanged = true;
@@ -145,7 +147,16 @@ PlotWindow::PlotWindow(Dialogs *dialogs, QString folder, QWidget *parent)
     connect(m_table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
         if (item->column() != 0 || item->row() >= int(m_lines.size()))
             return;
-        m_lines[std::size_t(item->row())]->setVisible(item->checkState() == Qt::Checked);
+        QLineSeries *line = m_lines[std::size_t(item->row())];
+        const bool on = item->checkState() == Qt::Checked;
+        line->setVisible(on);
+        // Its legend entry stays, dimmed, so that a click shows it again.
+        for (QLegendMarker *marker : m_chart->legend()->markers(line)) {
+            marker->setVisible(true);
+            QColor c = marker->labelBrush().color();
+            c.setAlphaF(on ? 1.0 : 0.4);
+            marker->setLabelBrush(c);
+        }
         m_viewChanged = true;
     });
 

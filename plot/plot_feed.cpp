@@ -3,6 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
+namespace
+{
+// LF, CR and CR LF each end a line.
+qint64 lineEnds(const QByteArray &bytes)
+{
+    qint64 n = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        n += bytes[i] == '\n' ? (i == 0 || bytes[i - 1] != '\r') : bytes[i] == '\r';
+    return n;
+}
+} // namespace
+
 PlotFeed::PlotFeed(qint64 startMs, QObject *parent)
     : QObject(parent), m_startMs(startMs), m_store(startMs)
 {
@@ -26,7 +38,7 @@ void PlotFeed::take(const QByteArray &bytes, const std::vector<Port::Arrival> &a
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
         if (m_waiting + bytes.size() > kMaxWaiting) {
-            m_skipped += std::count(bytes.begin(), bytes.end(), '\n');
+            m_skipped += lineEnds(bytes);
             m_cut = true;
             return;
         }

@@ -183,11 +183,12 @@ bool Port::answer(const QByteArray &bytes)
     QString error;
     if (!writeDevice(bytes, &error))
         return false;
-    // Told in one go when the port's thread comes to it, however many answers
-    // came meanwhile.
+    // Told in one go with the delivery of what was read (which is on its way:
+    // an answer follows a read), however many answers came meanwhile; a post
+    // of their own only if that delivery was already made.
     QMutexLocker lock(&m_rxLock);
     m_answers.push_back({bytes, at, m_queuedTotal});
-    if (!std::exchange(m_answersPosted, true))
+    if (!m_deliveryPosted && !std::exchange(m_answersPosted, true))
         QMetaObject::invokeMethod(this, &Port::tellAnswers, Qt::QueuedConnection);
     return true;
 }
@@ -288,6 +289,8 @@ void Port::dropWaiting()
     m_queuedTotal = m_takenTotal = 0;
     for (Answer &a : m_answers)
         a.after = 0; // told without waiting for anything of the new opening
+    if (!m_answers.empty() && !std::exchange(m_answersPosted, true))
+        QMetaObject::invokeMethod(this, &Port::tellAnswers, Qt::QueuedConnection);
 }
 
 // Whatever belonged to the previous opening is dropped, and data still on its
@@ -406,6 +409,11 @@ void Port::deliverQueued()
             // Still marked as posted, so the device side does not post again meanwhile.
             m_deliveryDelay.start(int(kReceiveSpacingMs - m_lastDelivery.elapsed()));
             return;
+        }
+        if (!m_answers.empty()) {
+            lock.unlock();
+            tellAnswers(); // each after what it answered
+            lock.relock();
         }
         m_deliveryPosted = false;
         // An answer not told yet is told in its place (tellAnswers is on its way).
