@@ -1,6 +1,7 @@
 #include "app/plot_window.h"
 
 #include "app/dialogs.h"
+#include "app/plot_curves.h"
 #include "app/tool_window.h"
 
 #include <QChart>
@@ -15,7 +16,6 @@
 #include <QLegendMarker>
 #include <QLineEdit>
 #include <QLineSeries>
-#include <QPen>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QTableWidget>
@@ -85,6 +85,8 @@ PlotWindow::PlotWindow(Dialogs *dialogs, QString folder, QWidget *parent)
     m_chart->addAxis(m_x, Qt::AlignBottom);
     m_chart->addAxis(m_y, Qt::AlignLeft);
     m_x->setRange(0, kTimeSpan);
+    m_curves = new PlotCurves(m_chart);
+    connect(m_chart, &QChart::plotAreaChanged, this, [this] { m_curves->areaChanged(); });
     m_view = new QChartView(m_chart);
     m_view->setRubberBand(QChartView::RectangleRubberBand);
     m_view->setFocusPolicy(Qt::StrongFocus);
@@ -136,6 +138,8 @@ PlotWindow::PlotWindow(Dialogs *dialogs, QString folder, QWidget *parent)
             delete line;
         }
         m_lines.clear();
+        m_curves->curves().clear();
+        m_curves->update();
         m_table->setRowCount(0);
         m_viewChanged = true;
     });
@@ -196,7 +200,7 @@ void PlotWindow::frame()
         QString name;
         double latest;
         qint64 count;
-        QList<QPointF> points;
+        std::vector<plot::Point> points;
     };
     std::vector<Shown> shown;
     qint64 beyond = 0;
@@ -223,12 +227,8 @@ void PlotWindow::frame()
         for (int i = 0; i < store.size(); ++i) {
             Shown s{store.name(i), store.latest(i), store.count(i), {}};
             const bool visible = i >= int(m_lines.size()) || m_lines[std::size_t(i)]->isVisible();
-            if (visible) {
-                store.view(i, ax, m_x0, m_x1, columns, m_points);
-                s.points.reserve(qsizetype(m_points.size()));
-                for (const plot::Point &p : m_points)
-                    s.points.append(QPointF(p.x, p.y));
-            }
+            if (visible)
+                store.view(i, ax, m_x0, m_x1, columns, s.points);
             shown.push_back(std::move(s));
         }
     });
@@ -246,10 +246,6 @@ void PlotWindow::frame()
         if (i >= m_lines.size()) {
             auto *line = new QLineSeries;
             m_chart->addSeries(line);
-            // A thin pen is drawn as lines, not outlined shapes: a tenth of the cost.
-            QPen pen = line->pen();
-            pen.setWidth(1);
-            line->setPen(pen);
             line->attachAxis(m_x);
             line->attachAxis(m_y);
             m_lines.push_back(line);
@@ -280,14 +276,18 @@ void PlotWindow::frame()
                 m_table->item(int(i), 1)->setText(latest);
             m_table->item(int(i), 2)->setText(QString::number(s.count));
         }
-        if (!line->isVisible())
+        if (m_curves->curves().size() <= i)
+            m_curves->curves().push_back({line->pen().color(), true, {}});
+        PlotCurves::Curve &curve = m_curves->curves()[i];
+        curve.visible = line->isVisible();
+        if (!curve.visible)
             continue;
-        line->replace(s.points);
-        for (const QPointF &p : std::as_const(s.points)) {
-            if (p.x() < m_x0 || p.x() > m_x1)
+        curve.points = std::move(s.points);
+        for (const plot::Point &p : curve.points) {
+            if (p.x < m_x0 || p.x > m_x1)
                 continue;
-            y0 = anyY ? std::min(y0, p.y()) : p.y();
-            y1 = anyY ? std::max(y1, p.y()) : p.y();
+            y0 = anyY ? std::min(y0, p.y) : p.y;
+            y1 = anyY ? std::max(y1, p.y) : p.y;
             anyY = true;
         }
     }
@@ -298,6 +298,7 @@ void PlotWindow::frame()
         m_y->setRange(y0 - margin, y1 + margin);
     }
     m_settingRange = false;
+    m_curves->show(m_x->min(), m_x->max(), m_y->min(), m_y->max());
 
     QStringList notes;
     if (beyond > 0)

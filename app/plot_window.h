@@ -18,6 +18,7 @@ class QChart;
 class QChartView;
 class QLineSeries;
 class QValueAxis;
+class PlotCurves;
 
 // The 绘图 window: the numbers in every line received since it opened, as
 // curves (Qt Charts) with a legend of each series' name and latest value,
@@ -53,6 +54,7 @@ public:
     QTableWidget *table() const { return m_table; }
     QLabel *note() const { return m_note; }
     QChart *chart() const { return m_chart; }
+    PlotCurves *curves() const { return m_curves; }
     // Frames drawn so far (for benchmarks).
     qint64 framesDrawn() const { return m_framesDrawn; }
     bool exportCsv(const QString &path, QString *why) const;
@@ -80,6 +82,7 @@ private:
     QChartView *m_view;
     QValueAxis *m_x;
     QValueAxis *m_y;
+    PlotCurves *m_curves; // what is drawn; the line series keep the legend
     std::vector<QLineSeries *> m_lines;
     QTableWidget *m_table;
     QComboBox *m_axis;
@@ -94,7 +97,6 @@ private:
     bool m_manualY = false;
     double m_span = 60; // the x range followed, in its units
     double m_x0 = 0, m_x1 = 60;
-    std::vector<plot::Point> m_points;
     qint64 m_framesDrawn = 0;
     QElapsedTimer m_textsShown;
     bool m_textsStale = false; // the figures shown are older than the picture

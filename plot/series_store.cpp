@@ -223,17 +223,20 @@ void SeriesStore::view(int series, Axis axis, double x0, double x1, int columns,
                 put(z, c.v[i1], c.v[i1], 1);
                 continue;
             }
+            // A block under one column, or so narrow (under half a column) that
+            // where its values fall is less than a pixel off, counts as one.
             const int ca = int((a - x0) * scale), cz = int((z - x0) * scale);
-            if (a >= x0 && z <= x1 && ca == cz && i1 > i0) {
-                put(a, c.min[b], c.max[b], 2); // the whole block under one column
+            if (a >= x0 && z <= x1 && i1 > i0 && (ca == cz || (z - a) * scale < 0.5)) {
+                put((a + z) / 2, c.min[b], c.max[b], 2);
                 continue;
             }
             for (int f0 = i0; f0 <= i1 && !hasAfter; f0 += kFine) {
                 const int f1 = std::min(i1, f0 + kFine - 1);
                 const double fa = xAt(f0), fz = xAt(f1);
                 if (fa >= x0 && fz <= x1 && f1 > f0 &&
-                    int((fa - x0) * scale) == int((fz - x0) * scale)) {
-                    put(fa, c.fineMin[f0 / kFine], c.fineMax[f0 / kFine], 2);
+                    (int((fa - x0) * scale) == int((fz - x0) * scale) ||
+                     (fz - fa) * scale < 0.5)) {
+                    put((fa + fz) / 2, c.fineMin[f0 / kFine], c.fineMax[f0 / kFine], 2);
                     continue;
                 }
                 for (int i = f0; i <= f1 && !hasAfter; ++i)

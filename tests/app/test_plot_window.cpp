@@ -1,3 +1,4 @@
+#include "app/plot_curves.h"
 #include "app/plot_window.h"
 #include "receive/receive_display.h"
 #include "serial/codepage936.h"
@@ -103,7 +104,12 @@ private slots:
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[0]->name(), QStringLiteral("T = 24.9"));
         // They came within milliseconds: one column's least and greatest.
-        const auto drawnT = [&] { return static_cast<QLineSeries *>(lines[0])->points(); };
+        const auto drawnT = [&] {
+            QList<QPointF> out;
+            for (const plot::Point &p : plot()->curves()->curves().at(0).points)
+                out << QPointF(p.x, p.y);
+            return out;
+        };
         QCOMPARE(drawnT().size(), 2);
         QCOMPARE(drawnT()[0].y(), 20.0);
         QCOMPARE(float(drawnT()[1].y()), 24.9f); // kept to float precision
@@ -142,6 +148,7 @@ private slots:
         table->item(0, 0)->setCheckState(Qt::Unchecked);
         plot()->refresh();
         QVERIFY(!lines[0]->isVisible());
+        QVERIFY(!plot()->curves()->curves().at(0).visible);
         QVERIFY(!cells->cellAt(0, 0)->state().checked);
     }
 
