@@ -7,6 +7,7 @@
 #include <QAccessible>
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QValueAxis>
 
 // The 绘图 window on the window's port, a pseudo-terminal the test plays.
 class TestPlotWindow : public PtyWindowTest
@@ -150,6 +152,39 @@ private slots:
         QVERIFY(!lines[0]->isVisible());
         QVERIFY(!plot()->curves()->curves().at(0).visible);
         QVERIFY(!cells->cellAt(0, 0)->state().checked);
+    }
+
+    // Following, a zoom keeps the newest at the right edge; panning leaves the
+    // newest behind and stops following; Home shows everything.
+    void zoomPanAndHomeByKeyboard()
+    {
+        QVERIFY(openPlot());
+        QByteArray lines;
+        for (int i = 0; i < 100; ++i)
+            lines += QByteArray::number(i) + "\n";
+        QVERIFY(device->write(lines));
+        QVERIFY(settled(100));
+        plot()->findChild<QComboBox *>()->setCurrentIndex(1); // by sample number
+        plot()->refresh();
+        auto *view = plot()->findChild<QChartView *>();
+        auto *x = static_cast<QValueAxis *>(plot()->chart()->axes(Qt::Horizontal).first());
+        auto *follow = plot()->findChild<QCheckBox *>();
+        QCOMPARE(x->min(), 0.0); // 1000 samples followed; 100 came
+        QCOMPARE(x->max(), 1000.0);
+        for (int i = 0; i < 12; ++i)
+            QTest::keyClick(view, Qt::Key_Plus);
+        QVERIFY(follow->isChecked());
+        QCOMPARE(x->max(), 99.0);
+        QVERIFY(x->max() - x->min() < 80);
+        const double width = x->max() - x->min();
+        QTest::keyClick(view, Qt::Key_Left);
+        QVERIFY(!follow->isChecked());
+        QCOMPARE(x->max(), 99.0 - width / 10);
+        QTest::keyClick(view, Qt::Key_Home);
+        QCOMPARE(x->min(), 0.0);
+        QCOMPARE(x->max(), 99.0);
+        const auto &drawn = plot()->curves()->curves().at(0).points;
+        QCOMPARE(drawn.size(), std::size_t(100));
     }
 
     // More series than are drawn: the first 16 are, and the window says so.

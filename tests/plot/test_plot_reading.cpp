@@ -185,6 +185,26 @@ private slots:
                                       "2026-12-11 08:00:00.030,3,\r\n"
                                       "2026-12-11 08:00:00.040,,5\r\n"));
     }
+
+    // What the reading thread cannot keep up with is counted, line by line,
+    // and the line it cut into is not read as if whole.
+    void linesBeyondTheQueueAreCounted()
+    {
+        PlotFeed feed(eight());
+        QByteArray flood;
+        while (flood.size() <= PlotFeed::kMaxWaiting)
+            flood += "T=1\r\nT=2\rT=3\n";
+        const qint64 lines = flood.count("T=");
+        feed.take(flood, {});
+        feed.take("4\nT=5\n", {});
+        QTRY_VERIFY(feed.idle());
+        QCOMPARE(feed.skippedLines(), lines);
+        feed.read([&](const plot::SeriesStore &s) {
+            QCOMPARE(s.size(), 1);
+            QCOMPARE(s.count(0), 1);
+            QCOMPARE(s.latest(0), 5.0); // "4" ended a line whose start was skipped
+        });
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPlotReading)
