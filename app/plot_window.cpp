@@ -89,6 +89,12 @@ PlotWindow::PlotWindow(Dialogs *dialogs, QString folder, QWidget *parent)
     connect(m_chart, &QChart::plotAreaChanged, this, [this] { m_curves->areaChanged(); });
     m_view = new QChartView(m_chart);
     m_view->setRubberBand(QChartView::RectangleRubberBand);
+    // Redrawn twenty times a second: no shadow to blur, no smoothing of edges.
+    m_chart->setDropShadowEnabled(false);
+    m_chart->setBackgroundRoundness(0);
+    m_view->setRenderHint(QPainter::Antialiasing, false);
+    m_view->setOptimizationFlags(QGraphicsView::DontSavePainterState |
+                                 QGraphicsView::DontAdjustForAntialiasing);
     m_view->setFocusPolicy(Qt::StrongFocus);
     m_view->setAccessibleName(QStringLiteral("曲线"));
     m_view->setAccessibleDescription(
@@ -219,10 +225,15 @@ void PlotWindow::frame()
             any = true;
         }
         if (m_follow->isChecked()) {
-            m_x0 = last > first + m_span ? last - m_span : first;
-            m_x1 = m_x0 + m_span;
-            if (last > first + m_span)
-                m_x1 = last; // exactly: the newest value is never just outside
+            // The view moves on in steps of a twentieth of its width: between
+            // steps only the curves are drawn again, not the axes.
+            const double step = m_span / kFollowSteps;
+            m_x0 = first;
+            m_x1 = first + m_span;
+            if (last > m_x1) {
+                m_x1 = first + std::ceil((last - first) / step) * step;
+                m_x0 = m_x1 - m_span;
+            }
         }
         for (int i = 0; i < store.size(); ++i) {
             Shown s{store.name(i), store.latest(i), store.count(i), {}};
@@ -295,7 +306,12 @@ void PlotWindow::frame()
     m_x->setRange(m_x0, m_x1);
     if (!m_manualY && anyY) {
         const double margin = y1 > y0 ? (y1 - y0) * 0.05 : std::max(1.0, std::abs(y0) * 0.05);
-        m_y->setRange(y0 - margin, y1 + margin);
+        const double lo = y0 - margin, hi = y1 + margin;
+        // A range that still holds everything and is not much too tall stays.
+        const bool holds =
+            m_y->min() <= lo && m_y->max() >= hi && m_y->max() - m_y->min() <= 1.5 * (hi - lo);
+        if (!holds)
+            m_y->setRange(lo, hi);
     }
     m_settingRange = false;
     m_curves->show(m_x->min(), m_x->max(), m_y->min(), m_y->max());

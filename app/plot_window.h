@@ -36,6 +36,7 @@ class PlotWindow : public QWidget
 public:
     static constexpr int kFrameMs = 50;      // 20 frames a second at most
     static constexpr int kTextEveryMs = 250; // the legend's and the table's figures
+    static constexpr int kFollowSteps = 20;  // steps a followed view moves on in
 
     PlotWindow(Dialogs *dialogs, QString folder, QWidget *parent = nullptr);
     ~PlotWindow() override;
