@@ -477,24 +477,26 @@ bool PlotWindow::exportPng(const QString &path, QString *why) const
     return true;
 }
 
+// Asks where (a name with the time in the save folder), writes, and says
+// why when it could not.
+void PlotWindow::chooseAndExport(const QString &what, const char *suffix,
+                                 bool (PlotWindow::*write)(const QString &, QString *) const)
+{
+    const QString name = QDateTime::currentDateTime().toString(
+        QStringLiteral("'plot-'yyyyMMdd-HHmmss'.%1'").arg(QLatin1String(suffix)));
+    const auto path = m_dialogs->chooseFileToSave(QStringLiteral("导出") + what, m_folder, name);
+    QString why;
+    if (path && !(this->*write)(*path, &why))
+        m_dialogs->message(QStringLiteral("无法导出%1：").arg(what) + why,
+                           Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
+}
+
 void PlotWindow::chooseCsv()
 {
-    const QString name =
-        QDateTime::currentDateTime().toString(QStringLiteral("'plot-'yyyyMMdd-HHmmss'.csv'"));
-    const auto path = m_dialogs->chooseFileToSave(QStringLiteral("导出数据"), m_folder, name);
-    QString why;
-    if (path && !exportCsv(*path, &why))
-        m_dialogs->message(QStringLiteral("无法导出数据：") + why, Dialogs::Icon::Exclamation,
-                           Dialogs::Buttons::Ok);
+    chooseAndExport(QStringLiteral("数据"), "csv", &PlotWindow::exportCsv);
 }
 
 void PlotWindow::choosePng()
 {
-    const QString name =
-        QDateTime::currentDateTime().toString(QStringLiteral("'plot-'yyyyMMdd-HHmmss'.png'"));
-    const auto path = m_dialogs->chooseFileToSave(QStringLiteral("导出图片"), m_folder, name);
-    QString why;
-    if (path && !exportPng(*path, &why))
-        m_dialogs->message(QStringLiteral("无法导出图片：") + why, Dialogs::Icon::Exclamation,
-                           Dialogs::Buttons::Ok);
+    chooseAndExport(QStringLiteral("图片"), "png", &PlotWindow::exportPng);
 }

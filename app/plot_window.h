@@ -70,6 +70,8 @@ private:
     void zoom(double factor, double atFraction);
     void pan(double fraction);
     void viewAll();
+    void chooseAndExport(const QString &what, const char *suffix,
+                         bool (PlotWindow::*write)(const QString &, QString *) const);
     void chooseCsv();
     void choosePng();
     void followChanged(bool on);

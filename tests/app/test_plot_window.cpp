@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineSeries>
 #include <QMenu>
@@ -144,7 +145,16 @@ private slots:
         for (const QString &row : rows.mid(1))
             values << row.section(u',', 1);
         QCOMPARE(numbers(values), numbers(sent));
+        dialogs->saveFileAnswer = dir.filePath("plot.png");
+        button(QStringLiteral("导出图片…"))->click();
+        QVERIFY(!QImage(dir.filePath("plot.png"), "PNG").isNull());
         QVERIFY(dialogs->messages.isEmpty());
+        // A folder that is not there: said, not passed over.
+        dialogs->saveFileAnswer = dir.filePath("missing/plot.csv");
+        button(QStringLiteral("导出 CSV…"))->click();
+        QCOMPARE(dialogs->messages.size(), 1);
+        QVERIFY(dialogs->messages.first().text.startsWith(QStringLiteral("无法导出数据：")));
+        dialogs->messages.clear();
 
         // Hidden from the table's check box: not drawn, and read as unchecked.
         table->item(0, 0)->setCheckState(Qt::Unchecked);
