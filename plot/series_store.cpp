@@ -76,20 +76,14 @@ void SeriesStore::append(Series &s, quint32 ms, double value)
     }
     Chunk &c = *s.chunks.back();
     const float v = float(value);
-    const int b = c.n / kBlock;
-    if (c.n % kBlock == 0) {
-        c.min[b] = c.max[b] = v;
-    } else {
-        c.min[b] = std::min(c.min[b], v);
-        c.max[b] = std::max(c.max[b], v);
-    }
-    const int f = c.n / kFine;
-    if (c.n % kFine == 0) {
-        c.fineMin[f] = c.fineMax[f] = v;
-    } else {
-        c.fineMin[f] = std::min(c.fineMin[f], v);
-        c.fineMax[f] = std::max(c.fineMax[f], v);
-    }
+    // Both summaries take the value; each of their entries begins with its first.
+    const auto widen = [&](float *min, float *max, int width) {
+        const int k = c.n / width;
+        min[k] = c.n % width ? std::min(min[k], v) : v;
+        max[k] = c.n % width ? std::max(max[k], v) : v;
+    };
+    widen(c.min, c.max, kBlock);
+    widen(c.fineMin, c.fineMax, kFine);
     c.t[c.n] = ms;
     c.v[c.n] = v;
     ++c.n;
@@ -234,8 +228,7 @@ void SeriesStore::view(int series, Axis axis, double x0, double x1, int columns,
                 const int f1 = std::min(i1, f0 + kFine - 1);
                 const double fa = xAt(f0), fz = xAt(f1);
                 if (fa >= x0 && fz <= x1 && f1 > f0 &&
-                    (int((fa - x0) * scale) == int((fz - x0) * scale) ||
-                     (fz - fa) * scale < 0.5)) {
+                    (int((fa - x0) * scale) == int((fz - x0) * scale) || (fz - fa) * scale < 0.5)) {
                     put((fa + fz) / 2, c.fineMin[f0 / kFine], c.fineMax[f0 / kFine], 2);
                     continue;
                 }

@@ -204,19 +204,8 @@ void Port::tellAnswers()
     }
     const quint64 session = m_session.load();
     for (const Answer &a : answers) {
-        while (m_deliverBeforeWrite && m_open && session == m_session.load()) {
-            QByteArray bytes;
-            std::vector<Arrival> arrivals;
-            {
-                QMutexLocker lock(&m_rxLock);
-                const qint64 due = std::min<qint64>(a.after - m_takenTotal, kMaxPerDelivery);
-                if (due > 0)
-                    takePortion(bytes, arrivals, qsizetype(due));
-            }
-            if (bytes.isEmpty())
-                break;
-            emit received(bytes, arrivals);
-        }
+        if (m_deliverBeforeWrite && m_open && session == m_session.load())
+            deliverAll(a.after);
         emit wrote(a.bytes, a.usecs);
     }
 }
@@ -468,7 +457,7 @@ void Port::deliverLost(quint64 session)
     });
 }
 
-void Port::deliverAll()
+void Port::deliverAll(qint64 upTo)
 {
     const quint64 session = m_session.load();
     for (;;) {
@@ -476,7 +465,9 @@ void Port::deliverAll()
         std::vector<Arrival> arrivals;
         {
             QMutexLocker lock(&m_rxLock);
-            takePortion(bytes, arrivals);
+            const qint64 due = std::min<qint64>(upTo - m_takenTotal, kMaxPerDelivery);
+            if (due > 0)
+                takePortion(bytes, arrivals, qsizetype(due));
         }
         if (bytes.isEmpty() || !m_open || session != m_session.load())
             return;

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -139,8 +140,9 @@ public:
     void setTap(Tap tap);
     // A second tap, called after the first and outside the port's own lock
     // (it delivers meanwhile), for what answers each read at once (a file
-    // transfer's machine): it may call answer(), and nothing else of the port. An empty responder
-    // takes none; once set empty, no call of the old one is under way.
+    // transfer's machine): it may call answer(), and nothing else of the
+    // port. An empty responder takes none; once set empty, no call of the old
+    // one is under way.
     void setResponder(Tap responder);
     // From a responder only, on the reading thread: writes bytes at once,
     // without a turn of the port's thread in between. wrote() tells it later
@@ -295,7 +297,8 @@ private:
                      qsizetype limit = kMaxPerDelivery);
     void dropWaiting(); // with m_rxLock held
     void showModemLines();
-    void deliverAll(); // everything that waits, at once
+    // Everything that waits, at once; or what of this opening's bytes came before upTo.
+    void deliverAll(qint64 upTo = std::numeric_limits<qint64>::max());
     void deliverBeforeAction();
     void tellAnswers();
     void respond(quint64 session, const QByteArray &bytes);
