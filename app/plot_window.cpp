@@ -144,8 +144,8 @@ PlotWindow::PlotWindow(Dialogs *dialogs, QString folder, QWidget *parent)
             delete line;
         }
         m_lines.clear();
-        m_curves->curves().clear();
-        m_curves->update();
+        m_curves->clear();
+        m_curves->areaChanged();
         m_table->setRowCount(0);
         m_viewChanged = true;
     });
@@ -287,29 +287,28 @@ void PlotWindow::frame()
                 m_table->item(int(i), 1)->setText(latest);
             m_table->item(int(i), 2)->setText(QString::number(s.count));
         }
-        if (m_curves->curves().size() <= i)
-            m_curves->curves().push_back({line->pen().color(), true, {}});
-        PlotCurves::Curve &curve = m_curves->curves()[i];
-        curve.visible = line->isVisible();
-        if (!curve.visible)
+        if (!line->isVisible()) {
+            m_curves->set(i, line->pen().color(), false, {});
             continue;
-        curve.points = std::move(s.points);
-        for (const plot::Point &p : curve.points) {
+        }
+        for (const plot::Point &p : s.points) {
             if (p.x < m_x0 || p.x > m_x1)
                 continue;
             y0 = anyY ? std::min(y0, p.y) : p.y;
             y1 = anyY ? std::max(y1, p.y) : p.y;
             anyY = true;
         }
+        m_curves->set(i, line->pen().color(), true, std::move(s.points));
     }
     m_settingRange = true;
     m_x->setRange(m_x0, m_x1);
     if (!m_manualY && anyY) {
         const double margin = y1 > y0 ? (y1 - y0) * 0.05 : std::max(1.0, std::abs(y0) * 0.05);
         const double lo = y0 - margin, hi = y1 + margin;
-        // A range that still holds everything and is not much too tall stays.
+        // A range that still holds everything and is not much too tall stays
+        // (a new extreme may take some of the margin before the range moves).
         const bool holds =
-            m_y->min() <= lo && m_y->max() >= hi && m_y->max() - m_y->min() <= 1.5 * (hi - lo);
+            m_y->min() <= y0 && m_y->max() >= y1 && m_y->max() - m_y->min() <= 1.5 * (hi - lo);
         if (!holds)
             m_y->setRange(lo, hi);
     }

@@ -199,6 +199,53 @@ private slots:
         QCOMPARE(drawn.size(), std::size_t(100));
     }
 
+    // New values redraw only the strip they fall in; the picture built up
+    // strip by strip is the one drawn whole, and a change of the axes
+    // redraws all of it.
+    void newValuesRedrawTheirStripOnly()
+    {
+        QVERIFY(openPlot());
+        plot()->findChild<QComboBox *>()->setCurrentIndex(1); // by sample number
+        auto *view = plot()->findChild<QChartView *>();
+        PlotCurves *curves = plot()->curves();
+        const int width = int(plot()->chart()->plotArea().width());
+        qint64 sent = 0;
+        const auto send = [&](int n) {
+            QByteArray lines;
+            for (int i = 0; i < n; ++i, ++sent)
+                lines += "a=" + QByteArray::number(sent % 20 * 5 - 50) +
+                         " b=" + QByteArray::number(sent % 17) + "\r\n";
+            return device->write(lines) && settled(sent);
+        };
+        QVERIFY(send(40)); // the whole range of both
+        // Twice: the first lays out the axes' labels, which narrows the area.
+        for (int i = 0; i < 2; ++i) {
+            plot()->refresh();
+            view->grab();
+        }
+        const qint64 first = curves->columnsDrawn();
+        for (int step = 0; step < 6; ++step) {
+            QVERIFY(send(30));
+            const qint64 before = curves->columnsDrawn();
+            plot()->refresh();
+            view->grab();
+            // 30 samples of the 1000 followed: a few columns, not the width.
+            QVERIFY(curves->columnsDrawn() > before);
+            QVERIFY(curves->columnsDrawn() - before < width / 4);
+        }
+        QVERIFY(first >= width - 1);
+        const QImage built = curves->layer().copy();
+        // Hidden and shown again: drawn whole.
+        QTableWidgetItem *b = plot()->table()->item(1, 0);
+        for (Qt::CheckState state : {Qt::Unchecked, Qt::Checked}) {
+            b->setCheckState(state);
+            plot()->refresh();
+            view->grab();
+        }
+        QCOMPARE(curves->layer(), built);
+        QVERIFY(built != QImage(built.size(), built.format())); // something was drawn
+    }
+
     // More series than are drawn: the first 16 are, and the window says so.
     void tooManySeries()
     {
