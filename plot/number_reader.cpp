@@ -2,6 +2,7 @@
 
 #include "serial/codepage936.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 
@@ -9,14 +10,42 @@ namespace plot
 {
 namespace
 {
+// What each byte is to a line's fields, looked up rather than compared
+// (every byte of every line passes through here).
+enum : uchar { kSeparator = 1, kSpace = 2, kPairMark = 4, kControl = 8 };
+constexpr std::array<uchar, 256> kClasses = [] {
+    std::array<uchar, 256> t{};
+    for (int c = 0; c < 0x20; ++c)
+        t[c] = kControl;
+    t[0x7f] = kControl;
+    t[uchar(' ')] = kSeparator | kSpace;
+    t[uchar('\t')] = kSeparator | kSpace;
+    t[uchar(',')] = kSeparator;
+    t[uchar(';')] = kSeparator;
+    t[uchar('=')] = kPairMark;
+    t[uchar(':')] = kPairMark;
+    return t;
+}();
+
 bool isSeparator(char c)
 {
-    return c == ' ' || c == '\t' || c == ',' || c == ';';
+    return kClasses[uchar(c)] & kSeparator;
 }
 
 bool isSpace(char c)
 {
-    return c == ' ' || c == '\t';
+    return kClasses[uchar(c)] & kSpace;
+}
+
+// The end of a label: a separator or = or :.
+bool endsLabel(char c)
+{
+    return kClasses[uchar(c)] & (kSeparator | kPairMark);
+}
+
+bool isControl(char c)
+{
+    return kClasses[uchar(c)] & kControl;
 }
 
 // Labels are names: not a number themselves, so a time like 12:30:05 is no pair.
@@ -36,6 +65,25 @@ QString NumberReader::text(QByteArrayView bytes) const
         }
     }
     return QString::fromLatin1(bytes);
+}
+
+const QString &NumberReader::label(QByteArrayView bytes) const
+{
+    for (const auto &[key, name] : m_labels)
+        if (key == bytes)
+            return name;
+    constexpr std::size_t kMaxLabels = 64; // a line with ever new labels
+    if (m_labels.size() >= kMaxLabels)
+        m_labels.clear();
+    m_labels.emplace_back(bytes.toByteArray(), text(bytes));
+    return m_labels.back().second;
+}
+
+const QString &NumberReader::place(std::size_t k) const
+{
+    while (m_places.size() <= k)
+        m_places.push_back(QString::number(m_places.size() + 1));
+    return m_places[k];
 }
 
 bool NumberReader::number(QByteArrayView text, double *value, qsizetype *used)
@@ -104,25 +152,32 @@ void NumberReader::read(QByteArrayView line, std::vector<Reading> &out) const
         if (i >= n)
             break;
         const qsizetype start = i;
-        while (i < n && !isSeparator(s[i]) && s[i] != '=' && s[i] != ':')
-            ++i;
+        // A name has no control characters: a field with one (noise, or a
+        // colour code stuck to a word) names nothing.
+        bool control = false;
+        while (i < n && !endsLabel(s[i]))
+            control |= isControl(s[i++]);
         const qsizetype labelEnd = i;
         qsizetype j = i;
         while (j < n && isSpace(s[j]))
             ++j;
-        if (labelEnd > start && j < n && (s[j] == '=' || s[j] == ':') &&
+        if (labelEnd > start && j < n && (s[j] == '=' || s[j] == ':') && !control &&
             !startsLikeANumber(s[start])) {
-            ++j;
+            const qsizetype afterMark = ++j;
             while (j < n && isSpace(s[j]))
                 ++j;
             double v = 0;
             qsizetype used = 0;
+            allPlain = false;
             if (number(line.sliced(j), &v, &used)) {
-                out.push_back({text(line.sliced(start, labelEnd - start)), v});
+                out.push_back({label(line.sliced(start, labelEnd - start)), v});
                 pairs = true;
                 j += used;
+            } else if (j > afterMark) {
+                // "app: T=23.5": what follows the space is a field of its own.
+                i = j;
+                continue;
             }
-            allPlain = false;
             // The unit, or whatever is not a number, up to the next separator.
             while (j < n && !isSeparator(s[j]))
                 ++j;
@@ -145,7 +200,7 @@ void NumberReader::read(QByteArrayView line, std::vector<Reading> &out) const
         return;
     }
     for (std::size_t k = 0; k < plain.size(); ++k)
-        out.push_back({QString::number(k + 1), plain[k]});
+        out.push_back({place(k), plain[k]});
 }
 
 void NumberReader::readPattern(QByteArrayView line, std::vector<Reading> &out) const

@@ -39,7 +39,7 @@ public:
         m_regex = other.m_regex;
         m_labelGroup = other.m_labelGroup;
         m_valueGroup = other.m_valueGroup;
-        return *this; // the decoder keeps nothing from one line to the next
+        return *this; // the decoder and the names keep nothing a line needs
     }
 
     // An empty pattern reads lines without one. False, with why, for a
@@ -57,7 +57,12 @@ public:
 private:
     void readPattern(QByteArrayView line, std::vector<Reading> &out) const;
     QString text(QByteArrayView bytes) const;
+    // A label's name: the same few come line after line, so they are made once.
+    const QString &label(QByteArrayView bytes) const;
+    const QString &place(std::size_t k) const; // "1", "2" … for plain numbers
     mutable cp936::StreamDecoder m_decoder;
+    mutable std::vector<std::pair<QByteArray, QString>> m_labels;
+    mutable std::vector<QString> m_places;
     mutable std::vector<double> m_plain; // a line's plain numbers, kept for the next
     bool m_hasPattern = false;
     QRegularExpression m_regex;

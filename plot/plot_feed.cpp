@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <pthread.h>
 
 namespace
 {
@@ -44,6 +45,8 @@ void PlotFeed::take(const QByteArray &bytes, const std::vector<Port::Arrival> &a
         }
         m_queue.push_back({bytes, arrivals, std::exchange(m_cut, false), false});
         m_waiting += bytes.size();
+        if (!m_sleeping)
+            return; // busy: it takes everything queued when it next looks
     }
     m_wake.notify_one();
 }
@@ -86,13 +89,16 @@ bool PlotFeed::idle() const
 
 void PlotFeed::run()
 {
-    std::vector<std::pair<quint32, std::vector<plot::Reading>>> lines;
+    pthread_setname_np(pthread_self(), "plot");
+    Batch batch;
     for (;;) {
         std::deque<Piece> pieces;
         {
             std::unique_lock<std::mutex> lock(m_queueLock);
             m_busy = false;
+            m_sleeping = true;
             m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+            m_sleeping = false;
             if (m_stop)
                 return;
             pieces.swap(m_queue);
@@ -101,22 +107,25 @@ void PlotFeed::run()
             if (std::exchange(m_newReader, false))
                 m_reader = m_next;
         }
-        lines.clear();
+        batch.readings.clear();
+        batch.lines.clear();
         for (const Piece &p : pieces)
-            readPiece(p, lines);
-        if (lines.empty())
+            readPiece(p, batch);
+        if (batch.lines.empty())
             continue;
         {
             std::lock_guard<std::mutex> lock(m_storeLock);
-            for (const auto &[ms, readings] : lines)
-                m_store.add(ms, readings);
+            std::size_t from = 0;
+            for (const auto &[ms, end] : batch.lines) {
+                m_store.add(ms, batch.readings.data() + from, end - from);
+                from = end;
+            }
         }
         ++m_revision;
     }
 }
 
-void PlotFeed::readPiece(const Piece &p,
-                         std::vector<std::pair<quint32, std::vector<plot::Reading>>> &lines)
+void PlotFeed::readPiece(const Piece &p, Batch &batch)
 {
     if (p.restart || p.cut) {
         m_line.clear();
@@ -128,7 +137,6 @@ void PlotFeed::readPiece(const Piece &p,
     const char *s = p.bytes.constData();
     const qsizetype n = p.bytes.size();
     std::size_t arrival = 0;
-    std::vector<plot::Reading> readings;
     // The next CR and LF, found a stretch at a time (memchr is fast).
     const char *nextLf = static_cast<const char *>(std::memchr(s, '\n', std::size_t(n)));
     const char *nextCr = static_cast<const char *>(std::memchr(s, '\r', std::size_t(n)));
@@ -155,15 +163,15 @@ void PlotFeed::readPiece(const Piece &p,
         if (second)
             continue;
         if (!m_dropLine && !m_line.isEmpty()) {
-            readings.clear();
-            m_reader.read(m_line, readings);
-            if (!readings.empty()) {
+            const std::size_t before = batch.readings.size();
+            m_reader.read(m_line, batch.readings);
+            if (batch.readings.size() > before) {
                 while (arrival + 1 < p.arrivals.size() && p.arrivals[arrival].end <= i)
                     ++arrival;
                 const qint64 usecs =
                     p.arrivals.empty() ? Port::nowUsecs() : p.arrivals[arrival].usecs;
                 const qint64 ms = std::clamp<qint64>(usecs / 1000 - m_startMs, 0, 0xffffffffLL);
-                lines.emplace_back(quint32(ms), readings);
+                batch.lines.emplace_back(quint32(ms), batch.readings.size());
             }
         }
         m_line.clear();

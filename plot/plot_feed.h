@@ -55,8 +55,13 @@ private:
         bool restart = false;
     };
     void run();
-    void readPiece(const Piece &p,
-                   std::vector<std::pair<quint32, std::vector<plot::Reading>>> &lines);
+    // What a batch of pieces held: every line's readings one after the
+    // other, and for each line its time and where its readings end.
+    struct Batch {
+        std::vector<plot::Reading> readings;
+        std::vector<std::pair<quint32, std::size_t>> lines;
+    };
+    void readPiece(const Piece &p, Batch &batch);
 
     const qint64 m_startMs;
     mutable std::mutex m_storeLock;
@@ -67,6 +72,7 @@ private:
     std::deque<Piece> m_queue; // guarded by m_queueLock
     qsizetype m_waiting = 0;   // guarded by m_queueLock
     bool m_busy = false;       // guarded by m_queueLock
+    bool m_sleeping = false;   // guarded by m_queueLock: waiting for pieces
     bool m_cut = false;        // guarded by m_queueLock
     bool m_stop = false;       // guarded by m_queueLock
     plot::NumberReader m_next; // guarded by m_queueLock; taken by the thread

@@ -39,27 +39,35 @@ void SeriesStore::clear()
 {
     m_series.clear();
     m_index.clear();
+    m_hints.clear();
     m_beyond = m_fullValues = m_wholeChunks = 0;
     m_folded = false;
 }
 
-void SeriesStore::add(quint32 ms, const std::vector<Reading> &readings)
+void SeriesStore::add(quint32 ms, const Reading *readings, std::size_t n)
 {
-    for (const Reading &r : readings) {
-        auto it = m_index.constFind(r.label);
-        int i = 0;
-        if (it != m_index.constEnd()) {
-            i = *it;
-        } else if (size() < kMaxSeries) {
-            i = size();
-            m_index.insert(r.label, i);
-            m_series.push_back(std::make_unique<Series>());
-            m_series.back()->name = r.label;
-        } else {
-            ++m_beyond;
-            continue;
+    if (m_hints.size() < n)
+        m_hints.resize(n, -1);
+    for (std::size_t k = 0; k < n; ++k) {
+        const Reading &r = readings[k];
+        // Lines mostly name the same series in the same places.
+        int i = m_hints[k];
+        if (i < 0 || i >= size() || m_series[std::size_t(i)]->name != r.label) {
+            auto it = m_index.constFind(r.label);
+            if (it != m_index.constEnd()) {
+                i = *it;
+            } else if (size() < kMaxSeries) {
+                i = size();
+                m_index.insert(r.label, i);
+                m_series.push_back(std::make_unique<Series>());
+                m_series.back()->name = r.label;
+            } else {
+                ++m_beyond;
+                continue;
+            }
+            m_hints[k] = i;
         }
-        append(*m_series[i], ms, r.value);
+        append(*m_series[std::size_t(i)], ms, r.value);
     }
     while (m_wholeChunks > kWholeChunksKept)
         foldOldest();

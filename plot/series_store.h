@@ -41,7 +41,11 @@ public:
 
     // The values of one line that came at ms since the start. A series
     // beyond kMaxSeries is not kept: its values are counted (beyondLimit).
-    void add(quint32 ms, const std::vector<Reading> &readings);
+    void add(quint32 ms, const Reading *readings, std::size_t n);
+    void add(quint32 ms, const std::vector<Reading> &readings)
+    {
+        add(ms, readings.data(), readings.size());
+    }
     void clear();
 
     int size() const { return int(m_series.size()); }
@@ -86,6 +90,7 @@ private:
     qint64 m_startMs;
     std::vector<std::unique_ptr<Series>> m_series;
     QHash<QString, int> m_index;
+    std::vector<int> m_hints; // the series of each place in the last line
     qint64 m_beyond = 0;
     qint64 m_fullValues = 0;
     qint64 m_wholeChunks = 0;

@@ -55,6 +55,9 @@ private slots:
         QTest::newRow("no numbers") << QByteArray("hello world") << "";
         QTest::newRow("plain nan is not a line of numbers") << QByteArray("1,nan,3") << "";
         QTest::newRow("GBK label") << cp936::encode(u"温度=21.5 湿度:40") << "温度=21.5 湿度=40";
+        QTest::newRow("a log line's words before the pair")
+            << QByteArray("\x1b[0;32mI (1234) app: T=23.5 U: 3.3V\x1b[0m") << "T=23.5 U=3.3";
+        QTest::newRow("noise names nothing") << QByteArray("\x01\x9f\x02=5 x\x1f:6") << "";
         QTest::newRow("too long") << QByteArray("T=1 ") + QByteArray(4096, ' ') << "";
     }
     void linesWithoutSetup()
