@@ -113,10 +113,14 @@ void PlotFeed::run()
             readPiece(p, batch);
         if (batch.lines.empty())
             continue;
-        {
+        // A few hundred lines at a time: the window's frames read the store
+        // on the receive path's thread, which must never wait long for it.
+        constexpr std::size_t kLinesPerLock = 256;
+        std::size_t from = 0;
+        for (std::size_t l = 0; l < batch.lines.size(); l += kLinesPerLock) {
             std::lock_guard<std::mutex> lock(m_storeLock);
-            std::size_t from = 0;
-            for (const auto &[ms, end] : batch.lines) {
+            for (std::size_t k = l; k < std::min(batch.lines.size(), l + kLinesPerLock); ++k) {
+                const auto &[ms, end] = batch.lines[k];
                 m_store.add(ms, batch.readings.data() + from, end - from);
                 from = end;
             }
