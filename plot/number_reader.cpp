@@ -54,6 +54,44 @@ bool startsLikeANumber(char c)
     return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-';
 }
 
+// The numbers devices mostly print, like -23.50, read without from_chars:
+// with at most 15 digits and 22 decimals, the digits as a whole number and
+// the power of ten are both exact doubles, so one division gives the value
+// rounded as C rounds it. False for anything else (an exponent, more digits).
+bool plainDecimal(const char *p, const char *end, double *value, qsizetype *used)
+{
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char *q = p;
+    const bool negative = q < end && *q == '-';
+    q += negative;
+    quint64 m = 0;
+    int significant = 0, decimals = 0;
+    bool digits = false, point = false;
+    for (; q < end; ++q) {
+        const unsigned d = unsigned(*q - '0');
+        if (d < 10) {
+            m = m * 10 + d;
+            significant += m != 0;
+            decimals += point;
+            digits = true;
+            if (significant > 15)
+                return false;
+        } else if (*q == '.' && !point) {
+            point = true;
+        } else {
+            break;
+        }
+    }
+    if (!digits || decimals > 22 || (q < end && (*q == 'e' || *q == 'E')))
+        return false;
+    const double v = double(m) / kPowers[decimals];
+    *value = negative ? -v : v;
+    *used = q - p;
+    return true;
+}
+
 } // namespace
 
 QString NumberReader::text(QByteArrayView bytes) const
@@ -95,6 +133,10 @@ bool NumberReader::number(QByteArrayView text, double *value, qsizetype *used)
         ++p; // C takes a plus sign; from_chars does not
         if (p < end && *p == '-')
             return false;
+    }
+    if (plainDecimal(p, end, value, used)) {
+        *used += p - begin;
+        return true;
     }
     double v = 0;
     const auto [stop, ec] = std::from_chars(p, end, v, std::chars_format::general);

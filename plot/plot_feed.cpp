@@ -151,11 +151,17 @@ void PlotFeed::readPiece(const Piece &p, Batch &batch)
             nextCr = static_cast<const char *>(std::memchr(s + i, '\r', std::size_t(n - i)));
         const char *end = nextLf && (!nextCr || nextLf < nextCr) ? nextLf : nextCr;
         const qsizetype stop = end ? end - s : n;
+        QByteArrayView line = m_line; // what ends at i
         if (stop > i) {
-            // A longer line is not read: no need to keep it all.
-            const qsizetype room = plot::NumberReader::kMaxLine + 1 - m_line.size();
-            if (room > 0)
-                m_line.append(s + i, std::min(room, stop - i));
+            if (end && m_line.isEmpty()) {
+                line = QByteArrayView(s + i, stop - i); // whole in this piece: read in place
+            } else {
+                // A longer line is not read: no need to keep it all.
+                const qsizetype room = plot::NumberReader::kMaxLine + 1 - m_line.size();
+                if (room > 0)
+                    m_line.append(s + i, std::min(room, stop - i));
+                line = m_line;
+            }
             m_lastWasCr = false;
             i = stop;
             if (i >= n)
@@ -166,9 +172,9 @@ void PlotFeed::readPiece(const Piece &p, Batch &batch)
         m_lastWasCr = c == '\r';
         if (second)
             continue;
-        if (!m_dropLine && !m_line.isEmpty()) {
+        if (!m_dropLine && !line.isEmpty()) {
             const std::size_t before = batch.readings.size();
-            m_reader.read(m_line, batch.readings);
+            m_reader.read(line, batch.readings);
             if (batch.readings.size() > before) {
                 while (arrival + 1 < p.arrivals.size() && p.arrivals[arrival].end <= i)
                     ++arrival;

@@ -5,7 +5,10 @@
 
 #include <QBuffer>
 #include <QDateTime>
+#include <QRandomGenerator>
 #include <QTest>
+#include <charconv>
+#include <cmath>
 
 // Reading numbers out of lines, keeping them in bounded memory, and the
 // views and exports made from them.
@@ -65,6 +68,35 @@ private slots:
         QFETCH(QByteArray, line);
         QFETCH(QString, read);
         QCOMPARE(readingsText(plot::NumberReader(), line), read);
+    }
+
+    // Numbers read as C reads them, whatever way is taken to read them:
+    // every prefix of random number-like text, against from_chars.
+    void numbersAsCReadsThem()
+    {
+        QRandomGenerator rng(35);
+        const char alphabet[] = "0123456789000.-+eE x";
+        for (int round = 0; round < 200000; ++round) {
+            QByteArray text;
+            const int length = 1 + int(rng.bounded(24));
+            for (int k = 0; k < length; ++k)
+                text += alphabet[rng.bounded(int(sizeof alphabet - 1))];
+            const char *p = text.constData(), *end = p + text.size();
+            if (*p == '+' && (p + 1 == end || p[1] != '-'))
+                ++p;
+            double expected = 0;
+            const auto [stop, ec] = std::from_chars(p, end, expected);
+            const bool ok = ec == std::errc() && std::isfinite(expected);
+            double v = 0;
+            qsizetype used = 0;
+            const bool read = plot::NumberReader::number(text, &v, &used);
+            QVERIFY2(read == ok, text.constData());
+            if (ok) {
+                QVERIFY2(v == expected && std::signbit(v) == std::signbit(expected),
+                         text.constData());
+                QCOMPARE(used, qsizetype(stop - text.constData()));
+            }
+        }
     }
 
     void linesByPattern_data()
