@@ -125,17 +125,16 @@ void PlotCurves::draw(double left, double right)
     // In the axes' units.
     const double fromValue = m_x0 + (left - m_area.left()) / sx;
     const double toValue = m_x0 + (right - m_area.left()) / sx;
+    const auto leftOf = [](const plot::Point &pt, double x) { return pt.x < x; };
     for (const Curve &c : m_curves) {
         if (!c.visible || c.points.empty())
             continue;
         // From the last point left of the strip, so the segment into it is drawn.
-        auto first = std::lower_bound(c.points.begin(), c.points.end(), fromValue,
-                                      [](const plot::Point &pt, double x) { return pt.x < x; });
+        auto first = std::lower_bound(c.points.begin(), c.points.end(), fromValue, leftOf);
         if (first != c.points.begin())
             --first;
         // To the first point right of it.
-        auto last = std::lower_bound(first, c.points.end(), toValue,
-                                     [](const plot::Point &pt, double x) { return pt.x < x; });
+        auto last = std::lower_bound(first, c.points.end(), toValue, leftOf);
         if (last != c.points.end())
             ++last;
         const auto from = std::size_t(first - c.points.begin());
