@@ -70,6 +70,7 @@ void PlotCurves::clear()
 {
     m_curves.clear();
     changedAll();
+    areaChanged(); // repaints the emptied image
 }
 
 void PlotCurves::show(double x0, double x1, double y0, double y1)

@@ -34,7 +34,7 @@ public:
     const std::vector<Curve> &curves() const { return m_curves; }
     // Curve i (the next one, or one there is) is now this.
     void set(std::size_t i, const QColor &color, bool visible, std::vector<plot::Point> points);
-    void clear();
+    void clear(); // and repaints
     // The axes' ranges the points are drawn in; repaints what changed.
     void show(double x0, double x1, double y0, double y1);
     // The plot area moved or changed size.

@@ -145,7 +145,6 @@ PlotWindow::PlotWindow(Dialogs *dialogs, QString folder, QWidget *parent)
         }
         m_lines.clear();
         m_curves->clear();
-        m_curves->areaChanged();
         m_table->setRowCount(0);
         m_viewChanged = true;
     });
